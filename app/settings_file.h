@@ -1,0 +1,88 @@
+// The settings file: 17 lines of 8-bit text, each ending in CR LF, one value per line, the
+// position of a line alone saying what it holds. Values are stored exactly as the fields show
+// them; nothing is trimmed or validated here.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+inline constexpr const char* SettingsFileName = "quorvane.cfg";
+inline constexpr int SettingsLineCount = 17;
+
+// Line positions, 0-based (line 1 of the file is LastFolderLine).
+enum SettingsLine : int {
+    LastFolderLine = 0,
+    InverseXLine,
+    InverseYLine,
+    InverseZLine,
+    SimulateLine,    // Check2
+    ScaleToFitLine,  // Check3
+    OverrideLine,    // Check1
+    GotoXLine,       // Text13
+    GotoYLine,       // Text14
+    GotoZLine,       // Text15
+    TravelSpeedLine, // Travspeed
+    CutSpeedLine,    // cutspeed
+    JogSpeedLine,    // jogspeeds
+    SimulatorDelayLine, // Text16
+    PulsesPerMmLine, // setpulses
+    PwDelayLine,     // pwm1
+    DisableLimitsLine, // Dlimits
+};
+
+using SettingsLines = std::array<std::string, SettingsLineCount>;
+
+// The lines of a newly created file for a program directory.
+SettingsLines DefaultSettingsLines(const std::string& programDirectory);
+
+// A check-box line counts as checked only when it is exactly "1".
+inline bool IsCheckedLine(std::string_view line) { return line == "1"; }
+inline const char* CheckBoxLine(bool checked) { return checked ? "1" : "0"; }
+
+struct SettingsReadResult {
+    enum Status { Read, Missing, Unreadable };
+    Status status = Missing;
+    // The lines found (CR LF, LF or a lone CR end a line), at most 17; a short file gives fewer.
+    std::vector<std::string> lines;
+    std::string error; // why an existing file could not be read
+};
+
+// Reads the whole file before anything is applied, so that saves made while the values are
+// applied cannot change what is read.
+SettingsReadResult ReadSettingsFile(const std::filesystem::path& path);
+
+// The file text of 17 lines, each followed by CR LF.
+std::string SettingsFileText(const SettingsLines& lines);
+
+// Replaces the file atomically: the text goes to a sibling file that is flushed to disk and
+// then renamed over the old one, so a crash or a full disk never leaves a truncated file.
+// Returns false with a reason when the file could not be written; the old file is then intact.
+bool WriteSettingsFile(const std::filesystem::path& path, const SettingsLines& lines,
+                       std::string* error);
+
+// The same atomic replacement for any small text file.
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
+                           std::string* error);
+
+// The PW delay computed from the pulses-per-millimetre text, as the settings field shows it
+// (plain decimal, at most 15 significant digits). No value for a text that is not a number, or
+// for 0: the caller then leaves the field as it is.
+std::optional<std::string> PwDelayFromPulsesPerMm(std::string_view pulsesPerMm);
+
+// Where the settings file and the working copy of a loaded program live: the program
+// directory, or the per-user folder when the program directory cannot be written.
+struct DataFolderChoice {
+    std::filesystem::path folder;
+    bool usesFallback = false;
+};
+DataFolderChoice ChooseDataFolder(const std::filesystem::path& programDirectory,
+                                  bool programDirectoryWritable,
+                                  const std::filesystem::path& fallbackDirectory);
+
+} // namespace app

@@ -1,0 +1,43 @@
+// Number texts: the one way positions, distances, targets and table cells are written and read.
+//
+// The position displays are read back as the current position, and several comparisons work on
+// these texts, so every writer must produce exactly the same text for the same value:
+// at least four integer digits, a "." and three decimals, "-" only for a value that is still
+// negative after rounding (0000.000, -0000.100, 12345.600).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace encoding {
+
+// Format(value, "0000.000"). The value is first written with 15 significant digits, then
+// rounded at the third decimal with halves away from zero, so 2.0005 gives 0002.001 even though
+// the double nearest 2.0005 lies just below it.
+std::string Format(double value);
+
+// Format(text, "0000.000"): a text that reads as a number (see ReadsAsNumber) is formatted as
+// its value; any other text comes back unchanged. Texts of at most 15 significant digits are
+// rounded on their digits, which gives the same result as the double route, only faster.
+std::string Format(std::string_view text);
+
+// True when the text is a number: optional blanks or tabs, optional sign, digits with at most
+// one ".", optional exponent, optional blanks or tabs. A value beyond the range of a double is
+// not a number.
+bool ReadsAsNumber(std::string_view text);
+
+// The number of a text: the text must read as a number; anything else is an error the caller
+// turns into the operator's message.
+std::optional<double> NumberOf(std::string_view text);
+
+// Val(text): the leading number after blanks and tabs (sign, digits, one point, exponent);
+// 0 when the text starts with no number.
+double Val(std::string_view text);
+
+// Plain decimal with at most `digits` significant digits, no exponent, no trailing zeros and no
+// trailing point (57150, 57150.3214707592, 0.000125). Used where the design writes a computed
+// value into a settings field.
+std::string FormatSignificant(double value, int digits = 15);
+
+} // namespace encoding

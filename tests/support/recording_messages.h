@@ -1,0 +1,21 @@
+// Operator messages for tests: records every text and lets a test act while a message is open,
+// as an operator's modal message box would let events run.
+#pragma once
+
+#include "app/operator_messages.h"
+
+#include <QStringList>
+#include <functional>
+
+class RecordingMessages : public app::OperatorMessages {
+public:
+    void Show(const QString& text) override {
+        shown << text;
+        if (whileOpen) {
+            whileOpen(text);
+        }
+    }
+
+    QStringList shown;
+    std::function<void(const QString&)> whileOpen;
+};
