@@ -20,6 +20,7 @@ class MessageBoxMessages : public OperatorMessages {
 public:
     explicit MessageBoxMessages(QWidget* parent) : parent_(parent) {}
     void Show(const QString& text) override;
+    void SetParent(QWidget* parent) { parent_ = parent; }
 
 private:
     QWidget* parent_;

@@ -11,7 +11,7 @@ struct CharState {
     bool italic = false;
     bool underline = false;
     int fontSizeHalfPoints = 24;
-    int unicodeSkip = 1; // \ucN: characters that stand in for a \uN character
+    int unicodeSkip = 1;  // \ucN: characters that stand in for a \uN character
     bool skipped = false; // inside a group whose text is not shown
 };
 
@@ -59,11 +59,15 @@ int hexValue(char c) {
 }
 
 bool isSkippedDestination(std::string_view word) {
-    static const std::string_view names[] = {
-        "fonttbl", "colortbl", "stylesheet", "info",     "pict",    "header", "footer",
-        "headerl", "headerr",  "footerl",    "footerr",  "footnote", "object", "listtable",
-        "listoverridetable", "rsidtbl", "generator", "xmlnstbl", "latentstyles", "themedata",
-        "colorschememapping", "datastore", "filetbl", "revtbl", "pgdsctbl"};
+    static const std::string_view names[] = {"fonttbl",      "colortbl",  "stylesheet",
+                                             "info",         "pict",      "header",
+                                             "footer",       "headerl",   "headerr",
+                                             "footerl",      "footerr",   "footnote",
+                                             "object",       "listtable", "listoverridetable",
+                                             "rsidtbl",      "generator", "xmlnstbl",
+                                             "latentstyles", "themedata", "colorschememapping",
+                                             "datastore",    "filetbl",   "revtbl",
+                                             "pgdsctbl"};
     for (std::string_view name : names) {
         if (word == name) {
             return true;
@@ -129,9 +133,8 @@ private:
             return;
         }
         const std::size_t start = pos_;
-        while (pos_ < text_.size() &&
-               ((text_[pos_] >= 'a' && text_[pos_] <= 'z') ||
-                (text_[pos_] >= 'A' && text_[pos_] <= 'Z'))) {
+        while (pos_ < text_.size() && ((text_[pos_] >= 'a' && text_[pos_] <= 'z') ||
+                                       (text_[pos_] >= 'A' && text_[pos_] <= 'Z'))) {
             ++pos_;
         }
         const std::string_view word = text_.substr(start, pos_ - start);

@@ -19,9 +19,8 @@
 namespace app {
 
 SettingsLines DefaultSettingsLines(const std::string& programDirectory) {
-    return {programDirectory, "0",   "0",   "0",  "0",      "0",     "0",
-            "0000.000",       "0000.000", "0000.000", "1000", "500", "800", "20",
-            "533.33",         "57150", "0"};
+    return {programDirectory, "0",    "0",   "0",   "0",  "0",      "0",     "0000.000", "0000.000",
+            "0000.000",       "1000", "500", "800", "20", "533.33", "57150", "0"};
 }
 
 SettingsReadResult ReadSettingsFile(const std::filesystem::path& path) {
@@ -29,6 +28,11 @@ SettingsReadResult ReadSettingsFile(const std::filesystem::path& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         result.status = SettingsReadResult::Missing;
+        return result;
+    }
+    if (std::filesystem::is_directory(path, ec)) {
+        result.status = SettingsReadResult::Unreadable;
+        result.error = "it is a folder, not a file";
         return result;
     }
     std::ifstream in(path, std::ios::binary);

@@ -21,19 +21,19 @@ enum SettingsLine : int {
     InverseXLine,
     InverseYLine,
     InverseZLine,
-    SimulateLine,    // Check2
-    ScaleToFitLine,  // Check3
-    OverrideLine,    // Check1
-    GotoXLine,       // Text13
-    GotoYLine,       // Text14
-    GotoZLine,       // Text15
-    TravelSpeedLine, // Travspeed
-    CutSpeedLine,    // cutspeed
-    JogSpeedLine,    // jogspeeds
+    SimulateLine,       // Check2
+    ScaleToFitLine,     // Check3
+    OverrideLine,       // Check1
+    GotoXLine,          // Text13
+    GotoYLine,          // Text14
+    GotoZLine,          // Text15
+    TravelSpeedLine,    // Travspeed
+    CutSpeedLine,       // cutspeed
+    JogSpeedLine,       // jogspeeds
     SimulatorDelayLine, // Text16
-    PulsesPerMmLine, // setpulses
-    PwDelayLine,     // pwm1
-    DisableLimitsLine, // Dlimits
+    PulsesPerMmLine,    // setpulses
+    PwDelayLine,        // pwm1
+    DisableLimitsLine,  // Dlimits
 };
 
 using SettingsLines = std::array<std::string, SettingsLineCount>;
@@ -42,8 +42,12 @@ using SettingsLines = std::array<std::string, SettingsLineCount>;
 SettingsLines DefaultSettingsLines(const std::string& programDirectory);
 
 // A check-box line counts as checked only when it is exactly "1".
-inline bool IsCheckedLine(std::string_view line) { return line == "1"; }
-inline const char* CheckBoxLine(bool checked) { return checked ? "1" : "0"; }
+inline bool IsCheckedLine(std::string_view line) {
+    return line == "1";
+}
+inline const char* CheckBoxLine(bool checked) {
+    return checked ? "1" : "0";
+}
 
 struct SettingsReadResult {
     enum Status { Read, Missing, Unreadable };

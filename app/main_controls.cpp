@@ -1,0 +1,309 @@
+#include "app/main_controls.h"
+
+#include "gcode/plot_widget.h"
+#include "gcode/program_table_model.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace app {
+namespace {
+
+// Keeps its one child square and centred, as large as the space allows, so the plot grows
+// with the window without being stretched.
+class SquareHolder : public QWidget {
+public:
+    SquareHolder(QWidget* child, QWidget* parent) : QWidget(parent), child_(child) {
+        child_->setParent(this);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        setMinimumSize(360, 360);
+    }
+    QSize sizeHint() const override { return {520, 520}; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        const int side = std::min(width(), height());
+        child_->setGeometry((width() - side) / 2, (height() - side) / 2, side, side);
+    }
+
+private:
+    QWidget* child_;
+};
+
+template <typename T> T* named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLineEdit* field(QWidget* parent, const char* name, const char* text, int minChars = 8) {
+    auto* edit = named(new QLineEdit(QString::fromLatin1(text), parent), name);
+    edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('0')) * minChars + 12);
+    return edit;
+}
+
+// Arrow artwork for the jog pad, drawn rather than shipped: `degrees` counts anticlockwise
+// from pointing right.
+QIcon arrowIcon(double degrees) {
+    QPixmap pixmap(50, 50);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(25, 25);
+    painter.rotate(-degrees);
+    QPainterPath arrow;
+    arrow.moveTo(18, 0);
+    arrow.lineTo(2, -13);
+    arrow.lineTo(2, -5);
+    arrow.lineTo(-17, -5);
+    arrow.lineTo(-17, 5);
+    arrow.lineTo(2, 5);
+    arrow.lineTo(2, 13);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, QColor(0x20, 0x40, 0x90));
+    return QIcon(pixmap);
+}
+
+int twipsToPixels(const QWidget* widget, int twips) {
+    return static_cast<int>(std::lround(twips * widget->logicalDpiX() / 1440.0));
+}
+
+void buildPlotFrame(MainControls& c, QWidget* window) {
+    c.Frame4 = named(new QGroupBox(QStringLiteral("Plot Window"), window), "Frame4");
+    c.Picture1 = named(new gcode::PlotWidget(), "Picture1");
+    auto* layout = new QVBoxLayout(c.Frame4);
+    layout->addWidget(new SquareHolder(c.Picture1, c.Frame4));
+}
+
+void buildGcodeFrame(MainControls& c, QWidget* window) {
+    c.Frame1 = named(new QGroupBox(QStringLiteral("Gcode"), window), "Frame1");
+    c.Grid1 = named(new QTableView(c.Frame1), "Grid1");
+    c.Grid1Model = new gcode::ProgramTableModel(c.Grid1);
+    c.Grid1->setModel(c.Grid1Model);
+    c.Grid1->horizontalHeader()->hide();
+    c.Grid1->verticalHeader()->hide();
+    c.Grid1->setSelectionMode(QAbstractItemView::NoSelection);
+    c.Grid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    c.Grid1->setWordWrap(false);
+    auto* layout = new QVBoxLayout(c.Frame1);
+    layout->addWidget(c.Grid1);
+}
+
+void buildPositionFrame(MainControls& c, QWidget* window) {
+    c.Frame3 = named(new QGroupBox(QStringLiteral("Position"), window), "Frame3");
+    auto* grid = new QGridLayout(c.Frame3);
+    QFont displayFont = c.Frame3->font();
+    displayFont.setPointSize(24);
+    displayFont.setBold(true);
+    QFont zeroFont = c.Frame3->font();
+    zeroFont.setPointSize(18);
+    const char* axes[] = {"X", "Y", "Z"};
+    QLabel** displays[] = {&c.XpositionDisplay, &c.YpositionDisplay, &c.ZpositionDisplay};
+    QPushButton** zeros[] = {&c.XResetZeroButton, &c.YResetZeroButton, &c.ZResetZeroButton};
+    const char* displayNames[] = {"XpositionDisplay", "YpositionDisplay", "ZpositionDisplay"};
+    const char* zeroNames[] = {"XResetZeroButton", "YResetZeroButton", "ZResetZeroButton"};
+    for (int i = 0; i < 3; ++i) {
+        auto* axis = new QLabel(QString::fromLatin1(axes[i]), c.Frame3);
+        axis->setFont(zeroFont);
+        auto* display = named(new QLabel(QStringLiteral("0000.000"), c.Frame3), displayNames[i]);
+        display->setFont(displayFont);
+        display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        display->setStyleSheet(QStringLiteral("color: #00ff00; background-color: black;"
+                                              "padding: 0px 6px;"));
+        display->setMinimumWidth(
+            QFontMetrics(displayFont).horizontalAdvance(QStringLiteral("-00000.000")) + 14);
+        auto* zero = named(new QPushButton(QStringLiteral("Zero"), c.Frame3), zeroNames[i]);
+        zero->setFont(zeroFont);
+        *displays[i] = display;
+        *zeros[i] = zero;
+        grid->addWidget(axis, i, 0);
+        grid->addWidget(display, i, 1);
+        grid->addWidget(zero, i, 2);
+    }
+    auto* targets = new QHBoxLayout;
+    QLineEdit** entries[] = {&c.Text13, &c.Text14, &c.Text15};
+    const char* entryNames[] = {"Text13", "Text14", "Text15"};
+    for (int i = 0; i < 3; ++i) {
+        targets->addWidget(new QLabel(QString::fromLatin1(axes[i]), c.Frame3));
+        *entries[i] = field(c.Frame3, entryNames[i], "0000.000", 9);
+        targets->addWidget(*entries[i]);
+    }
+    c.Command4 = named(new QPushButton(QStringLiteral("GOTO"), c.Frame3), "Command4");
+    targets->addWidget(c.Command4);
+    grid->addLayout(targets, 3, 0, 1, 3);
+}
+
+void buildRunFrame(MainControls& c, QWidget* window) {
+    c.Frame5 = named(new QGroupBox(QStringLiteral("Run Controls"), window), "Frame5");
+    c.LoadGcode = named(new QPushButton(QStringLiteral("Load"), c.Frame5), "LoadGcode");
+    c.Run2 = named(new QPushButton(QStringLiteral("Run"), c.Frame5), "Run2");
+    c.Command3 = named(new QPushButton(QStringLiteral("STOP"), c.Frame5), "Command3");
+    c.Command3->setStyleSheet(QStringLiteral("font-weight: bold; color: #b00000;"));
+    c.Check3 = named(new QCheckBox(QStringLiteral("Scale to fit box"), c.Frame5), "Check3");
+    c.Check2 = named(new QCheckBox(QStringLiteral("Simulate"), c.Frame5), "Check2");
+    auto* grid = new QGridLayout(c.Frame5);
+    grid->addWidget(c.LoadGcode, 0, 0);
+    grid->addWidget(c.Run2, 0, 1);
+    grid->addWidget(c.Command3, 0, 2);
+    grid->addWidget(c.Check3, 1, 0, 1, 2);
+    grid->addWidget(c.Check2, 1, 2);
+}
+
+void buildJogFrame(MainControls& c, QWidget* window) {
+    c.Frame2 = named(new QGroupBox(QStringLiteral("Jog Controls"), window), "Frame2");
+    auto* grid = new QGridLayout(c.Frame2);
+    struct Place {
+        int row, column;
+        double degrees;
+    };
+    // The pad: X/Y in a 3 x 3 square without a centre, Z up and down in a fourth column.
+    const Place places[10] = {{0, 0, 135}, {1, 0, 180}, {2, 0, 225}, {0, 1, 90}, {2, 1, 270},
+                              {0, 2, 45},  {1, 2, 0},   {2, 2, 315}, {0, 3, 90}, {2, 3, 270}};
+    const int side = std::max(49, twipsToPixels(c.Frame2, 735));
+    for (int i = 0; i < 10; ++i) {
+        auto* button = new QToolButton(c.Frame2);
+        button->setObjectName(QStringLiteral("JogButton%1").arg(i + 1));
+        button->setIcon(arrowIcon(places[i].degrees));
+        button->setIconSize(QSize(side - 14, side - 14));
+        button->setFixedSize(side, side);
+        // Only pressing and letting go jog; the keyboard must never start a move.
+        button->setFocusPolicy(Qt::NoFocus);
+        c.JogButtons[static_cast<std::size_t>(i)] = button;
+        grid->addWidget(button, places[i].row, places[i].column);
+    }
+    grid->setColumnMinimumWidth(3, side + 12);
+    auto* z = new QLabel(QStringLiteral("Z"), c.Frame2);
+    z->setAlignment(Qt::AlignCenter);
+    grid->addWidget(z, 1, 3);
+    c.InverseX = named(new QCheckBox(QStringLiteral("Inverse X"), c.Frame2), "InverseX");
+    c.InverseY = named(new QCheckBox(QStringLiteral("Inverse Y"), c.Frame2), "InverseY");
+    c.InverseZ = named(new QCheckBox(QStringLiteral("Inverse Z"), c.Frame2), "InverseZ");
+    auto* inverse = new QHBoxLayout;
+    inverse->addWidget(c.InverseX);
+    inverse->addWidget(c.InverseY);
+    inverse->addWidget(c.InverseZ);
+    grid->addLayout(inverse, 3, 0, 1, 4);
+}
+
+void buildFeedFrame(MainControls& c, QWidget* window) {
+    c.Feed = named(new QGroupBox(QStringLiteral("Feed Rates MM/Min"), window), "Feed");
+    auto* form = new QFormLayout(c.Feed);
+    c.jogspeeds = field(c.Feed, "jogspeeds", "1000.00");
+    c.Travspeed = field(c.Feed, "Travspeed", "1000.00");
+    c.cutspeed = field(c.Feed, "cutspeed", "0500.00");
+    c.Check1 = named(new QCheckBox(QStringLiteral("Override Gcode"), c.Feed), "Check1");
+    c.Check1->setStyleSheet(QStringLiteral("color: red;"));
+    c.Dlimits = named(new QCheckBox(QStringLiteral("Disable Limit Switches"), c.Feed), "Dlimits");
+    c.Text16 = field(c.Feed, "Text16", "20");
+    c.pwm1 = field(c.Feed, "pwm1", "57150", 16);
+    c.PWD = named(new QLabel(QStringLiteral("PW Delay:"), c.Feed), "PWD");
+    c.setpulses = field(c.Feed, "setpulses", "533.333");
+    form->addRow(QStringLiteral("Jogging"), c.jogspeeds);
+    form->addRow(QStringLiteral("Travelling"), c.Travspeed);
+    form->addRow(QStringLiteral("Cutting"), c.cutspeed);
+    form->addRow(c.Check1);
+    form->addRow(c.Dlimits);
+    form->addRow(QStringLiteral("Simulator Speed"), c.Text16);
+    form->addRow(c.PWD, c.pwm1);
+    form->addRow(QStringLiteral("Pulses per MM"), c.setpulses);
+}
+
+void buildStatusFrame(MainControls& c, QWidget* window) {
+    c.Frame6 = named(new QGroupBox(QStringLiteral("Status"), window), "Frame6");
+    auto* grid = new QGridLayout(c.Frame6);
+    c.xmaxloaded = named(new QLabel(QStringLiteral("0"), c.Frame6), "xmaxloaded");
+    c.ymaxloaded = named(new QLabel(QStringLiteral("0"), c.Frame6), "ymaxloaded");
+    c.linesload = named(new QLabel(QStringLiteral("Lines Loaded: 0"), c.Frame6), "linesload");
+    c.LineProcessed = named(new QLabel(c.Frame6), "LineProcessed");
+    c.Packet = named(new QLabel(c.Frame6), "Packet");
+    c.Packet->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    c.Packet->setMinimumWidth(c.Packet->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 33);
+    c.Command5 = named(new QPushButton(QStringLiteral("Help"), c.Frame6), "Command5");
+    grid->addWidget(new QLabel(QStringLiteral("Workpiece Size Loaded:"), c.Frame6), 0, 0);
+    auto* size = new QHBoxLayout;
+    size->addWidget(new QLabel(QStringLiteral("X"), c.Frame6));
+    size->addWidget(c.xmaxloaded);
+    size->addSpacing(12);
+    size->addWidget(new QLabel(QStringLiteral("Y"), c.Frame6));
+    size->addWidget(c.ymaxloaded);
+    size->addStretch();
+    grid->addLayout(size, 0, 1);
+    grid->addWidget(c.linesload, 1, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Processing Line:"), c.Frame6), 2, 0);
+    grid->addWidget(c.LineProcessed, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("USB Packet Out"), c.Frame6), 3, 0);
+    grid->addWidget(c.Packet, 3, 1);
+    grid->addWidget(c.Command5, 4, 1, Qt::AlignRight);
+}
+
+void buildWorkingFields(MainControls& c, QWidget* window) {
+    // Planning echoes, the status field and the plot scale buttons: working fields the
+    // operator does not need to see. They live in a hidden holder so they take no space.
+    auto* holder = new QWidget(window);
+    holder->setObjectName(QStringLiteral("WorkingFields"));
+    holder->hide();
+    auto* layout = new QHBoxLayout(holder);
+    for (int i = 0; i < 12; ++i) {
+        auto* text = new QLineEdit(holder);
+        text->setObjectName(QStringLiteral("Text%1").arg(i + 1));
+        c.Texts[static_cast<std::size_t>(i)] = text;
+        layout->addWidget(text);
+    }
+    c.Command1 = named(new QPushButton(QStringLiteral("Command1"), holder), "Command1");
+    c.Command2 = named(new QPushButton(QStringLiteral("Command2"), holder), "Command2");
+    layout->addWidget(c.Command1);
+    layout->addWidget(c.Command2);
+    c.Timer1 = named(new QTimer(window), "Timer1");
+}
+
+} // namespace
+
+MainControls BuildMainControls(QWidget* window) {
+    MainControls c;
+    buildPlotFrame(c, window);
+    buildGcodeFrame(c, window);
+    buildPositionFrame(c, window);
+    buildRunFrame(c, window);
+    buildJogFrame(c, window);
+    buildFeedFrame(c, window);
+    buildStatusFrame(c, window);
+    buildWorkingFields(c, window);
+
+    // Plot on the left; program table with run controls and status in the middle; position,
+    // jog pad and machine settings on the right.
+    auto* middle = new QVBoxLayout;
+    middle->addWidget(c.Frame1, 1);
+    middle->addWidget(c.Frame5);
+    middle->addWidget(c.Frame6);
+    auto* right = new QVBoxLayout;
+    right->addWidget(c.Frame3);
+    right->addWidget(c.Frame2);
+    right->addWidget(c.Feed);
+    right->addStretch(1);
+    // Only the plot and the table grow with the window; the control frames keep their size.
+    for (QGroupBox* frame : {c.Frame3, c.Frame2, c.Feed, c.Frame5, c.Frame6}) {
+        frame->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
+    }
+    c.Frame1->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Expanding);
+    auto* top = new QHBoxLayout(window);
+    top->addWidget(c.Frame4, 1);
+    top->addLayout(middle);
+    top->addLayout(right);
+    return c;
+}
+
+} // namespace app

@@ -1,0 +1,98 @@
+// Every control of the main window, under the names the rest of the program uses for it. Each
+// widget also carries its name as its Qt objectName, so tests and scripts can find it.
+#pragma once
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace gcode {
+class PlotWidget;
+class ProgramTableModel;
+} // namespace gcode
+
+namespace app {
+
+struct MainControls {
+    // Frames, in the order they are laid out.
+    QGroupBox* Frame4 = nullptr; // "Plot Window"
+    QGroupBox* Frame1 = nullptr; // "Gcode"
+    QGroupBox* Frame3 = nullptr; // "Position"
+    QGroupBox* Frame5 = nullptr; // "Run Controls"
+    QGroupBox* Frame2 = nullptr; // "Jog Controls"
+    QGroupBox* Feed = nullptr;   // "Feed Rates MM/Min"
+    QGroupBox* Frame6 = nullptr; // "Status"
+
+    gcode::PlotWidget* Picture1 = nullptr;
+    QTableView* Grid1 = nullptr;
+    gcode::ProgramTableModel* Grid1Model = nullptr;
+
+    // Position
+    QLabel* XpositionDisplay = nullptr;
+    QLabel* YpositionDisplay = nullptr;
+    QLabel* ZpositionDisplay = nullptr;
+    QPushButton* XResetZeroButton = nullptr;
+    QPushButton* YResetZeroButton = nullptr;
+    QPushButton* ZResetZeroButton = nullptr;
+    QLineEdit* Text13 = nullptr;     // GOTO target X
+    QLineEdit* Text14 = nullptr;     // GOTO target Y
+    QLineEdit* Text15 = nullptr;     // GOTO target Z
+    QPushButton* Command4 = nullptr; // "GOTO"
+
+    // Run controls
+    QPushButton* LoadGcode = nullptr;
+    QPushButton* Run2 = nullptr;
+    QPushButton* Command3 = nullptr; // "STOP"
+    QCheckBox* Check3 = nullptr;     // "Scale to fit box"
+    QCheckBox* Check2 = nullptr;     // "Simulate"
+
+    // Jog controls: JogButtons[0] is JogButton1.
+    std::array<QToolButton*, 10> JogButtons{};
+    QCheckBox* InverseX = nullptr;
+    QCheckBox* InverseY = nullptr;
+    QCheckBox* InverseZ = nullptr;
+
+    // Feed rates and machine settings
+    QLineEdit* jogspeeds = nullptr;
+    QLineEdit* Travspeed = nullptr;
+    QLineEdit* cutspeed = nullptr;
+    QCheckBox* Check1 = nullptr; // "Override Gcode"
+    QCheckBox* Dlimits = nullptr;
+    QLineEdit* Text16 = nullptr; // simulator delay, ms
+    QLineEdit* pwm1 = nullptr;
+    QLabel* PWD = nullptr;
+    QLineEdit* setpulses = nullptr;
+
+    // Status
+    QLabel* xmaxloaded = nullptr;
+    QLabel* ymaxloaded = nullptr;
+    QLabel* linesload = nullptr;
+    QLabel* LineProcessed = nullptr;
+    QLabel* Packet = nullptr;
+    QPushButton* Command5 = nullptr; // "Help"
+
+    // Working fields kept out of sight: Text1..Text12 (Texts[0] is Text1), the plot scale
+    // buttons and the jog ramp timer.
+    std::array<QLineEdit*, 12> Texts{};
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    QLineEdit* Text(int number) const { return Texts[static_cast<std::size_t>(number - 1)]; }
+    QToolButton* JogButton(int number) const {
+        return JogButtons[static_cast<std::size_t>(number - 1)];
+    }
+};
+
+// Creates every control inside `window` with its layout and start-up texts.
+MainControls BuildMainControls(QWidget* window);
+
+} // namespace app

@@ -1,0 +1,336 @@
+#include "app/main_form.h"
+
+#include "app/help_window.h"
+#include "app/operator_messages.h"
+#include "device/hid_library.h"
+#include "encoding/number_text.h"
+#include "gcode/plot_widget.h"
+#include "gcode/program_table_model.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace app {
+namespace {
+
+// The settings file holds 8-bit text in the system's own encoding.
+QString fromFile(const std::string& line) {
+    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+std::string toFile(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+std::filesystem::path toPath(const QString& folder) {
+    return std::filesystem::path(QDir::toNativeSeparators(folder).toStdWString());
+}
+
+int twips(const QWidget* widget, int value) {
+    return static_cast<int>(std::lround(value * widget->logicalDpiX() / 1440.0));
+}
+
+} // namespace
+
+MainForm::MainForm(Services services, QWidget* parent)
+    : QWidget(parent), services_(std::move(services)), ui_(BuildMainControls(this)) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Quorvane Gcode USB Test BetaV1.7 2006"));
+    resize(1440, 880); // the plot gets a usable square beside the table and the settings
+    connectSettingsBehaviour();
+    connect(ui_.Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
+    connect(ui_.Command1, &QPushButton::clicked, this,
+            [this] { ui_.Picture1->SetLogicalSize(9270); });
+    connect(ui_.Command2, &QPushButton::clicked, this,
+            [this] { ui_.Picture1->SetLogicalSize(4635); });
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::Startup() {
+    ui_.Run2->setEnabled(false);
+    PlotScale = 19.2;
+    PreviewDone = 0;
+    PassToggle = 0;
+    ui_.Picture1->SetLogicalSize(4635);
+    PrevPlotX = PlotX = 50;
+    PrevPlotY = PlotY = 3500;
+    LineCount = 0;
+    connectDeviceLink(); // its result does not matter: the window starts without a board too
+    XPosition = YPosition = ZPosition = 0;
+    prepareGrid();
+    XDistanceText = YDistanceText = ZDistanceText = QStringLiteral("0");
+    ui_.XpositionDisplay->setText(QString::fromStdString(encoding::Format(XPosition)));
+    ui_.YpositionDisplay->setText(QString::fromStdString(encoding::Format(YPosition)));
+    ui_.ZpositionDisplay->setText(QString::fromStdString(encoding::Format(ZPosition)));
+    LoadSettings();
+}
+
+void MainForm::prepareGrid() {
+    ui_.Grid1Model->ResetEmpty(100);
+    // Column 0 holds the motion word, columns 1 to 4 the X, Y, Z and F words; never narrower
+    // than their texts in the window's font.
+    const QFontMetrics metrics = ui_.Grid1->fontMetrics();
+    const int first = std::max(twips(ui_.Grid1, 450), metrics.horizontalAdvance("G00 ") + 8);
+    const int other =
+        std::max(twips(ui_.Grid1, 1080), metrics.horizontalAdvance("X-0000.000 ") + 8);
+    ui_.Grid1->setColumnWidth(0, first);
+    for (int column = 1; column < 5; ++column) {
+        ui_.Grid1->setColumnWidth(column, other);
+    }
+    ui_.Grid1->setMinimumWidth(std::max(twips(ui_.Grid1, 5100), first + 4 * other + 24));
+}
+
+void MainForm::connectSettingsBehaviour() {
+    auto save = [this] { SaveSettings(); };
+    for (QLineEdit* edit :
+         {ui_.Text13, ui_.Text14, ui_.Text15, ui_.Travspeed, ui_.cutspeed, ui_.jogspeeds}) {
+        connect(edit, &QLineEdit::textChanged, this, save);
+    }
+    connect(ui_.Text16, &QLineEdit::textChanged, this, &MainForm::Text16_Change);
+    connect(ui_.setpulses, &QLineEdit::textChanged, this, &MainForm::setpulses_Change);
+    // stateChanged, not clicked: a value set from code must behave like the operator's click.
+    for (QCheckBox* box :
+         {ui_.Check2, ui_.Check3, ui_.Dlimits, ui_.InverseX, ui_.InverseY, ui_.InverseZ}) {
+        connect(box, &QCheckBox::stateChanged, this, save);
+    }
+    connect(ui_.Check1, &QCheckBox::stateChanged, this, &MainForm::Check1_Click);
+}
+
+void MainForm::Text16_Change() {
+    if (ui_.Text16->text().isEmpty()) {
+        ui_.Text16->setText(QStringLiteral("1")); // runs this behaviour again, which saves
+    }
+    SaveSettings();
+}
+
+void MainForm::setpulses_Change() {
+    // A text that is no number yet (say while the operator retypes it) or 0 leaves the PW
+    // delay as it is; the text itself is still saved.
+    if (auto pwDelay = PwDelayFromPulsesPerMm(toFile(ui_.setpulses->text()))) {
+        ui_.pwm1->setText(QString::fromStdString(*pwDelay));
+    }
+    SaveSettings();
+}
+
+void MainForm::Check1_Click() {
+    const bool override = ui_.Check1->isChecked();
+    ui_.Travspeed->setEnabled(!override);
+    ui_.cutspeed->setEnabled(!override);
+    SaveSettings();
+}
+
+void MainForm::Command5_Click() {
+    if (help_) {
+        help_->show();
+        help_->raise();
+        help_->activateWindow();
+        return;
+    }
+    help_ = new HelpWindow(services_.helpFolders, this);
+    help_->show();
+}
+
+void MainForm::DisableControls() {
+    for (QWidget* control : LockedControls()) {
+        control->setEnabled(false);
+    }
+}
+
+void MainForm::EnableControls() {
+    for (QWidget* control : LockedControls()) {
+        control->setEnabled(true);
+    }
+}
+
+std::array<QWidget*, 25> MainForm::LockedControls() const {
+    const MainControls& c = ui_;
+    return {c.JogButtons[0],    c.JogButtons[1], c.JogButtons[2],    c.JogButtons[3],
+            c.JogButtons[4],    c.JogButtons[5], c.JogButtons[6],    c.JogButtons[7],
+            c.JogButtons[8],    c.JogButtons[9], c.XResetZeroButton, c.YResetZeroButton,
+            c.ZResetZeroButton, c.Command4,      c.LoadGcode,        c.Run2,
+            c.Check2,           c.Check3,        c.Text13,           c.Text14,
+            c.Text15,           c.InverseX,      c.InverseY,         c.InverseZ,
+            c.setpulses};
+}
+
+QString MainForm::SettingsPath() const {
+    return QDir(dataFolder_).filePath(QString::fromLatin1(SettingsFileName));
+}
+
+void MainForm::chooseDataFolder() {
+    const DataFolderChoice choice =
+        ChooseDataFolder(toPath(services_.programDirectory), services_.programDirectoryWritable,
+                         toPath(services_.fallbackDirectory));
+    dataFolder_ = choice.usesFallback ? services_.fallbackDirectory : services_.programDirectory;
+    if (!choice.usesFallback) {
+        return;
+    }
+    QDir().mkpath(dataFolder_);
+    // Said once: when the settings are first created in the per-user folder.
+    if (!QFileInfo::exists(SettingsPath())) {
+        services_.messages->Show(
+            QStringLiteral("The program folder %1 cannot be written to. The settings "
+                           "(quorvane.cfg) and the working copy of loaded programs (temp.txt) "
+                           "are kept in %2 instead.")
+                .arg(QDir::toNativeSeparators(services_.programDirectory),
+                     QDir::toNativeSeparators(dataFolder_)));
+    }
+}
+
+void MainForm::LoadSettings() {
+    chooseDataFolder();
+    const SettingsReadResult read = ReadSettingsFile(toPath(SettingsPath()));
+    if (read.status == SettingsReadResult::Missing) {
+        services_.messages->Show(QStringLiteral("quorvane.cfg missing, will create a new one."));
+        LastFolder = services_.programDirectory;
+        applyDefaultSettings();
+        SaveSettings();
+        return;
+    }
+    if (read.status == SettingsReadResult::Unreadable) {
+        // Saving now would replace settings we could not even read: keep the file as it is.
+        savingBlocked_ = true;
+        services_.messages->Show(
+            QStringLiteral("quorvane.cfg could not be read (%1). The built-in settings are used "
+                           "for now, and changes will not be saved, so that the file is kept "
+                           "as it is.")
+                .arg(QString::fromStdString(read.error)));
+        LastFolder = services_.programDirectory;
+        applyDefaultSettings();
+        return;
+    }
+    // A short file keeps the built-in value of every missing line and is then completed.
+    SettingsLines lines = DefaultSettingsLines(toFile(services_.programDirectory));
+    for (std::size_t i = 0; i < read.lines.size() && i < lines.size(); ++i) {
+        lines[i] = read.lines[i];
+    }
+    applySettingsLines(lines);
+    // Saves made while the lines were applied wrote intermediate values (the PW delay computed
+    // from the pulses per mm, say, before the stored one replaced it); the file must end up
+    // holding what the window shows, or the stored value is lost at the next start.
+    const SettingsLines shown = currentSettingsLines();
+    if (read.lines.size() < static_cast<std::size_t>(SettingsLineCount) ||
+        !std::equal(shown.begin(), shown.end(), read.lines.begin())) {
+        SaveSettings();
+    }
+}
+
+void MainForm::applyDefaultSettings() {
+    for (QCheckBox* box :
+         {ui_.InverseX, ui_.InverseY, ui_.InverseZ, ui_.Check1, ui_.Check2, ui_.Check3}) {
+        box->setChecked(false);
+    }
+    ui_.Text13->setText(QStringLiteral("0000.000"));
+    ui_.Text14->setText(QStringLiteral("0000.000"));
+    ui_.Text15->setText(QStringLiteral("0000.000"));
+    ui_.Travspeed->setText(QStringLiteral("1000"));
+    ui_.cutspeed->setText(QStringLiteral("500"));
+    ui_.jogspeeds->setText(QStringLiteral("800"));
+    ui_.Text16->setText(QStringLiteral("20"));
+    ui_.setpulses->setText(QStringLiteral("533.33"));
+    ui_.pwm1->setText(QStringLiteral("57150"));
+    ui_.Dlimits->setChecked(false);
+}
+
+// Every value goes through its field, so each field's change behaviour runs as for an edit:
+// setpulses first recomputes pwm1, and the stored pwm1 (the next line) then replaces it.
+void MainForm::applySettingsLines(const SettingsLines& lines) {
+    LastFolder = fromFile(lines[LastFolderLine]);
+    ui_.InverseX->setChecked(IsCheckedLine(lines[InverseXLine]));
+    ui_.InverseY->setChecked(IsCheckedLine(lines[InverseYLine]));
+    ui_.InverseZ->setChecked(IsCheckedLine(lines[InverseZLine]));
+    ui_.Check2->setChecked(IsCheckedLine(lines[SimulateLine]));
+    ui_.Check3->setChecked(IsCheckedLine(lines[ScaleToFitLine]));
+    ui_.Check1->setChecked(IsCheckedLine(lines[OverrideLine]));
+    ui_.Text13->setText(fromFile(lines[GotoXLine]));
+    ui_.Text14->setText(fromFile(lines[GotoYLine]));
+    ui_.Text15->setText(fromFile(lines[GotoZLine]));
+    ui_.Travspeed->setText(fromFile(lines[TravelSpeedLine]));
+    ui_.cutspeed->setText(fromFile(lines[CutSpeedLine]));
+    ui_.jogspeeds->setText(fromFile(lines[JogSpeedLine]));
+    ui_.Text16->setText(fromFile(lines[SimulatorDelayLine]));
+    ui_.setpulses->setText(fromFile(lines[PulsesPerMmLine]));
+    ui_.pwm1->setText(fromFile(lines[PwDelayLine]));
+    ui_.Dlimits->setChecked(IsCheckedLine(lines[DisableLimitsLine]));
+}
+
+SettingsLines MainForm::currentSettingsLines() const {
+    SettingsLines lines;
+    lines[LastFolderLine] = toFile(LastFolder);
+    lines[InverseXLine] = CheckBoxLine(ui_.InverseX->isChecked());
+    lines[InverseYLine] = CheckBoxLine(ui_.InverseY->isChecked());
+    lines[InverseZLine] = CheckBoxLine(ui_.InverseZ->isChecked());
+    lines[SimulateLine] = CheckBoxLine(ui_.Check2->isChecked());
+    lines[ScaleToFitLine] = CheckBoxLine(ui_.Check3->isChecked());
+    lines[OverrideLine] = CheckBoxLine(ui_.Check1->isChecked());
+    lines[GotoXLine] = toFile(ui_.Text13->text());
+    lines[GotoYLine] = toFile(ui_.Text14->text());
+    lines[GotoZLine] = toFile(ui_.Text15->text());
+    lines[TravelSpeedLine] = toFile(ui_.Travspeed->text());
+    lines[CutSpeedLine] = toFile(ui_.cutspeed->text());
+    lines[JogSpeedLine] = toFile(ui_.jogspeeds->text());
+    lines[SimulatorDelayLine] = toFile(ui_.Text16->text());
+    lines[PulsesPerMmLine] = toFile(ui_.setpulses->text());
+    lines[PwDelayLine] = toFile(ui_.pwm1->text());
+    lines[DisableLimitsLine] = CheckBoxLine(ui_.Dlimits->isChecked());
+    return lines;
+}
+
+void MainForm::SaveSettings() {
+    if (savingBlocked_ || dataFolder_.isEmpty()) {
+        return; // before start-up has found the file there is nothing to save to
+    }
+    std::string error;
+    ++settingsWrites_;
+    if (WriteSettingsFile(toPath(SettingsPath()), currentSettingsLines(), &error)) {
+        saveFailing_ = false;
+        return;
+    }
+    // Said once per run of failures, not at every keystroke; the flag is set before the
+    // message so that saves made while it is open stay quiet.
+    if (!saveFailing_) {
+        saveFailing_ = true;
+        services_.messages->Show(
+            QStringLiteral("The settings could not be saved (%1). Changes made now are lost "
+                           "when the program closes.")
+                .arg(QString::fromStdString(error)));
+    }
+}
+
+void MainForm::connectDeviceLink() {
+    if (services_.hid) {
+        deviceConnected_ = true;
+        services_.hid->Connect([](int, device::DeviceHandle) {});
+    }
+}
+
+void MainForm::disconnectDeviceLink() {
+    if (services_.hid && deviceConnected_) {
+        deviceConnected_ = false;
+        services_.hid->Disconnect();
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    // Nothing to save: the settings file is always current.
+    disconnectDeviceLink();
+    if (help_) {
+        help_->close();
+    }
+    event->accept();
+}
+
+} // namespace app

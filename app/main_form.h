@@ -1,0 +1,98 @@
+// The main window: owns every control and the window-level state, runs the start-up sequence,
+// keeps the settings file in step with the settings fields, and locks the operation controls
+// while a program runs or a device message is open.
+#pragma once
+
+#include "app/main_controls.h"
+#include "app/settings_file.h"
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+
+namespace device {
+class HidLibrary;
+}
+
+namespace app {
+
+class OperatorMessages;
+class HelpWindow;
+
+class MainForm : public QWidget {
+    Q_OBJECT
+public:
+    // What the window is given from outside, so that tests can supply their own.
+    struct Services {
+        device::HidLibrary* hid = nullptr;
+        OperatorMessages* messages = nullptr;
+        QString programDirectory; // the folder of the executable
+        bool programDirectoryWritable = true;
+        QString fallbackDirectory; // per-user folder used when the above is read-only
+        QStringList helpFolders;   // where help.rtf is looked for, in order
+    };
+
+    explicit MainForm(Services services, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // The start-up sequence; run once before the window is first shown.
+    void Startup();
+
+    const MainControls& controls() const { return ui_; }
+
+    // Lock and unlock the operation controls, always the same 25 in the same order.
+    void DisableControls();
+    void EnableControls();
+    std::array<QWidget*, 25> LockedControls() const;
+
+    void LoadSettings();
+    void SaveSettings();
+
+    // Where quorvane.cfg and the working copy temp.txt live.
+    QString DataFolder() const { return dataFolder_; }
+    QString SettingsPath() const;
+    int SettingsWrites() const { return settingsWrites_; }
+
+    // Window-level fields set at start-up.
+    QString LastFolder;
+    double PlotScale = 19.2;
+    int PreviewDone = 0;
+    int PassToggle = 0;
+    double PrevPlotX = 50, PlotX = 50;
+    double PrevPlotY = 3500, PlotY = 3500;
+    int LineCount = 0;
+    double XPosition = 0, YPosition = 0, ZPosition = 0;
+    QString XDistanceText, YDistanceText, ZDistanceText;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void connectSettingsBehaviour();
+    void setpulses_Change();
+    void Text16_Change();
+    void Check1_Click();
+    void Command5_Click();
+
+    void chooseDataFolder();
+    void prepareGrid();
+    void applyDefaultSettings();
+    void applySettingsLines(const SettingsLines& lines);
+    SettingsLines currentSettingsLines() const;
+
+    void connectDeviceLink();
+    void disconnectDeviceLink();
+
+    Services services_;
+    MainControls ui_;
+    QPointer<HelpWindow> help_;
+    QString dataFolder_;
+    int settingsWrites_ = 0;
+    bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
+    bool saveFailing_ = false;   // the operator has been told that saving fails
+    bool deviceConnected_ = false;
+};
+
+} // namespace app

@@ -1,0 +1,127 @@
+#include "app/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using namespace app;
+
+namespace {
+
+class SettingsFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("quorvane-settings-" +
+                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        path = folder / SettingsFileName;
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    std::string read() {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    fs::path folder;
+    fs::path path;
+};
+
+} // namespace
+
+TEST_F(SettingsFolder, DefaultsAreSeventeenCrLfLines) {
+    ASSERT_TRUE(WriteSettingsFile(path, DefaultSettingsLines("/opt/q"), nullptr));
+    EXPECT_EQ(read(), "/opt/q\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n0000.000\r\n"
+                      "1000\r\n500\r\n800\r\n20\r\n533.33\r\n57150\r\n0\r\n");
+}
+
+TEST_F(SettingsFolder, ReadKeepsLinesExactlyAndAcceptsAnyLineEnd) {
+    write("C:\\cnc\r\n1 \r\n\r\n1\n0\r1\r\n0\r\n0000.000\r\n\xe9t\xe9\r\n");
+    const SettingsReadResult r = ReadSettingsFile(path);
+    ASSERT_EQ(r.status, SettingsReadResult::Read);
+    const std::vector<std::string> expected = {"C:\\cnc", "1 ", "",         "1",        "0",
+                                               "1",       "0",  "0000.000", "\xe9t\xe9"};
+    EXPECT_EQ(r.lines, expected);
+    EXPECT_FALSE(IsCheckedLine(r.lines[1]));
+    EXPECT_TRUE(IsCheckedLine(r.lines[3]));
+}
+
+TEST_F(SettingsFolder, LastLineWithoutItsEndStillCountsAndExtraLinesAreIgnored) {
+    write("a\r\nb");
+    EXPECT_EQ(ReadSettingsFile(path).lines, (std::vector<std::string>{"a", "b"}));
+    std::string many;
+    for (int i = 0; i < 20; ++i) {
+        many += std::to_string(i) + "\r\n";
+    }
+    write(many);
+    const auto lines = ReadSettingsFile(path).lines;
+    ASSERT_EQ(lines.size(), 17u);
+    EXPECT_EQ(lines.back(), "16");
+}
+
+TEST_F(SettingsFolder, MissingAndUnreadableAreToldApart) {
+    EXPECT_EQ(ReadSettingsFile(path).status, SettingsReadResult::Missing);
+    fs::create_directory(path); // a folder where the file should be cannot be read
+    const SettingsReadResult r = ReadSettingsFile(path);
+    EXPECT_EQ(r.status, SettingsReadResult::Unreadable);
+}
+
+TEST_F(SettingsFolder, FailedWriteLeavesTheOldFileWhole) {
+    write("old settings\r\n");
+    // The sibling the new text goes to first cannot be created: the old file must survive.
+    fs::path blocker = path;
+    blocker += ".new";
+    fs::create_directory(blocker);
+    std::string error;
+    EXPECT_FALSE(WriteSettingsFile(path, DefaultSettingsLines("/x"), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(read(), "old settings\r\n");
+}
+
+TEST_F(SettingsFolder, WriteReplacesTheFileAndLeavesNoSibling) {
+    write("old\r\n");
+    ASSERT_TRUE(WriteSettingsFile(path, DefaultSettingsLines("/y"), nullptr));
+    EXPECT_EQ(ReadSettingsFile(path).lines.size(), 17u);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST(SettingsFile, WriteIntoAMissingFolderFailsWithAReason) {
+    std::string error;
+    EXPECT_FALSE(WriteSettingsFile("/nonexistent-quorvane-folder/quorvane.cfg",
+                                   DefaultSettingsLines("/"), &error));
+    EXPECT_NE(error.find("nonexistent-quorvane-folder"), std::string::npos);
+}
+
+TEST(PwDelay, ComputedFromPulsesPerMm) {
+    EXPECT_EQ(PwDelayFromPulsesPerMm("533.333"), "57150");
+    EXPECT_EQ(PwDelayFromPulsesPerMm("533.33"), "57150.3214707592");
+    EXPECT_EQ(PwDelayFromPulsesPerMm("1000"), "30479.98095");
+    EXPECT_EQ(PwDelayFromPulsesPerMm("266.6665"), "114300");
+    EXPECT_EQ(PwDelayFromPulsesPerMm(" 533.333 "), "57150");
+}
+
+TEST(PwDelay, NoValueForTextsThatAreNoNumberOrZero) {
+    for (const char* text : {"", "abc", "533,33", "0", "-0", "0.0", "1e999", "5 33"}) {
+        EXPECT_FALSE(PwDelayFromPulsesPerMm(text).has_value()) << text;
+    }
+    EXPECT_EQ(PwDelayFromPulsesPerMm("-533.333"), "-57150");
+}
+
+TEST(DataFolder, FallsBackOnlyWhenTheProgramFolderCannotBeWritten) {
+    EXPECT_EQ(ChooseDataFolder("/opt/q", true, "/home/u/.config/Quorvane").folder, "/opt/q");
+    const DataFolderChoice fallback = ChooseDataFolder("/opt/q", false, "/home/u/.config/Quorvane");
+    EXPECT_TRUE(fallback.usesFallback);
+    EXPECT_EQ(fallback.folder, "/home/u/.config/Quorvane");
+    EXPECT_FALSE(ChooseDataFolder("/opt/q", false, "").usesFallback);
+}
