@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 
 namespace encoding {
@@ -130,6 +131,33 @@ std::string formatDecimal(const Decimal& d) {
     return text;
 }
 
+// The "0000.000" text of a whole number of thousandths.
+std::string formatThousandths(std::int64_t thousandths) {
+    if (thousandths == 0) {
+        return "0000.000"; // no "-": the texts rely on "-" meaning negative
+    }
+    const bool negative = thousandths < 0;
+    auto magnitude = static_cast<std::uint64_t>(negative ? -thousandths : thousandths);
+    char digits[24];
+    int n = 0;
+    while (magnitude != 0 || n < 7) {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    char text[32];
+    int len = 0;
+    if (negative) {
+        text[len++] = '-';
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        if (i == 2) {
+            text[len++] = '.';
+        }
+        text[len++] = digits[i];
+    }
+    return std::string(text, static_cast<std::size_t>(len));
+}
+
 // The shape of a number text, as ReadsAsNumber accepts it.
 struct NumberShape {
     bool ok = false;
@@ -198,6 +226,57 @@ NumberShape shapeOf(std::string_view t) {
     return s;
 }
 
+// A plain decimal (optional sign, digits with at most one point, no exponent) starting at `i`.
+// Positions, distances, speeds and settings are read for every program line; when the digits
+// form a whole number of at most 2^53, one division by an exact power of ten is correctly
+// rounded and so gives the very double the general reader gives.
+struct PlainDecimal {
+    bool ok = false;
+    double value = 0;
+    std::size_t end = 0;
+};
+
+PlainDecimal readPlainDecimal(std::string_view t, std::size_t i) {
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                              1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                              1e14, 1e15, 1e16, 1e17, 1e18};
+    PlainDecimal r;
+    const std::size_t n = t.size();
+    bool negative = false;
+    if (i < n && (t[i] == '+' || t[i] == '-')) {
+        negative = t[i] == '-';
+        ++i;
+    }
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = 0;
+    bool point = false;
+    for (; i < n; ++i) {
+        const char c = t[i];
+        if (isDigit(c)) {
+            if (count == 18) {
+                return r;
+            }
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            ++count;
+            decimals += point ? 1 : 0;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (count == 0 || digits > (std::uint64_t{1} << 53) ||
+        (i < n && (t[i] == 'e' || t[i] == 'E'))) {
+        return r;
+    }
+    const double magnitude = static_cast<double>(digits) / kPowersOfTen[decimals];
+    r.ok = true;
+    r.value = negative ? -magnitude : magnitude;
+    r.end = i;
+    return r;
+}
+
 // The value of a well-shaped body (no sign, no blanks). Overflow gives infinity, underflow 0.
 double valueOfBody(std::string_view body, bool negative, bool negativeExponent) {
     double v = 0;
@@ -214,6 +293,18 @@ double valueOfBody(std::string_view body, bool negative, bool negativeExponent) 
 std::string Format(double value) {
     if (!std::isfinite(value)) {
         return std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity");
+    }
+    // Positions and distances are formatted for every axis of every program line, so the common
+    // case skips the 15-digit text. Below 1e9 that step moves the value by at most 5e-4
+    // thousandths and value * 1000 errs by at most 1e-4; unless the thousandths lie within
+    // 0.01 of a half, both routes round to the same whole number of thousandths.
+    if (std::fabs(value) < 1e9) {
+        const double thousandths = value * 1000.0;
+        const double below = std::floor(thousandths);
+        const double fraction = thousandths - below;
+        if (std::fabs(fraction - 0.5) > 0.01) {
+            return formatThousandths(static_cast<std::int64_t>(fraction > 0.5 ? below + 1 : below));
+        }
     }
     char buf[64];
     return formatDecimal(decimalOf(value, kSignificant, buf));
@@ -274,6 +365,19 @@ std::string Format(std::string_view text) {
 bool ReadsAsNumber(std::string_view text) { return NumberOf(text).has_value(); }
 
 std::optional<double> NumberOf(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) {
+        ++i;
+    }
+    if (const PlainDecimal plain = readPlainDecimal(text, i); plain.ok) {
+        std::size_t end = plain.end;
+        while (end < text.size() && isBlank(text[end])) {
+            ++end;
+        }
+        if (end == text.size()) {
+            return plain.value;
+        }
+    }
     const NumberShape s = shapeOf(text);
     if (!s.ok) {
         return std::nullopt;
@@ -290,6 +394,9 @@ double Val(std::string_view text) {
     const std::size_t n = text.size();
     while (i < n && isBlank(text[i])) {
         ++i;
+    }
+    if (const PlainDecimal plain = readPlainDecimal(text, i); plain.ok) {
+        return plain.value;
     }
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
