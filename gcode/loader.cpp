@@ -1,0 +1,260 @@
+#include "gcode/loader.h"
+
+#include "encoding/number_text.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace gcode {
+namespace {
+
+// Per byte: the word column of a word letter (0..3), or -1.
+constexpr std::array<signed char, 256> makeWordIndex() {
+    std::array<signed char, 256> t{};
+    for (auto& v : t) {
+        v = -1;
+    }
+    t['X'] = t['x'] = 0;
+    t['Y'] = t['y'] = 1;
+    t['Z'] = t['z'] = 2;
+    t['F'] = t['f'] = 3;
+    return t;
+}
+constexpr std::array<signed char, 256> WordIndex = makeWordIndex();
+
+// Per byte: ends a word (a blank or the next word letter).
+constexpr std::array<bool, 256> makeWordStop() {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        t[static_cast<std::size_t>(c)] = c == ' ' || WordIndex[static_cast<std::size_t>(c)] >= 0;
+    }
+    return t;
+}
+constexpr std::array<bool, 256> WordStop = makeWordStop();
+
+bool isCutTarget(char c) {
+    return c == 'G' || c == 'X' || c == 'Y' || c == 'Z' || c == 'F';
+}
+
+std::string_view cutToFirstWord(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (isCutTarget(line[i])) {
+            return line.substr(i);
+        }
+    }
+    return {};
+}
+
+bool startsWithMotionCode(std::string_view line) {
+    return line.size() >= 3 && line[0] == 'G' && line[1] == '0' &&
+           (line[2] == '0' || line[2] == '1');
+}
+
+constexpr int FeedWord = 3;
+
+} // namespace
+
+std::string_view FilterLine(std::string_view line) {
+    if (!line.empty() && line[0] == ' ') {
+        line = cutToFirstWord(line);
+    }
+    if (line.empty()) {
+        return {};
+    }
+    if (line[0] == 'N') {
+        line = cutToFirstWord(line);
+        if (line.empty()) {
+            return {};
+        }
+    }
+    switch (line[0]) {
+    case 'G':
+        return startsWithMotionCode(line) ? line : std::string_view();
+    case 'X':
+    case 'Y':
+    case 'Z':
+        return line;
+    default:
+        return {};
+    }
+}
+
+void LineFilter::keep(std::string_view line, std::string& keptText) {
+    const std::string_view kept = FilterLine(line);
+    if (!kept.empty()) {
+        keptText.append(kept);
+        keptText.append("\r\n");
+        ++tempLineCount_;
+    }
+}
+
+void LineFilter::Feed(std::string_view chunk, std::string& keptText) {
+    splitter_.Feed(chunk, [&](std::string_view line) { keep(line, keptText); });
+}
+
+void LineFilter::Finish(std::string& keptText) {
+    splitter_.Finish([&](std::string_view line) { keep(line, keptText); });
+}
+
+ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
+    : feeds_(std::move(feeds)) {
+    program_.rows_.reserve(expectedRows);
+}
+
+WordCell ProgramBuilder::makeCell(std::string_view text, bool lowerCase, bool trailingBlank) {
+    WordCell cell;
+    cell.present = true;
+    cell.lowerCase = lowerCase;
+    cell.trailingBlank = trailingBlank;
+    std::int32_t thousandths = 0;
+    if (ThousandthsOfWordText(text, thousandths)) {
+        cell.value = thousandths;
+    } else {
+        cell.pooled = true;
+        cell.value = static_cast<std::int32_t>(program_.pool_.size());
+        program_.pool_.push_back(encoding::Format(text));
+    }
+    return cell;
+}
+
+void ProgramBuilder::offerExtent(Extent& extent, const WordCell& cell) {
+    // The extent text is the 8 characters after the letter: the formatted word and its blank.
+    if (!cell.pooled) {
+        extent.OfferThousandths(cell.value);
+        return;
+    }
+    std::string candidate = program_.pool_[static_cast<std::size_t>(cell.value)];
+    candidate.push_back(' ');
+    if (candidate.size() > 8) {
+        candidate.resize(8);
+    }
+    extent.Offer(candidate);
+}
+
+void ProgramBuilder::AddLine(std::string_view line) {
+    if (startsWithMotionCode(line)) {
+        modalFeedMove_ = line[2] == '1';
+    }
+    // A line starting with a coordinate word gets ModalMotion in front; that prefix holds no
+    // word letter, so scanning the line alone finds the same words.
+    ProgramRow row;
+    row.flags = modalFeedMove_ ? 1u : 0u;
+
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (p < end) {
+        const int word = WordIndex[static_cast<unsigned char>(*p)];
+        if (word < 0) {
+            ++p;
+            continue;
+        }
+        const bool lowerCase = *p >= 'a';
+        const char* q = p + 1;
+        while (q < end && !WordStop[static_cast<unsigned char>(*q)]) {
+            ++q;
+        }
+        const std::string_view text(p + 1, static_cast<std::size_t>(q - p - 1));
+        const WordCell cell = makeCell(text, lowerCase, true);
+        row.SetWord(word, cell);
+        if (word == 0) {
+            offerExtent(program_.XExtent, cell);
+        } else if (word == 1) {
+            offerExtent(program_.YExtent, cell);
+        }
+        p = q; // the word's own characters hold no word letter
+    }
+
+    WordCell& lastFeed = modalFeedMove_ ? lastG01Feed_ : lastG00Feed_;
+    bool& feedSet = modalFeedMove_ ? g01FeedSet_ : g00FeedSet_;
+    WordCell feed = row.Word(FeedWord);
+    if (!feed.present) {
+        if (!feedSet) {
+            const std::string& speed =
+                modalFeedMove_ ? feeds_.cutSpeedText : feeds_.travelSpeedText;
+            feed = makeCell(speed, false, false);
+        } else {
+            feed = lastFeed;
+        }
+        row.SetWord(FeedWord, feed);
+    }
+    lastFeed = feed;
+    feedSet = true;
+    program_.rows_.push_back(row);
+}
+
+void ProgramBuilder::Feed(std::string_view chunk) {
+    splitter_.Feed(chunk, [this](std::string_view line) { AddLine(line); });
+}
+
+Program ProgramBuilder::Finish() {
+    splitter_.Finish([this](std::string_view line) { AddLine(line); });
+    Program done = std::move(program_);
+    program_ = Program();
+    return done;
+}
+
+Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
+    // Kept lines hold no line end, so writing them to the working copy and reading it back
+    // gives these same lines: pass 2 can take each one as pass 1 keeps it.
+    ProgramBuilder builder(feeds);
+    std::size_t kept = 0;
+    const auto keep = [&](std::string_view line) {
+        const std::string_view k = FilterLine(line);
+        if (!k.empty()) {
+            builder.AddLine(k);
+            ++kept;
+        }
+    };
+    const char* end = fileBytes.data() + fileBytes.size();
+    const char* tail = LineSplitter::SplitWhole(fileBytes.data(), end, keep);
+    if (tail < end) {
+        keep(std::string_view(tail, static_cast<std::size_t>(end - tail)));
+    }
+    Program program = builder.Finish();
+    program.TempLineCount = kept;
+    return program;
+}
+
+LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds) {
+    LoadFileResult result;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        result.error = std::strerror(errno);
+        return result;
+    }
+    ProgramBuilder builder(feeds);
+    LineSplitter splitter;
+    std::size_t kept = 0;
+    const auto keep = [&](std::string_view line) {
+        const std::string_view k = FilterLine(line);
+        if (!k.empty()) {
+            builder.AddLine(k);
+            ++kept;
+        }
+    };
+    std::vector<char> buffer(std::size_t{1} << 20);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+        splitter.Feed(std::string_view(buffer.data(), n), keep);
+        if (n < buffer.size()) {
+            break;
+        }
+    }
+    const bool readError = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (readError) {
+        result.error = std::strerror(readErrno);
+        return result;
+    }
+    splitter.Finish(keep);
+    result.program = builder.Finish();
+    result.program.TempLineCount = kept;
+    result.ok = true;
+    return result;
+}
+
+} // namespace gcode

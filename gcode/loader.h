@@ -1,0 +1,171 @@
+// The G-code loader's two passes, without any window.
+//
+// Pass 1 reduces a file to the straight-move lines it understands (the working copy temp.txt
+// holds them); pass 2 turns each kept line into one row of five cells and finds the workpiece
+// extents. Lines end with CR LF, LF or a lone CR, a last line without an end still counts, and
+// every byte is an 8-bit character that passes through unchanged.
+//
+// Both passes can be fed in chunks, so the window can load a large file a piece at a time and
+// keep its progress bar moving; LoadProgram does both passes over a whole file at once.
+#pragma once
+
+#include "gcode/program.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gcode {
+
+// Cuts a byte stream into lines. A CR LF pair split across two chunks is still one line end.
+class LineSplitter {
+public:
+    template <class OnLine> void Feed(std::string_view chunk, OnLine&& onLine) {
+        const char* p = chunk.data();
+        const char* const end = p + chunk.size();
+        if (skipLf_ && p < end) {
+            skipLf_ = false;
+            if (*p == '\n') {
+                ++p;
+            }
+        }
+        if (!carry_.empty()) {
+            const char* e = findLineEnd(p, end);
+            carry_.append(p, e);
+            if (e == end) {
+                return;
+            }
+            onLine(std::string_view(carry_));
+            carry_.clear();
+            skipLf_ = *e == '\r' && e + 1 == end;
+            p = afterLineEnd(e, end);
+        }
+        p = SplitWhole(p, end, onLine, &skipLf_);
+        carry_.assign(p, end);
+    }
+
+    // The last line when the input does not end with a line end.
+    template <class OnLine> void Finish(OnLine&& onLine) {
+        if (!carry_.empty()) {
+            onLine(std::string_view(carry_));
+            carry_.clear();
+        }
+        skipLf_ = false;
+    }
+
+    // Calls onLine for every complete line of [p, end) and returns where the unfinished last
+    // line starts (end when the text ends with a line end). Views point into the text itself.
+    // crAtEnd, when given, is set when the text ends with a CR whose LF may follow later.
+    template <class OnLine>
+    static const char* SplitWhole(const char* p, const char* end, OnLine&& onLine,
+                                  bool* crAtEnd = nullptr) {
+        // Both searches are remembered until passed, so a file of lone CRs (or of LFs only)
+        // is still scanned once.
+        const char* lf = find(p, end, '\n');
+        const char* cr = find(p, end, '\r');
+        while (p < end) {
+            if (lf < p) {
+                lf = find(p, end, '\n');
+            }
+            if (cr < p) {
+                cr = find(p, end, '\r');
+            }
+            const char* e = lf < cr ? lf : cr;
+            if (e == end) {
+                break;
+            }
+            onLine(std::string_view(p, static_cast<std::size_t>(e - p)));
+            if (*e == '\r' && e + 1 == end && crAtEnd) {
+                *crAtEnd = true;
+            }
+            p = afterLineEnd(e, end);
+        }
+        return p;
+    }
+
+private:
+    static const char* find(const char* p, const char* end, char c) {
+        const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
+        return hit ? static_cast<const char*>(hit) : end;
+    }
+    static const char* findLineEnd(const char* p, const char* end) {
+        return std::min(find(p, end, '\n'), find(p, end, '\r'));
+    }
+    static const char* afterLineEnd(const char* e, const char* end) {
+        if (*e == '\r' && e + 1 < end && e[1] == '\n') {
+            return e + 2;
+        }
+        return e + 1;
+    }
+
+    std::string carry_;
+    bool skipLf_ = false;
+};
+
+// Pass 1 for one line: the line as it is kept (cut to its first G, X, Y, Z or F after leading
+// blanks or a block number), or an empty view when the line is dropped. A kept line is never
+// empty and starts with G00, G01, X, Y or Z.
+std::string_view FilterLine(std::string_view line);
+
+// Pass 1 over a stream: each kept line is appended to the working-copy text with CR LF.
+class LineFilter {
+public:
+    void Feed(std::string_view chunk, std::string& keptText);
+    void Finish(std::string& keptText);
+    std::size_t TempLineCount() const { return tempLineCount_; }
+
+private:
+    void keep(std::string_view line, std::string& keptText);
+
+    LineSplitter splitter_;
+    std::size_t tempLineCount_ = 0;
+};
+
+// The speed box texts whose formatted values become the default feed words of a load.
+struct FeedDefaults {
+    std::string cutSpeedText;    // cutspeed: the first G01 row without an F word
+    std::string travelSpeedText; // Travspeed: the first G00 row without an F word
+};
+
+// Pass 2: one row per kept line, with the modal motion code, the modal feeds of G00 and G01
+// rows kept apart, and the extents. A new builder starts with no state from any earlier load.
+class ProgramBuilder {
+public:
+    explicit ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows = 0);
+
+    void AddLine(std::string_view keptLine);
+    // Working-copy bytes in chunks; Finish takes a last line without a line end.
+    void Feed(std::string_view chunk);
+    Program Finish();
+
+    std::size_t RowCount() const { return program_.rows_.size(); }
+
+private:
+    WordCell makeCell(std::string_view text, bool lowerCase, bool trailingBlank);
+    void offerExtent(Extent& extent, const WordCell& cell);
+
+    FeedDefaults feeds_;
+    Program program_;
+    LineSplitter splitter_;
+    bool modalFeedMove_ = false; // ModalMotion: "G00 " at the start of every load
+    bool g00FeedSet_ = false;
+    bool g01FeedSet_ = false;
+    WordCell lastG00Feed_;
+    WordCell lastG01Feed_;
+};
+
+// Both passes over a whole file in memory, as a Load with this file would make them.
+Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds);
+
+struct LoadFileResult {
+    bool ok = false;
+    std::string error; // why the file could not be read
+    Program program;
+};
+
+// Both passes over a file read a piece at a time; the file is never held whole in memory.
+LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds);
+
+} // namespace gcode

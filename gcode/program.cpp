@@ -1,0 +1,211 @@
+#include "gcode/program.h"
+
+#include "encoding/number_text.h"
+
+#include <limits>
+
+namespace gcode {
+namespace {
+
+constexpr std::uint32_t PresentBit = 1u;
+constexpr std::uint32_t LowerBit = 2u;
+constexpr std::uint32_t BlankBit = 4u;
+constexpr std::uint32_t PooledBit = 8u;
+
+constexpr int flagShift(int wordIndex) {
+    return 1 + 4 * wordIndex;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The thousandths of a canonical "0000.000" text, when it fits 32 bits.
+bool thousandthsOfFormatted(std::string_view text, std::int32_t& out) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) {
+        ++i;
+    }
+    const std::size_t point = text.find('.', i);
+    if (point == std::string_view::npos || point - i < 4 || text.size() != point + 4) {
+        return false;
+    }
+    std::int64_t magnitude = 0;
+    for (std::size_t k = i; k < text.size(); ++k) {
+        if (k == point) {
+            continue;
+        }
+        if (!isDigit(text[k])) {
+            return false;
+        }
+        magnitude = magnitude * 10 + (text[k] - '0');
+        if (magnitude > std::numeric_limits<std::int32_t>::max()) {
+            return false;
+        }
+    }
+    const auto value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    // Only texts the writer reproduces exactly are stored as numbers ("-0000.000" is not one).
+    char check[16];
+    const std::size_t len = WriteThousandths(value, check);
+    if (std::string_view(check, len) != text) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+} // namespace
+
+WordCell ProgramRow::Word(int wordIndex) const {
+    const std::uint32_t bits = flags >> flagShift(wordIndex);
+    WordCell cell;
+    cell.present = (bits & PresentBit) != 0;
+    cell.lowerCase = (bits & LowerBit) != 0;
+    cell.trailingBlank = (bits & BlankBit) != 0;
+    cell.pooled = (bits & PooledBit) != 0;
+    cell.value = value[wordIndex];
+    return cell;
+}
+
+void ProgramRow::SetWord(int wordIndex, const WordCell& cell) {
+    std::uint32_t bits = 0;
+    if (cell.present) {
+        bits = PresentBit | (cell.lowerCase ? LowerBit : 0u) |
+               (cell.trailingBlank ? BlankBit : 0u) | (cell.pooled ? PooledBit : 0u);
+    }
+    const int shift = flagShift(wordIndex);
+    flags = (flags & ~(0xFu << shift)) | (bits << shift);
+    value[wordIndex] = cell.present ? cell.value : 0;
+}
+
+char WordLetter(int wordIndex) {
+    static constexpr char letters[4] = {'X', 'Y', 'Z', 'F'};
+    return letters[wordIndex & 3];
+}
+
+std::size_t WriteThousandths(std::int32_t thousandths, char* out) {
+    char* p = out;
+    std::uint32_t magnitude;
+    if (thousandths < 0) {
+        *p++ = '-';
+        magnitude = 0u - static_cast<std::uint32_t>(thousandths);
+    } else {
+        magnitude = static_cast<std::uint32_t>(thousandths);
+    }
+    // Digits from the right: three decimals, then at least four integer digits.
+    char digits[16];
+    int n = 0;
+    while (magnitude != 0 || n < 7) {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        *p++ = digits[i];
+        if (i == 3) {
+            *p++ = '.';
+        }
+    }
+    return static_cast<std::size_t>(p - out);
+}
+
+bool ThousandthsOfWordText(std::string_view text, std::int32_t& thousandths) {
+    // Plain decimals of at most 15 digits are rounded on their digits, as the number-text
+    // formatting does; anything else (exponents, tabs, very long or very large numbers) takes
+    // the general formatting and keeps the result only if it is a 32-bit number text.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    std::int64_t whole = 0;
+    int digitCount = 0;
+    while (p < end && isDigit(*p)) {
+        whole = whole * 10 + (*p - '0');
+        ++p;
+        ++digitCount;
+    }
+    int fraction = 0;
+    int fractionDigits = 0;
+    bool roundUp = false;
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && isDigit(*p)) {
+            if (fractionDigits < 3) {
+                fraction = fraction * 10 + (*p - '0');
+            } else if (fractionDigits == 3) {
+                roundUp = *p >= '5';
+            }
+            ++fractionDigits;
+            ++p;
+        }
+    }
+    if (p == end && digitCount + fractionDigits > 0 && digitCount + fractionDigits <= 15 &&
+        whole <= 2000000) {
+        for (int k = fractionDigits; k < 3; ++k) {
+            fraction *= 10;
+        }
+        const std::int64_t magnitude = whole * 1000 + fraction + (roundUp ? 1 : 0);
+        thousandths = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+        return true;
+    }
+    const std::string formatted = encoding::Format(text);
+    return thousandthsOfFormatted(formatted, thousandths);
+}
+
+void Program::AppendWordBody(const WordCell& cell, std::string& out) const {
+    if (cell.pooled) {
+        out += pool_[static_cast<std::size_t>(cell.value)];
+        return;
+    }
+    char buf[16];
+    out.append(buf, WriteThousandths(cell.value, buf));
+}
+
+std::string Program::WordBody(const WordCell& cell) const {
+    std::string text;
+    AppendWordBody(cell, text);
+    return text;
+}
+
+void Program::AppendCellText(std::size_t row, int column, std::string& out) const {
+    if (row >= rows_.size() || column < 0 || column >= ProgramColumns) {
+        return;
+    }
+    const ProgramRow& r = rows_[row];
+    if (column == MotionColumn) {
+        out += r.IsFeedMove() ? "G01 " : "G00 ";
+        return;
+    }
+    const WordCell cell = r.Word(column - 1);
+    if (!cell.present) {
+        return;
+    }
+    const char letter = WordLetter(column - 1);
+    out.push_back(cell.lowerCase ? static_cast<char>(letter - 'A' + 'a') : letter);
+    AppendWordBody(cell, out);
+    if (cell.trailingBlank) {
+        out.push_back(' ');
+    }
+}
+
+std::string Program::CellText(std::size_t row, int column) const {
+    std::string text;
+    AppendCellText(row, column, text);
+    return text;
+}
+
+std::size_t Program::MemoryBytes() const {
+    std::size_t bytes = sizeof(*this) + rows_.capacity() * sizeof(ProgramRow) +
+                        pool_.capacity() * sizeof(std::string);
+    for (const std::string& s : pool_) {
+        if (s.capacity() > 15) {
+            bytes += s.capacity() + 1;
+        }
+    }
+    return bytes;
+}
+
+} // namespace gcode

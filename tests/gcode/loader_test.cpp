@@ -1,0 +1,247 @@
+#include "gcode/loader.h"
+
+#include "encoding/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Row = std::array<std::string, 5>;
+
+const gcode::FeedDefaults DefaultFeeds{"500", "1000"};
+
+std::vector<Row> RowsOf(const gcode::Program& program) {
+    std::vector<Row> rows;
+    for (std::size_t r = 0; r < program.LineCount(); ++r) {
+        Row row;
+        for (int c = 0; c < 5; ++c) {
+            row[static_cast<std::size_t>(c)] = program.CellText(r, c);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<Row> Load(const std::string& text, const gcode::FeedDefaults& feeds = DefaultFeeds) {
+    return RowsOf(gcode::LoadProgram(text, feeds));
+}
+
+struct RowCase {
+    const char* name;
+    std::string file;
+    std::vector<Row> rows;
+};
+
+TEST(Loader, TurnsKeptLinesIntoRowsOfFiveCells) {
+    const std::vector<RowCase> cases = {
+        {"block number and all words",
+         "N10 G01 X10 Y5 F200\n",
+         {{"G01 ", "X0010.000 ", "Y0005.000 ", "", "F0200.000 "}}},
+        {"leading blanks cut; first G00 feed from Travspeed without a blank",
+         "  G00 Z5\n",
+         {{"G00 ", "", "", "Z0005.000 ", "F1000.000"}}},
+        {"coordinate line continues G01 with the last G01 feed",
+         "G01 X1 F50\nX20\n",
+         {{"G01 ", "X0001.000 ", "", "", "F0050.000 "},
+          {"G01 ", "X0020.000 ", "", "", "F0050.000 "}}},
+        {"coordinate line as first motion line is G00",
+         "X20\n",
+         {{"G00 ", "X0020.000 ", "", "", "F1000.000"}}},
+        {"lower-case letters kept",
+         "G01 x10 y5\n",
+         {{"G01 ", "x0010.000 ", "y0005.000 ", "", "F0500.000"}}},
+        {"words without blanks",
+         "G01X10Y5\n",
+         {{"G01 ", "X0010.000 ", "Y0005.000 ", "", "F0500.000"}}},
+        {"F before the coordinates is remembered",
+         "G01 F100 X10\nG01 X20\n",
+         {{"G01 ", "X0010.000 ", "", "", "F0100.000 "},
+          {"G01 ", "X0020.000 ", "", "", "F0100.000 "}}},
+        {"F glued to a Y word", "G01 F100Y5\n", {{"G01 ", "", "Y0005.000 ", "", "F0100.000 "}}},
+        {"G00 and G01 keep separate feeds",
+         "G00 X1 F900\nG01 X2\nG00 X3\nG01 X4 f70\nG01 X5\n",
+         {{"G00 ", "X0001.000 ", "", "", "F0900.000 "},
+          {"G01 ", "X0002.000 ", "", "", "F0500.000"},
+          {"G00 ", "X0003.000 ", "", "", "F0900.000 "},
+          {"G01 ", "X0004.000 ", "", "", "f0070.000 "},
+          {"G01 ", "X0005.000 ", "", "", "f0070.000 "}}},
+        {"later word of the same letter overwrites",
+         "G01 X1 x2\n",
+         {{"G01 ", "x0002.000 ", "", "", "F0500.000"}}},
+        {"words that are not numbers stay as written",
+         "G01 X5) Y Z1e3 XY7\n",
+         {{"G01 ", "X ", "Y0007.000 ", "Z1000.000 ", "F0500.000"}}},
+        {"other letters and tabs belong to the word",
+         "G01 X10I5 Y2\t\n",
+         {{"G01 ", "X10I5 ", "Y0002.000 ", "", "F0500.000"}}},
+        {"rounding halves away from zero on the digits",
+         "G01 X2.0005 Y-0.0004 Z-12.3456\n",
+         {{"G01 ", "X0002.001 ", "Y0000.000 ", "Z-0012.346 ", "F0500.000"}}},
+        {"large values print five digits or go to the text pool",
+         "G01 X12345.6 Y123456789 Z-2147483.647\n",
+         {{"G01 ", "X12345.600 ", "Y123456789.000 ", "Z-2147483.647 ", "F0500.000"}}},
+        {"a G00 alone is a row without words", "G00\n", {{"G00 ", "", "", "", "F1000.000"}}},
+        {"G001 counts as G00", "G001 X1\n", {{"G00 ", "X0001.000 ", "", "", "F1000.000"}}},
+    };
+    for (const RowCase& c : cases) {
+        EXPECT_EQ(Load(c.file), c.rows) << c.name;
+    }
+}
+
+TEST(Loader, DropsLinesItDoesNotUnderstand) {
+    const std::string dropped = "G1 X10\nG02 X10 Y10 I5 J0\ng01 X10\nM03\n(comment X5)\nF300\n"
+                                "%\n\tG01 X5\nN10\nN10 F100 X5\n   \n\nT1 M6\nG21\nG0 X1\n";
+    const gcode::Program program = gcode::LoadProgram(dropped, DefaultFeeds);
+    EXPECT_EQ(program.LineCount(), 0u);
+    EXPECT_EQ(program.TempLineCount, 0u);
+    EXPECT_EQ(program.XExtent.Shown(), "0");
+}
+
+TEST(Loader, FilterCutsToTheFirstMotionLetter) {
+    EXPECT_EQ(gcode::FilterLine(" N10 G01 X5"), "G01 X5");
+    EXPECT_EQ(gcode::FilterLine("N0042X1"), "X1");
+    EXPECT_EQ(gcode::FilterLine("  ab Z-1"), "Z-1");
+    EXPECT_EQ(gcode::FilterLine("Y3 F10"), "Y3 F10");
+    EXPECT_EQ(gcode::FilterLine("N10 x5 Y2"), "Y2"); // lower-case x is no cut target
+    EXPECT_EQ(gcode::FilterLine(" N5 F20 X1"), "");  // cut to F, which is dropped
+}
+
+TEST(Loader, AcceptsEveryLineEndAndAnUnterminatedLastLine) {
+    const std::vector<Row> expected = {{"G00 ", "X0001.000 ", "", "", "F1000.000"},
+                                       {"G01 ", "X0002.000 ", "", "", "F0500.000"},
+                                       {"G01 ", "", "Y0003.000 ", "", "F0500.000"}};
+    for (const char* file :
+         {"G00 X1\r\nG01 X2\r\nY3\r\n", "G00 X1\nG01 X2\nY3\n", "G00 X1\rG01 X2\rY3\r",
+          "G00 X1\r\nG01 X2\rY3", "G00 X1\n\rG01 X2\nY3"}) {
+        EXPECT_EQ(Load(file), expected) << testing::PrintToString(file);
+    }
+}
+
+TEST(Loader, EightBitBytesPassThroughUnchanged) {
+    const std::string file = "G01 X5\xE9 Y\xff\x80\n";
+    const std::vector<Row> rows = Load(file);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1], "X5\xE9 ");
+    EXPECT_EQ(rows[0][2], "Y\xff\x80 ");
+}
+
+struct ExtentCase {
+    const char* file;
+    const char* x;
+    const char* y;
+};
+
+TEST(Loader, ExtentsCompareByNumberWhenBothTextsAreNumbers) {
+    const std::vector<ExtentCase> cases = {
+        {"X9000\nX12000\n", "12000.00", "0"},
+        {"X12000\nX9000\n", "12000.00", "0"},
+        {"X-5\nX-3\n", "-0003.00", "0"},
+        {"X-5\nX3\n", "0003.000", "0"},
+        {"X3\nX-5\n", "0003.000", "0"},
+        {"G01 X10.5 Y-2\nY-7\nX10.4\n", "0010.500", "-0002.00"},
+        {"G01 x7 y8\n", "0007.000", "0008.000"},
+        {"X5\nXabc\n", "abc ", "0"}, // a text ranks by character code
+        {"Xabc\nX5\n", "abc ", "0"}, // "0005.000" sorts below "abc "
+        {"X-1\nX-0.0001\n", "0000.000", "0"},
+        {"X12345.678\nX12345.679\n", "12345.67", "0"},
+        {"X123456789\nX99999\n", "12345678", "0"},
+        {"Y1 Y5 Y2\n", "0", "0005.000"}, // every word counts, also overwritten ones
+    };
+    for (const ExtentCase& c : cases) {
+        const gcode::Program program = gcode::LoadProgram(c.file, DefaultFeeds);
+        EXPECT_EQ(program.XExtent.Shown(), c.x) << c.file;
+        EXPECT_EQ(program.YExtent.Shown(), c.y) << c.file;
+    }
+}
+
+TEST(Loader, ExtentOrderTreatsTheNumberZeroAsLowest) {
+    gcode::Extent none;
+    gcode::Extent small;
+    small.Offer("-0005.00");
+    gcode::Extent large;
+    large.Offer("0012.000");
+    EXPECT_TRUE(small.Greater(none));
+    EXPECT_FALSE(none.Greater(small));
+    EXPECT_TRUE(large.Greater(small));
+    EXPECT_FALSE(none.Greater(none));
+    EXPECT_TRUE(gcode::ExtentTextGreater("12000.00", "9000.000"));
+    EXPECT_TRUE(gcode::ExtentTextGreater("b", "a"));
+    EXPECT_TRUE(gcode::ExtentTextGreater("\xe9", "a")); // bytes above 127 sort high
+}
+
+TEST(Loader, NoStateSurvivesFromAnEarlierLoad) {
+    const std::string file = "X1\nG01 X9000 F70\nX2\nG00 Y4\n";
+    const gcode::Program first = gcode::LoadProgram(file, DefaultFeeds);
+    const gcode::Program second = gcode::LoadProgram(file, DefaultFeeds);
+    EXPECT_EQ(RowsOf(first), RowsOf(second));
+    EXPECT_EQ(RowsOf(second)[0][0], "G00 ");
+    EXPECT_EQ(second.XExtent.Shown(), "9000.000");
+}
+
+TEST(Loader, DefaultFeedsAreFormattedSpeedTexts) {
+    EXPECT_EQ(Load("G01 X1\n", {"0500.00", "x"})[0][4], "F0500.000");
+    EXPECT_EQ(Load("G00 X1\n", {"0500.00", "fast"})[0][4], "Ffast");
+    EXPECT_EQ(Load("G00 X1\n", {"", ""})[0][4], "F");
+}
+
+TEST(Loader, ChunkedPassesGiveTheSameProgramAsOneShot) {
+    // Chunk borders fall everywhere, including between the CR and LF of one line end.
+    const std::string file = "%\r\n(head)\r\nN1 G00 Z5\r\n G01 Z-1 F100\rX1.5 Y2\nX2 Y3\r\nM30";
+    const std::vector<Row> expected = Load(file);
+    ASSERT_EQ(expected.size(), 4u);
+    for (std::size_t size = 1; size <= file.size(); ++size) {
+        gcode::LineFilter filter;
+        std::string kept;
+        for (std::size_t at = 0; at < file.size(); at += size) {
+            filter.Feed(std::string_view(file).substr(at, size), kept);
+        }
+        filter.Finish(kept);
+        ASSERT_EQ(filter.TempLineCount(), 4u) << size;
+        gcode::ProgramBuilder builder(DefaultFeeds);
+        for (std::size_t at = 0; at < kept.size(); at += size) {
+            builder.Feed(std::string_view(kept).substr(at, size));
+        }
+        EXPECT_EQ(RowsOf(builder.Finish()), expected) << size;
+    }
+}
+
+TEST(Loader, CompactNumbersMatchTheNumberTextFormatting) {
+    std::mt19937 random(7);
+    const std::string alphabet = "0123456789.-+e\t9";
+    for (int i = 0; i < 200000; ++i) {
+        std::string text;
+        const int length = static_cast<int>(random() % 12);
+        for (int k = 0; k < length; ++k) {
+            text.push_back(alphabet[random() % alphabet.size()]);
+        }
+        std::int32_t thousandths = 0;
+        const std::string formatted = encoding::Format(text);
+        if (gcode::ThousandthsOfWordText(text, thousandths)) {
+            char buf[16];
+            ASSERT_EQ(std::string(buf, gcode::WriteThousandths(thousandths, buf)), formatted)
+                << '"' << text << '"';
+        } else {
+            // Kept as text: not a number, or a number beyond 32-bit thousandths.
+            const auto value = encoding::NumberOf(text);
+            ASSERT_TRUE(!value || std::abs(*value) > 2147483.6465) << '"' << text << '"';
+        }
+    }
+}
+
+TEST(Loader, RowsStayCompact) {
+    std::string file;
+    for (int i = 0; i < 10000; ++i) {
+        file += "G01 X" + std::to_string(i) + ".125 Y-3.5 Z0.001 F100\n";
+    }
+    const gcode::Program program = gcode::LoadProgram(file, DefaultFeeds);
+    // Rows grow by doubling, so at most two rows of storage per row loaded.
+    EXPECT_LE(program.MemoryBytes() / program.LineCount(), 2 * sizeof(gcode::ProgramRow));
+}
+
+} // namespace
