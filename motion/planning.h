@@ -1,0 +1,151 @@
+// Linear move planning: one straight move of up to three axes, from where the machine is shown
+// to a target, becomes direction bits, step counts, a step period and the report(s) to send.
+//
+// The same planning serves GOTO, every program line of a run, the preview pass and the dry-run
+// tool. Everything here is pure: it reads a MachineState and settings and returns new values;
+// the caller stores them back and shows them. Units: positions and distances in mm, speeds in
+// mm/min, counts in step pulses.
+//
+// Two ways in:
+//   - PlanMove: one whole move (targets for some axes, speed text, rapid flag) in one call.
+//   - PlanAxisMove per axis, then BuildMoveReport: the same steps one at a time, for callers
+//     that show each step's echo as it happens.
+#pragma once
+
+#include "encoding/motion_report.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace motion {
+
+enum class Axis : std::uint8_t { X = 0, Y = 1, Z = 2 };
+inline constexpr std::array<Axis, 3> kAxes{Axis::X, Axis::Y, Axis::Z};
+inline constexpr std::size_t index(Axis a) {
+    return static_cast<std::size_t>(a);
+}
+inline constexpr char letter(Axis a) {
+    return "XYZ"[index(a)];
+}
+
+// One axis as the machine is tracked. Shared with jogging and zeroing.
+struct AxisState {
+    // The position display (XpositionDisplay ...), always a "0000.000" text. Planning reads the
+    // current position from this text, not from positionMm: the operator sees the text, and a
+    // move must start from what is shown.
+    std::string positionText = "0000.000";
+    double positionMm = 0.0; // XPosition ...
+    // XDirection ...: the bit as last sent (after inversion); an axis that does not move keeps
+    // it, and the next report inverts it again when its Inverse box is checked.
+    bool direction = false;
+};
+
+struct MachineState {
+    std::array<AxisState, 3> axes;
+
+    AxisState& operator[](Axis a) { return axes[index(a)]; }
+    const AxisState& operator[](Axis a) const { return axes[index(a)]; }
+};
+
+// The settings planning reads, as the settings fields hold them.
+struct PlanSettings {
+    std::string pulsesPerMmText = "533.333"; // setpulses; read for its leading number, 0 if none
+    std::string pwDelayText = "57150";       // pwm1; must be a number
+    std::array<bool, 3> inverse{};           // InverseX, InverseY, InverseZ
+    bool limitsDisabled = false;             // Dlimits
+};
+
+// Why a move cannot be planned, in the operator's words.
+struct PlanError {
+    enum class Kind {
+        TargetNotANumber,
+        PositionNotANumber,
+        DistanceNotANumber,
+        MoveTooLong,
+        TooManySteps,
+        SpeedNotANumber,
+        SpeedBelowOne,
+        PwDelayNotANumber,
+        StepPeriodTooLong,
+    };
+    Kind kind;
+    std::string message;
+};
+
+// One axis planned (step A of a move).
+struct AxisMove {
+    std::optional<PlanError> error; // set: nothing else is valid and the state must not change
+    // The axis after the move: new position, its display text, and the direction bit before
+    // inversion (which is also what the direction echo Text7/Text8/Text10 shows).
+    AxisState after;
+    std::string distanceText = "0000.000"; // XDistanceText and Text1..Text3; never negative
+    bool moved = false;
+};
+
+// Plans one axis from its shown position to a target. Target and shown position are compared
+// as numbers; equal values are no move, the direction bit is then kept.
+AxisMove PlanAxisMove(const AxisState& axis, Axis which, double targetMm);
+// The same with the target as a text that must read as a number (a table cell after its letter,
+// with or without the trailing blank). It is formatted on its digits, which is fast.
+AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view targetText);
+
+// Steps B to E of a move: counts, period, inversion and flag byte, and the report(s).
+struct MoveReport {
+    std::optional<PlanError> error;       // set: nothing below is valid and nothing may be sent
+    std::array<std::uint64_t, 3> steps{}; // the whole count per axis, never negative
+    std::uint32_t stepPeriod = 0;
+    // The bits as sent, after inversion: the caller stores them as the axes' direction bits.
+    std::array<bool, 3> directions{};
+    bool rapid = false;
+    bool limitsDisabled = false;
+    // 1, or the number of reports a move is split into when a count is wider than its field.
+    // Every part carries the same flag byte and period; part k of a count c gets
+    // floor(c(k+1)/n) - floor(ck/n) steps, so the parts add up to c exactly.
+    std::uint64_t reportCount = 0;
+
+    // Report `part` (0 .. reportCount - 1), to be sent and acknowledged in order. No report
+    // after an error or for a part out of range.
+    std::optional<encoding::MotionReport> Report(std::uint64_t part) const;
+    // The step count echo Text4..Text6: the whole count in decimal.
+    std::string StepsText(Axis a) const;
+    // The Text11 echo: the 24-character binary text of the X count of the first report.
+    std::string XBinaryText() const;
+    // For a split move, what to tell the operator; none for a move sent as one report.
+    std::optional<std::string> SplitNotice() const;
+};
+
+// Builds the report of a move whose axes were planned into `planned`. `distanceTexts` are the
+// axes' distance texts ("0000.000" for an axis that was not planned). `speedText` must be a
+// number of at least 1 mm/min. The step period floor(PW delay / floor(speed)) must fit 16 bits;
+// a negative one is sent as 0.
+MoveReport BuildMoveReport(const MachineState& planned,
+                           const std::array<std::string_view, 3>& distanceTexts,
+                           const PlanSettings& settings, std::string_view speedText, bool rapid);
+
+// One whole move, as GOTO, a program line and the dry run ask for it.
+struct MoveRequest {
+    // Per axis the target as a number text (a table cell after its letter; for GOTO the
+    // formatted entry); no value: the axis is not planned (an empty cell) and does not move.
+    std::array<std::optional<std::string_view>, 3> targets;
+    std::string_view speedText; // mm/min
+    bool rapid = false;
+};
+
+struct PlannedMove {
+    // A target or shown position that is not a number: `after` is the state unchanged.
+    // A refused report (speed, PW delay, period, counts): `after` already holds the advanced
+    // positions, as the displays show them, with the direction bits before inversion.
+    std::optional<PlanError> error;
+    MachineState after; // store this back, also when there is an error
+    std::array<std::optional<AxisMove>, 3> axisMoves; // per planned axis: the step A echoes
+    MoveReport report;
+};
+
+PlannedMove PlanMove(const MachineState& state, const PlanSettings& settings,
+                     const MoveRequest& request);
+
+} // namespace motion
