@@ -1,17 +1,99 @@
 #include "gcode/plot_widget.h"
 
 #include <QPainter>
+#include <QResizeEvent>
+#include <vector>
 
 namespace gcode {
+
+namespace {
+const QColor Background(Qt::white);
+}
+
+QColor ColourOfBgr(std::uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
 
 PlotWidget::PlotWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 200);
 }
 
+void PlotWidget::ensureImage() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize().expandedTo(QSize(1, 1));
+    if (image_.size() == pixels) {
+        return;
+    }
+    QImage fresh(pixels, QImage::Format_RGB32);
+    fresh.setDevicePixelRatio(ratio);
+    if (image_.isNull()) {
+        fresh.fill(Background);
+    } else {
+        // Keep what is drawn: the logical box just covers more or fewer pixels now.
+        QImage scaled = image_.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        fresh = scaled.convertToFormat(QImage::Format_RGB32);
+        fresh.setDevicePixelRatio(ratio);
+    }
+    image_ = fresh;
+}
+
+void PlotWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ensureImage();
+}
+
+void PlotWidget::Erase() {
+    ensureImage();
+    image_.fill(Background);
+    update();
+}
+
+void PlotWidget::DrawSegment(const PlotSegment& segment) {
+    DrawSegments({&segment, 1});
+}
+
+void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
+    if (segments.empty()) {
+        return;
+    }
+    ensureImage();
+    const double toPixelsX = image_.width() / logicalSize_;
+    const double toPixelsY = image_.height() / logicalSize_;
+    QPainter painter(&image_);
+    painter.resetTransform(); // work in device pixels, whatever the pixel ratio
+    painter.scale(1 / image_.devicePixelRatio(), 1 / image_.devicePixelRatio());
+    std::vector<QLineF> lines;
+    lines.reserve(segments.size() < 4096 ? segments.size() : 4096);
+    std::uint32_t colour = segments.front().colour;
+    const auto flush = [&] {
+        if (!lines.empty()) {
+            painter.setPen(QPen(ColourOfBgr(colour), 0));
+            painter.drawLines(lines.data(), static_cast<int>(lines.size()));
+            lines.clear();
+        }
+    };
+    for (const PlotSegment& s : segments) {
+        const std::optional<PlotSegment> inside = ClipToBox(s, logicalSize_);
+        if (!inside) {
+            continue;
+        }
+        if (inside->colour != colour || lines.size() == 4096) {
+            flush();
+            colour = inside->colour;
+        }
+        lines.emplace_back(inside->x0 * toPixelsX, inside->y0 * toPixelsY, inside->x1 * toPixelsX,
+                           inside->y1 * toPixelsY);
+    }
+    flush();
+    update();
+}
+
 void PlotWidget::paintEvent(QPaintEvent*) {
+    ensureImage();
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    painter.drawImage(QPoint(0, 0), image_);
     painter.setPen(QColor(0x80, 0x80, 0x80));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
