@@ -1,19 +1,12 @@
-// The motion command report as the board reads it, for the virtual board and its window.
-//
-// Layout (multi-byte fields unsigned, most significant byte first):
-//   index 0       report identifier, 0
-//   index 1       flag byte: bit 4 limit switches disabled, bit 3 rapid, bit 2 Z direction,
-//                 bit 1 Y direction, bit 0 X direction; bits 7..5 are 0
-//   index 2..4    X step count, 24 bits
-//   index 5..7    Y step count, 24 bits
-//   index 8..9    Z step count, 16 bits
-//   index 10..11  step period, 16 bits, in board timer units (1/508000 s per step)
-//   index 12..64  0
-// A report that breaks the fixed parts (identifier, reserved flag bits, tail bytes) is still
-// decoded, but marked not well formed so that tests and the operator see the sender's fault.
+// The motion command report as the board reads it, for the virtual board and its window. The
+// fields come from encoding::MotionReport::Decode (the layout is documented there); on top the
+// board checks the fixed parts (identifier 0, reserved flag bits 7..5 and bytes 12..64 zero) and
+// marks a report that breaks them as not well formed, so tests and the operator see the sender's
+// fault instead of a silently accepted report.
 #pragma once
 
 #include "device/hid_library.h"
+#include "encoding/motion_report.h"
 
 #include <cstdint>
 #include <string>
@@ -26,16 +19,7 @@ namespace device {
 inline constexpr double BoardTimerHz = 508000.0;
 
 struct BoardCommand {
-    bool limitsDisabled = false;
-    bool rapid = false;
-    // Direction bits as sent (X and Y: 1 positive; Z: 0 positive, before the Inverse boxes).
-    int zDirection = 0;
-    int yDirection = 0;
-    int xDirection = 0;
-    std::uint32_t xCount = 0;
-    std::uint32_t yCount = 0;
-    std::uint32_t zCount = 0;
-    std::uint32_t stepPeriod = 0;
+    encoding::MotionFields fields; // direction bits as sent, after the Inverse boxes
     bool wellFormed = true;
 };
 

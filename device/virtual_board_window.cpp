@@ -110,23 +110,21 @@ void VirtualBoardWindow::Refresh() {
         return;
     }
     const BoardCommand& command = last->command;
+    const encoding::MotionFields& f = command.fields;
     directions_->setText(QStringLiteral("X %1  Y %2  Z %3")
-                             .arg(command.xDirection)
-                             .arg(command.yDirection)
-                             .arg(command.zDirection));
+                             .arg(int(f.xDirection))
+                             .arg(int(f.yDirection))
+                             .arg(int(f.zDirection)));
     QString flags =
         QStringLiteral("%1, limit switches %2")
-            .arg(command.rapid ? QStringLiteral("rapid") : QStringLiteral("feed"),
-                 command.limitsDisabled ? QStringLiteral("disabled") : QStringLiteral("enabled"));
+            .arg(f.rapid ? QStringLiteral("rapid") : QStringLiteral("feed"),
+                 f.limitsDisabled ? QStringLiteral("disabled") : QStringLiteral("enabled"));
     if (!command.wellFormed) {
         flags += QStringLiteral(", MALFORMED (reserved bits or bytes set)");
     }
     flags_->setText(flags);
-    counts_->setText(QStringLiteral("X %1  Y %2  Z %3")
-                         .arg(command.xCount)
-                         .arg(command.yCount)
-                         .arg(command.zCount));
-    period_->setText(QString::number(command.stepPeriod));
+    counts_->setText(QStringLiteral("X %1  Y %2  Z %3").arg(f.xSteps).arg(f.ySteps).arg(f.zSteps));
+    period_->setText(QString::number(f.stepPeriod));
     moveTime_->setText(QStringLiteral("%1 s").arg(last->moveMs / 1000.0, 0, 'f', 3));
 }
 

@@ -43,28 +43,28 @@ TEST(BoardCommand, DecodesEveryFieldMostSignificantByteFirst) {
     // The GOTO example: X +10 mm, Y +5 mm at the default settings.
     const BoardCommand goTo =
         DecodeBoardCommand(ReportOf({0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57}));
-    EXPECT_EQ(goTo.xCount, 5333u);
-    EXPECT_EQ(goTo.yCount, 2666u);
-    EXPECT_EQ(goTo.zCount, 0u);
-    EXPECT_EQ(goTo.stepPeriod, 57u);
-    EXPECT_TRUE(goTo.rapid);
-    EXPECT_FALSE(goTo.limitsDisabled);
-    EXPECT_EQ(goTo.xDirection, 1);
-    EXPECT_EQ(goTo.yDirection, 1);
-    EXPECT_EQ(goTo.zDirection, 0);
+    EXPECT_EQ(goTo.fields.xSteps, 5333u);
+    EXPECT_EQ(goTo.fields.ySteps, 2666u);
+    EXPECT_EQ(goTo.fields.zSteps, 0u);
+    EXPECT_EQ(goTo.fields.stepPeriod, 57u);
+    EXPECT_TRUE(goTo.fields.rapid);
+    EXPECT_FALSE(goTo.fields.limitsDisabled);
+    EXPECT_TRUE(goTo.fields.xDirection);
+    EXPECT_TRUE(goTo.fields.yDirection);
+    EXPECT_FALSE(goTo.fields.zDirection);
     EXPECT_TRUE(goTo.wellFormed);
     EXPECT_NEAR(MoveTimeMs(goTo), 5333.0 * 57 / 508, 1e-9);
 
     const BoardCommand widest = DecodeBoardCommand(
         ReportOf({0, 0x14, 0xFF, 0xFF, 0xFF, 0x80, 0, 1, 0xFF, 0xFE, 0xFF, 0xFF}));
-    EXPECT_EQ(widest.xCount, 0xFFFFFFu);
-    EXPECT_EQ(widest.yCount, 0x800001u);
-    EXPECT_EQ(widest.zCount, 0xFFFEu);
-    EXPECT_EQ(widest.stepPeriod, 0xFFFFu);
-    EXPECT_TRUE(widest.limitsDisabled);
-    EXPECT_FALSE(widest.rapid);
-    EXPECT_EQ(widest.zDirection, 1);
-    EXPECT_EQ(widest.xDirection, 0);
+    EXPECT_EQ(widest.fields.xSteps, 0xFFFFFFu);
+    EXPECT_EQ(widest.fields.ySteps, 0x800001u);
+    EXPECT_EQ(widest.fields.zSteps, 0xFFFEu);
+    EXPECT_EQ(widest.fields.stepPeriod, 0xFFFFu);
+    EXPECT_TRUE(widest.fields.limitsDisabled);
+    EXPECT_FALSE(widest.fields.rapid);
+    EXPECT_TRUE(widest.fields.zDirection);
+    EXPECT_FALSE(widest.fields.xDirection);
 }
 
 TEST(BoardCommand, MoveTimeFollowsTheLongestAxis) {
@@ -298,8 +298,8 @@ TEST_F(VirtualBoardTest, AnswersOkWhenTheMoveIsDoneAndQueuesCommands) {
     clock.AdvanceTo(150);
     EXPECT_EQ(TakeAnswers(), std::vector<std::string>{"OK"});
     ASSERT_EQ(board.ReportsReceived(), 2u);
-    EXPECT_EQ(board.LastCommand()->command.xCount, 50u);
-    EXPECT_EQ(board.Log().front().command.xCount, 100u);
+    EXPECT_EQ(board.LastCommand()->command.fields.xSteps, 50u);
+    EXPECT_EQ(board.Log().front().command.fields.xSteps, 100u);
 }
 
 TEST_F(VirtualBoardTest, SpeedFactorScalesTheMoveTime) {
