@@ -218,7 +218,8 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
     return program;
 }
 
-LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds) {
+LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
+                               std::vector<std::uint32_t>* keptLineNumbers) {
     LoadFileResult result;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -228,11 +229,16 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
     ProgramBuilder builder(feeds);
     LineSplitter splitter;
     std::size_t kept = 0;
+    std::uint32_t lineNumber = 0;
     const auto keep = [&](std::string_view line) {
+        ++lineNumber;
         const std::string_view k = FilterLine(line);
         if (!k.empty()) {
             builder.AddLine(k);
             ++kept;
+            if (keptLineNumbers) {
+                keptLineNumbers->push_back(lineNumber);
+            }
         }
     };
     std::vector<char> buffer(std::size_t{1} << 20);

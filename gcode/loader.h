@@ -166,6 +166,9 @@ struct LoadFileResult {
 };
 
 // Both passes over a file read a piece at a time; the file is never held whole in memory.
-LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds);
+// keptLineNumbers, when given, receives the 1-based file line of each row, for messages that
+// send the operator back to the file.
+LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
+                               std::vector<std::uint32_t>* keptLineNumbers = nullptr);
 
 } // namespace gcode

@@ -2,6 +2,7 @@
 
 #include "encoding/number_text.h"
 
+#include <cstring>
 #include <limits>
 
 namespace gcode {
@@ -85,6 +86,11 @@ char WordLetter(int wordIndex) {
 }
 
 std::size_t WriteThousandths(std::int32_t thousandths, char* out) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930"
+        "31323334353637383940414243444546474849505152535455565758596061"
+        "6263646566676869707172737475767778798081828384858687888990919293"
+        "949596979899";
     char* p = out;
     std::uint32_t magnitude;
     if (thousandths < 0) {
@@ -93,19 +99,27 @@ std::size_t WriteThousandths(std::int32_t thousandths, char* out) {
     } else {
         magnitude = static_cast<std::uint32_t>(thousandths);
     }
-    // Digits from the right: three decimals, then at least four integer digits.
-    char digits[16];
-    int n = 0;
-    while (magnitude != 0 || n < 7) {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    }
-    for (int i = n - 1; i >= 0; --i) {
-        *p++ = digits[i];
-        if (i == 3) {
-            *p++ = '.';
+    std::uint32_t whole = magnitude / 1000;
+    const std::uint32_t fraction = magnitude % 1000;
+    if (whole < 10000) {
+        std::memcpy(p, pairs + 2 * (whole / 100), 2);
+        std::memcpy(p + 2, pairs + 2 * (whole % 100), 2);
+        p += 4;
+    } else {
+        char digits[10];
+        int n = 0;
+        while (whole != 0) {
+            digits[n++] = static_cast<char>('0' + whole % 10);
+            whole /= 10;
+        }
+        while (n > 0) {
+            *p++ = digits[--n];
         }
     }
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + fraction / 100);
+    std::memcpy(p, pairs + 2 * (fraction % 100), 2);
+    p += 2;
     return static_cast<std::size_t>(p - out);
 }
 
@@ -162,6 +176,13 @@ void Program::AppendWordBody(const WordCell& cell, std::string& out) const {
     }
     char buf[16];
     out.append(buf, WriteThousandths(cell.value, buf));
+}
+
+std::string_view Program::WordBodyView(const WordCell& cell, char (&buf)[16]) const {
+    if (cell.pooled) {
+        return pool_[static_cast<std::size_t>(cell.value)];
+    }
+    return std::string_view(buf, WriteThousandths(cell.value, buf));
 }
 
 std::string Program::WordBody(const WordCell& cell) const {

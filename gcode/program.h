@@ -63,6 +63,8 @@ public:
     // a run reads from the cell is the number of this text.
     void AppendWordBody(const WordCell& cell, std::string& out) const;
     std::string WordBody(const WordCell& cell) const;
+    // The same without copying: a view of the pooled text, or of the number written into buf.
+    std::string_view WordBodyView(const WordCell& cell, char (&buf)[16]) const;
 
     // Number of lines pass 1 kept; equals LineCount() after a completed load.
     std::size_t TempLineCount = 0;
