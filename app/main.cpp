@@ -1,37 +1,34 @@
-// Quorvane: the controller for the real board.
+// Quorvane: the controller for the real board. Built a second time as quorvane-virtual, the
+// same program driving the in-process virtual board, with its window beside the main one.
 #include "app/main_form.h"
 #include "app/operator_messages.h"
 #include "device/hid_library.h"
+#include "device/steady_timeline.h"
+#if defined(QUORVANE_VIRTUAL_BOARD)
+#include "device/virtual_board.h"
+#include "device/virtual_board_window.h"
+#else
+#include "device/hidapi_library.h"
+#endif
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace {
-
-// Until the board's backend is wired in, a library that finds no board.
-class NoBoard : public device::HidLibrary {
-public:
-    bool Connect(device::NotifySink) override { return false; }
-    bool Disconnect() override { return false; }
-    device::DeviceHandle GetHandle(int, int) override { return 0; }
-    void SetReadNotify(device::DeviceHandle, bool) override {}
-    bool Read(device::DeviceHandle, device::Report&) override { return false; }
-    bool WriteEx(int, int, const device::Report&) override { return false; }
-    int GetVendorID(device::DeviceHandle) override { return 0; }
-    int GetProductID(device::DeviceHandle) override { return 0; }
-};
-
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
 
-    NoBoard board;
+    device::SteadyTimeline clock;
+#if defined(QUORVANE_VIRTUAL_BOARD)
+    device::VirtualBoard board(clock);
+#else
+    device::HidapiLibrary board;
+#endif
     app::MainForm::Services services;
     services.hid = &board;
+    services.clock = &clock;
     services.programDirectory = QCoreApplication::applicationDirPath();
     services.programDirectoryWritable = QFileInfo(services.programDirectory).isWritable();
     services.fallbackDirectory =
@@ -49,6 +46,14 @@ int main(int argc, char** argv) {
     services.messages = &messages;
     app::MainForm window(services);
     messages.SetParent(&window); // messages stay in front of the window they belong to
+#if defined(QUORVANE_VIRTUAL_BOARD)
+    // Shown first, so the board is there while start-up messages are open.
+    device::VirtualBoardWindow boardWindow(board);
+    boardWindow.move(window.geometry().topRight() + QPoint(16, 0));
+    // Closing the main window ends the program; closing the board's window alone hides it.
+    boardWindow.setAttribute(Qt::WA_QuitOnClose, false);
+    boardWindow.show();
+#endif
     window.Startup();
     window.show();
     return application.exec();

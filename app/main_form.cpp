@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "app/help_window.h"
+#include "app/main_form_device.h"
 #include "app/operator_messages.h"
 #include "device/hid_library.h"
 #include "encoding/number_text.h"
@@ -69,6 +70,7 @@ void MainForm::Startup() {
     PrevPlotY = PlotY = 3500;
     LineCount = 0;
     connectDeviceLink(); // its result does not matter: the window starts without a board too
+    createDelayTimer();
     XPosition = YPosition = ZPosition = 0;
     prepareGrid();
     XDistanceText = YDistanceText = ZDistanceText = QStringLiteral("0");
@@ -307,20 +309,6 @@ void MainForm::SaveSettings() {
             QStringLiteral("The settings could not be saved (%1). Changes made now are lost "
                            "when the program closes.")
                 .arg(QString::fromStdString(error)));
-    }
-}
-
-void MainForm::connectDeviceLink() {
-    if (services_.hid) {
-        deviceConnected_ = true;
-        services_.hid->Connect([](int, device::DeviceHandle) {});
-    }
-}
-
-void MainForm::disconnectDeviceLink() {
-    if (services_.hid && deviceConnected_) {
-        deviceConnected_ = false;
-        services_.hid->Disconnect();
     }
 }
 

@@ -5,23 +5,28 @@
 
 #include "app/main_controls.h"
 #include "app/settings_file.h"
+#include "device/hid_notify.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 namespace device {
 class HidLibrary;
-}
+class ReportSender;
+class Timeline;
+class clsWaitableTimer;
+} // namespace device
 
 namespace app {
 
 class OperatorMessages;
 class HelpWindow;
 
-class MainForm : public QWidget {
+class MainForm : public QWidget, public device::HidNotifyHandler {
     Q_OBJECT
 public:
     // What the window is given from outside, so that tests can supply their own.
@@ -30,8 +35,9 @@ public:
         OperatorMessages* messages = nullptr;
         QString programDirectory; // the folder of the executable
         bool programDirectoryWritable = true;
-        QString fallbackDirectory; // per-user folder used when the above is read-only
-        QStringList helpFolders;   // where help.rtf is looked for, in order
+        QString fallbackDirectory;         // per-user folder used when the above is read-only
+        QStringList helpFolders;           // where help.rtf is looked for, in order
+        device::Timeline* clock = nullptr; // waits and time-outs; none: the steady clock
     };
 
     explicit MainForm(Services services, QWidget* parent = nullptr);
@@ -66,6 +72,20 @@ public:
     double XPosition = 0, YPosition = 0, ZPosition = 0;
     QString XDistanceText, YDistanceText, ZDistanceText;
 
+    // Device link (main_form_device.cpp). The board's notifications, on the window's thread.
+    void OnPlugged(device::DeviceHandle handle) override;
+    void OnUnplugged(device::DeviceHandle handle) override;
+    void OnChanged() override;
+    void OnRead(device::DeviceHandle handle) override;
+    // The one way every motion report goes out: in Simulate mode the Text16 delay, otherwise
+    // the write and the wait for the board's "OK". GOTO and program lines write "OA" to Text9
+    // first, so that a stale "OK" does not pass for the new acknowledgement.
+    void SendReport(const device::Report& BufferOut, bool simulate);
+    device::ReportSender& Sender();
+    std::unique_ptr<device::clsWaitableTimer> DelayTimer;
+    device::Report BufferIn{};
+    int LimitStop = 0; // set by a limit or emergency-stop report; motions clear it when they start
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -84,6 +104,7 @@ private:
 
     void connectDeviceLink();
     void disconnectDeviceLink();
+    void createDelayTimer();
 
     Services services_;
     MainControls ui_;
@@ -92,7 +113,8 @@ private:
     int settingsWrites_ = 0;
     bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
     bool saveFailing_ = false;   // the operator has been told that saving fails
-    bool deviceConnected_ = false;
+    struct DeviceLink;
+    std::unique_ptr<DeviceLink> deviceLink_; // last: disconnects before the controls go
 };
 
 } // namespace app

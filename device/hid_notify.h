@@ -2,7 +2,7 @@
 // events of type HidNotifyMessage posted to the window, and a filter on the window turns each one
 // into a call of the window's OnPlugged, OnUnplugged, OnChanged or OnRead.
 //
-// Posting is what keeps the design's promises: handlers run on the window's thread, one at a
+// Posting is what keeps the handlers orderly: they run on the window's thread, one at a
 // time, in the order the notifications arrived, and also inside the waits and modal messages
 // (they run nested event loops, which deliver posted events).
 #pragma once
@@ -53,6 +53,7 @@ public:
     bool ConnectDevice(QObject* window);
     // Stops the notifications and removes the hook.
     bool DisconnectDevice();
+    bool IsConnected() const { return connected_; }
 
 protected:
     // Every event goes on to the window, notifications included.

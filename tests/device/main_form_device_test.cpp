@@ -1,0 +1,101 @@
+// The device link as the main window wires it: connected at start-up, reports reaching OnRead,
+// the send gateway, the limit message with the controls locked, and the link closed with the
+// window.
+#include "app/main_form.h"
+#include "device/report_sender.h"
+#include "device/virtual_board.h"
+#include "device/waitable_timer.h"
+#include "support/recording_messages.h"
+#include "virtual_timeline.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const bool unixDispatcher = UseUnixEventDispatcher();
+
+// 300 steps at period 508 on X: 300 ms.
+device::Report Move300Ms() {
+    device::Report report{};
+    report[1] = 9;
+    report[3] = 300 >> 8;
+    report[4] = 300 & 0xFF;
+    report[10] = 508 >> 8;
+    report[11] = 508 & 0xFF;
+    return report;
+}
+
+class MainFormDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        app::MainForm::Services services;
+        services.hid = &board;
+        services.messages = &messages;
+        services.clock = &clock;
+        services.programDirectory = dir.path();
+        services.fallbackDirectory = dir.filePath("fallback");
+        form = std::make_unique<app::MainForm>(services);
+        form->Startup();
+        QCoreApplication::processEvents(); // the board is attached: its changed notification
+        messages.shown.clear();            // the new settings file's message
+    }
+
+    QLineEdit* Text9() { return form->controls().Text(9); }
+
+    QTemporaryDir dir;
+    VirtualTimeline clock;
+    device::VirtualBoard board{clock};
+    RecordingMessages messages;
+    std::unique_ptr<app::MainForm> form;
+};
+
+TEST_F(MainFormDeviceTest, StartUpConnectsAndAcknowledgementsEndTheSend) {
+    ASSERT_NE(form->DelayTimer, nullptr);
+    Text9()->setText("OA");
+    form->SendReport(Move300Ms(), false);
+    EXPECT_EQ(clock.NowMs(), 300);
+    EXPECT_EQ(Text9()->text(), "OK");
+    EXPECT_EQ(board.ReportsReceived(), 1u);
+    EXPECT_TRUE(messages.shown.isEmpty());
+}
+
+TEST_F(MainFormDeviceTest, SimulateWaitsTheSimulatorSpeedAndSendsNothing) {
+    form->controls().Text16->setText("35.5");
+    form->SendReport(Move300Ms(), true);
+    EXPECT_EQ(clock.NowMs(), 36);
+    EXPECT_EQ(board.ReportsReceived(), 0u);
+}
+
+TEST_F(MainFormDeviceTest, ALimitReportShowsItsMessageWithTheOperationControlsLocked) {
+    bool lockedWhileOpen = false;
+    messages.whileOpen = [&](const QString&) {
+        lockedWhileOpen =
+            !form->controls().Run2->isEnabled() && !form->controls().JogButton(1)->isEnabled();
+    };
+    board.SendStatus("ES");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages.shown, QStringList{"Emergency Stop Activated, Terminating Run sequence"});
+    EXPECT_TRUE(lockedWhileOpen);
+    EXPECT_EQ(form->LimitStop, 1);
+    EXPECT_EQ(Text9()->text(), "ES");
+    EXPECT_TRUE(form->controls().Run2->isEnabled()); // unlocked after, Run included
+}
+
+TEST_F(MainFormDeviceTest, ClosingTheWindowClosesTheLink) {
+    form->close();
+    EXPECT_FALSE(board.WriteEx(device::DeviceVendorId, device::DeviceProductId, Move300Ms()));
+    board.SendStatus("XL");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(messages.shown.isEmpty());
+    EXPECT_EQ(form->LimitStop, 0);
+}
+
+} // namespace
