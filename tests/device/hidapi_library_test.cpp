@@ -38,8 +38,7 @@ struct FakeHidapi {
     std::mutex mutex;
     std::condition_variable inputArrived;
     std::vector<FakeBoard> attached;
-    std::vector<std::vector<unsigned char>> written;
-    std::vector<std::string> writtenTo;
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> written; // path, bytes
     int opens = 0;
     int closes = 0;
     int writeFailures = 0; // the next writes that fail
@@ -104,8 +103,7 @@ const HidapiCalls kFakeCalls{
             --fake->writeFailures;
             return -1;
         }
-        fake->written.emplace_back(data, data + length);
-        fake->writtenTo.push_back(device->path);
+        fake->written.emplace_back(device->path, std::vector<unsigned char>(data, data + length));
         return static_cast<int>(length);
     },
     [](hid_device* device, unsigned char* data, std::size_t length, int milliseconds) {
@@ -160,13 +158,14 @@ protected:
         state.Find(path)->input.push_back(std::move(data));
         state.inputArrived.notify_all();
     }
-    void Connect() {
-        library.Connect([this](int wParam, DeviceHandle lParam) {
+    void Connect(HidLibrary& hid) {
+        hid.Connect([this](int wParam, DeviceHandle lParam) {
             std::lock_guard lock(notesMutex);
             notes.emplace_back(wParam, lParam);
             noted.notify_all();
         });
     }
+    void Connect() { Connect(library); }
     Notes TakeNotes() {
         std::lock_guard lock(notesMutex);
         return std::exchange(notes, {});
@@ -262,14 +261,14 @@ TEST_F(HidapiLibraryTest, WriteExOpensByIdentifiersAndSendsAll65Bytes) {
     EXPECT_TRUE(library.WriteEx(DeviceVendorId, DeviceProductId, report));
     EXPECT_TRUE(library.WriteEx(DeviceVendorId, DeviceProductId, report));
     ASSERT_EQ(state.written.size(), 2u);
-    EXPECT_EQ(state.written[0], std::vector<unsigned char>(report.begin(), report.end()));
+    EXPECT_EQ(state.written[0].second, std::vector<unsigned char>(report.begin(), report.end()));
     EXPECT_EQ(state.opens, 1); // no enumeration, no read notification needed; one open
 
     // Pulled out and plugged in again between two writes: one fresh open and the write goes.
     Detach("/dev/hidraw1");
     Attach("/dev/hidraw2");
     EXPECT_TRUE(library.WriteEx(DeviceVendorId, DeviceProductId, report));
-    EXPECT_EQ(state.writtenTo.back(), "/dev/hidraw2");
+    EXPECT_EQ(state.written.back().first, "/dev/hidraw2");
 
     state.writeFailures = 2;
     EXPECT_FALSE(library.WriteEx(DeviceVendorId, DeviceProductId, report));
@@ -315,11 +314,7 @@ TEST_F(HidapiLibraryTest, ThreadsAnnounceOnTheirOwnAndStopAtDisconnect) {
         });
     };
     Attach("/dev/hidraw0");
-    threaded.Connect([this](int wParam, DeviceHandle lParam) {
-        std::lock_guard lock(notesMutex);
-        notes.emplace_back(wParam, lParam);
-        noted.notify_all();
-    });
+    Connect(threaded);
     ASSERT_TRUE(waitFor(NotifyChanged));
     const DeviceHandle board = threaded.GetHandle(DeviceVendorId, DeviceProductId);
     threaded.SetReadNotify(board, true);

@@ -57,21 +57,18 @@ protected:
     std::unique_ptr<app::MainForm> form;
 };
 
-TEST_F(MainFormDeviceTest, StartUpConnectsAndAcknowledgementsEndTheSend) {
-    ASSERT_NE(form->DelayTimer, nullptr);
+TEST_F(MainFormDeviceTest, StartUpConnectsAndTheGatewaySendsOrSimulates) {
     Text9()->setText("OA");
     form->SendReport(Move300Ms(), false);
     EXPECT_EQ(clock.NowMs(), 300);
     EXPECT_EQ(Text9()->text(), "OK");
     EXPECT_EQ(board.ReportsReceived(), 1u);
-    EXPECT_TRUE(messages.shown.isEmpty());
-}
 
-TEST_F(MainFormDeviceTest, SimulateWaitsTheSimulatorSpeedAndSendsNothing) {
     form->controls().Text16->setText("35.5");
     form->SendReport(Move300Ms(), true);
-    EXPECT_EQ(clock.NowMs(), 36);
-    EXPECT_EQ(board.ReportsReceived(), 0u);
+    EXPECT_EQ(clock.NowMs(), 336);
+    EXPECT_EQ(board.ReportsReceived(), 1u);
+    EXPECT_TRUE(messages.shown.isEmpty());
 }
 
 TEST_F(MainFormDeviceTest, ALimitReportShowsItsMessageWithTheOperationControlsLocked) {
