@@ -63,6 +63,10 @@ std::optional<PlotSegment> PlotRow(PlotPen& pen, const PlotRowInput& row) {
 }
 
 std::optional<PlotSegment> ClipToBox(const PlotSegment& segment, double logicalSize) {
+    const auto inside = [logicalSize](double v) { return v >= 0 && v <= logicalSize; };
+    if (inside(segment.x0) && inside(segment.y0) && inside(segment.x1) && inside(segment.y1)) {
+        return segment; // the usual case: nothing to cut
+    }
     // Liang-Barsky: keep the parameter range of the segment inside all four edges.
     const double dx = segment.x1 - segment.x0;
     const double dy = segment.y1 - segment.y0;
