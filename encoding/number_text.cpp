@@ -1,5 +1,7 @@
 #include "encoding/number_text.h"
 
+#include "encoding/thousandths.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -129,33 +131,6 @@ std::string formatDecimal(const Decimal& d) {
         text.push_back(from < start ? '0' : thousandths[from]);
     }
     return text;
-}
-
-// The "0000.000" text of a whole number of thousandths.
-std::string formatThousandths(std::int64_t thousandths) {
-    if (thousandths == 0) {
-        return "0000.000"; // no "-": the texts rely on "-" meaning negative
-    }
-    const bool negative = thousandths < 0;
-    auto magnitude = static_cast<std::uint64_t>(negative ? -thousandths : thousandths);
-    char digits[24];
-    int n = 0;
-    while (magnitude != 0 || n < 7) {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    }
-    char text[32];
-    int len = 0;
-    if (negative) {
-        text[len++] = '-';
-    }
-    for (int i = n - 1; i >= 0; --i) {
-        if (i == 2) {
-            text[len++] = '.';
-        }
-        text[len++] = digits[i];
-    }
-    return std::string(text, static_cast<std::size_t>(len));
 }
 
 // The shape of a number text, as ReadsAsNumber accepts it.
@@ -303,7 +278,7 @@ std::string Format(double value) {
         const double below = std::floor(thousandths);
         const double fraction = thousandths - below;
         if (std::fabs(fraction - 0.5) > 0.01) {
-            return formatThousandths(static_cast<std::int64_t>(fraction > 0.5 ? below + 1 : below));
+            return FormatThousandths(static_cast<std::int64_t>(fraction > 0.5 ? below + 1 : below));
         }
     }
     char buf[64];

@@ -1,6 +1,7 @@
 #include "motion/planning.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,49 +35,162 @@ std::string axisName(Axis a) {
     return std::string(1, letter(a));
 }
 
-// Step A from the formatted target text T. The positions are compared as numbers: their texts
-// sort in numeric order only up to 9999.999 and only for equal signs.
-AxisMove planToFormattedTarget(const AxisState& axis, Axis which, const std::string& targetText,
-                               std::string_view typedTarget) {
-    AxisMove m;
-    const std::optional<double> target = NumberOf(targetText);
+// A number with, when its text is shaped as Format writes it and small enough, its exact
+// thousandths.
+struct NumberReading {
+    double value;
+    std::int64_t thousandths; // valid when exact
+    bool exact;
+    std::string_view formatted; // when not empty: the text, exactly as Format writes the number
+};
+
+NumberReading fromThousandths(std::int64_t t) {
+    return NumberReading{static_cast<double>(t) / 1000.0, t, true, {}};
+}
+
+bool isExact(std::int64_t t) {
+    return t <= encoding::kExactThousandths && -t <= encoding::kExactThousandths;
+}
+
+// Table cells end with a blank; a number text may have blanks on either side.
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::optional<NumberReading> readNumber(std::string_view text) {
+    if (std::int64_t t = 0; encoding::ThousandthsOfFormatted(text, t) && isExact(t)) {
+        return fromThousandths(t);
+    }
+    if (const auto v = NumberOf(text)) {
+        return NumberReading{*v, 0, false, {}};
+    }
+    return std::nullopt;
+}
+
+// The number of T = Format(target text). A table cell already holds a formatted text; any
+// other plain decimal is rounded on its digits.
+std::optional<NumberReading> targetOfText(std::string_view text) {
+    const std::string_view cell = trimBlanks(text);
+    if (std::int64_t t = 0; encoding::ThousandthsOfFormatted(cell, t) && isExact(t)) {
+        NumberReading r = fromThousandths(t);
+        // Format writes four integer digits, more only without a leading zero.
+        const std::size_t integerDigits = cell.size() - 4 - (cell[0] == '-' ? 1 : 0);
+        const char first = cell[cell[0] == '-' ? 1 : 0];
+        if (integerDigits == 4 || (integerDigits > 4 && first != '0')) {
+            r.formatted = cell;
+        }
+        return r;
+    }
+    if (std::int64_t t = 0; encoding::RoundedThousandthsOf(text, t)) {
+        return fromThousandths(t);
+    }
+    return readNumber(Format(text));
+}
+
+// Target and shown position of one axis, both read before anything moves.
+struct AxisEnds {
+    NumberReading target;
+    NumberReading shown;
+};
+
+std::optional<PlanError> readEnds(const AxisState& axis, Axis which,
+                                  const std::optional<NumberReading>& target,
+                                  std::string_view typedTarget, AxisEnds& ends) {
     if (!target) {
-        m.error = planError(PlanError::Kind::TargetNotANumber,
-                            "The " + axisName(which) + " target " + quoted(typedTarget) +
-                                " is not a number.");
-        return m;
+        return planError(PlanError::Kind::TargetNotANumber, "The " + axisName(which) + " target " +
+                                                                quoted(typedTarget) +
+                                                                " is not a number.");
     }
-    const std::optional<double> shown = NumberOf(axis.positionText);
+    const std::optional<NumberReading> shown = readNumber(axis.positionText);
     if (!shown) {
-        m.error =
-            planError(PlanError::Kind::PositionNotANumber,
-                      "The " + axisName(which) + " position display " + quoted(axis.positionText) +
-                          " is not a number; zero the axis before moving it.");
-        return m;
+        return planError(PlanError::Kind::PositionNotANumber,
+                         "The " + axisName(which) + " position display " +
+                             quoted(axis.positionText) +
+                             " is not a number; zero the axis before moving it.");
     }
-    m.after = axis;
-    if (*target == *shown) {
-        return m;
+    ends = AxisEnds{*target, *shown};
+    return std::nullopt;
+}
+
+// Step A. The positions are compared as numbers: their texts sort in numeric order only up to
+// 9999.999 and only for equal signs. Writes the axis after the move into `to` and fills `echo`,
+// which must be fresh.
+std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis which,
+                                  const AxisEnds& ends, std::string_view typedTarget,
+                                  AxisEcho& echo) {
+    echo.direction = from.direction;
+    if (ends.target.value == ends.shown.value) {
+        if (&to != &from) {
+            to = from;
+        }
+        return std::nullopt;
     }
-    const bool positive = *target > *shown;
-    const double distance = positive ? *target - *shown : *shown - *target;
-    std::string distanceText = Format(distance);
-    const std::optional<double> travelled = NumberOf(distanceText);
+    const bool positive = ends.target.value > ends.shown.value;
+    const bool exact = ends.target.exact && ends.shown.exact;
+    if (exact) {
+        // Within kExactThousandths, Format(number(T) - number(P)) is exactly the difference of
+        // the thousandths, and so is the number read back from it.
+        const std::int64_t d = positive ? ends.target.thousandths - ends.shown.thousandths
+                                        : ends.shown.thousandths - ends.target.thousandths;
+        echo.distanceText = encoding::FormatThousandths(d);
+        echo.distanceMm = static_cast<double>(d) / 1000.0;
+    } else {
+        const double distance =
+            positive ? ends.target.value - ends.shown.value : ends.shown.value - ends.target.value;
+        std::string text = std::isfinite(distance) ? Format(distance) : std::string();
+        const std::optional<double> travelled = NumberOf(text);
+        if (!travelled) {
+            return planError(PlanError::Kind::MoveTooLong,
+                             "The " + axisName(which) + " move from " + from.positionText + " to " +
+                                 quoted(typedTarget) + " is too long to plan.");
+        }
+        echo.distanceText = std::move(text);
+        echo.distanceMm = *travelled;
+    }
     const double position =
-        travelled ? (positive ? axis.positionMm + *travelled : axis.positionMm - *travelled)
-                  : distance;
-    if (!std::isfinite(distance) || !travelled || !std::isfinite(position)) {
-        m.error = planError(PlanError::Kind::MoveTooLong, "The " + axisName(which) + " move from " +
-                                                              axis.positionText + " to " +
-                                                              targetText + " is too long to plan.");
-        return m;
+        positive ? from.positionMm + echo.distanceMm : from.positionMm - echo.distanceMm;
+    if (!std::isfinite(position)) {
+        return planError(PlanError::Kind::MoveTooLong,
+                         "The " + axisName(which) + " move from " + from.positionText + " to " +
+                             quoted(typedTarget) + " is too long to plan.");
     }
-    m.distanceText = std::move(distanceText);
-    m.after.positionMm = position;
-    m.after.positionText = Format(position);
+    // When the tracked position is the shown number, P + D lands on T exactly, and so does the
+    // display text of the new position.
+    if (exact && from.positionMm == ends.shown.value) {
+        if (ends.target.formatted.empty()) {
+            to.positionText = encoding::FormatThousandths(ends.target.thousandths);
+        } else {
+            to.positionText.assign(ends.target.formatted);
+        }
+    } else {
+        to.positionText = Format(position);
+    }
+    to.positionMm = position;
     // Z counts downwards: its bit is 0 for a move up.
-    m.after.direction = which == Axis::Z ? !positive : positive;
-    m.moved = true;
+    to.direction = which == Axis::Z ? !positive : positive;
+    echo.direction = to.direction;
+    echo.moved = true;
+    return std::nullopt;
+}
+
+AxisMove planAxis(const AxisState& axis, Axis which, const std::optional<NumberReading>& target,
+                  std::string_view typedTarget) {
+    AxisMove m;
+    AxisEnds ends;
+    m.error = readEnds(axis, which, target, typedTarget, ends);
+    if (!m.error) {
+        m.error = moveAxis(axis, m.after, which, ends, typedTarget, m.echo);
+    }
+    if (m.error) {
+        m.after = AxisState{};
+        m.echo = AxisEcho{};
+    }
     return m;
 }
 
@@ -91,60 +205,42 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
     return a / b + (a % b != 0 ? 1 : 0);
 }
 
-} // namespace
-
-AxisMove PlanAxisMove(const AxisState& axis, Axis which, double targetMm) {
-    const std::string target = Format(targetMm);
-    return planToFormattedTarget(axis, which, target, target);
-}
-
-AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view targetText) {
-    return planToFormattedTarget(axis, which, Format(targetText), targetText);
-}
-
-MoveReport BuildMoveReport(const MachineState& planned,
-                           const std::array<std::string_view, 3>& distanceTexts,
-                           const PlanSettings& settings, std::string_view speedText, bool rapid) {
-    MoveReport r;
+// Steps B to E over the distances as numbers; the texts are only for the messages.
+void buildReport(const MachineState& planned, const std::array<double, 3>& distancesMm,
+                 const std::array<std::string_view, 3>& distanceTexts, const PlanSettings& settings,
+                 std::string_view speedText, bool rapid, MoveReport& r) {
     const double pulsesPerMm = encoding::Val(settings.pulsesPerMmText);
     for (const Axis a : kAxes) {
-        const std::string_view distanceText = distanceTexts[index(a)];
-        const std::optional<double> distance = NumberOf(distanceText);
-        if (!distance) {
-            r.error = planError(PlanError::Kind::DistanceNotANumber,
-                                "The " + axisName(a) + " distance " + quoted(distanceText) +
-                                    " is not a number.");
-            return r;
-        }
         // A negative pulses-per-mm setting gives a negative count; only its sign is dropped.
-        const double steps = std::floor(pulsesPerMm * *distance);
+        const double steps = std::floor(pulsesPerMm * distancesMm[index(a)]);
         if (!(std::fabs(steps) <= kMaxCountableSteps)) {
             r.error = planError(PlanError::Kind::TooManySteps,
-                                "The " + axisName(a) + " move of " + std::string(distanceText) +
-                                    " mm at " + settings.pulsesPerMmText +
+                                "The " + axisName(a) + " move of " +
+                                    std::string(distanceTexts[index(a)]) + " mm at " +
+                                    settings.pulsesPerMmText +
                                     " pulses per mm needs more steps than can be counted.");
-            return r;
+            return;
         }
         r.steps[index(a)] = static_cast<std::uint64_t>(std::fabs(steps));
     }
 
-    const std::optional<double> speed = NumberOf(speedText);
+    const std::optional<NumberReading> speed = readNumber(trimBlanks(speedText));
     if (!speed) {
         r.error = planError(PlanError::Kind::SpeedNotANumber,
                             "The speed " + quoted(speedText) + " is not a number.");
-        return r;
+        return;
     }
-    const double wholeSpeed = std::floor(*speed);
+    const double wholeSpeed = std::floor(speed->value);
     if (wholeSpeed < 1) {
         r.error = planError(PlanError::Kind::SpeedBelowOne,
                             "Speed must be at least 1 mm/min: " + quoted(speedText) + ".");
-        return r;
+        return;
     }
     const std::optional<double> pwDelay = NumberOf(settings.pwDelayText);
     if (!pwDelay) {
         r.error = planError(PlanError::Kind::PwDelayNotANumber,
                             "The PW delay " + quoted(settings.pwDelayText) + " is not a number.");
-        return r;
+        return;
     }
     const double period = std::floor(*pwDelay / wholeSpeed);
     if (period > encoding::kMaxStepPeriod) {
@@ -154,7 +250,7 @@ MoveReport BuildMoveReport(const MachineState& planned,
                                 encoding::FormatSignificant(period) +
                                 ", but a report holds at most 65535. Raise the speed or lower "
                                 "the PW delay.");
-        return r;
+        return;
     }
     // A negative period has no bits to send: the field is 0, the fastest rate.
     r.stepPeriod = period > 0 ? static_cast<std::uint32_t>(period) : 0;
@@ -167,6 +263,36 @@ MoveReport BuildMoveReport(const MachineState& planned,
     r.reportCount = std::max({std::uint64_t{1}, ceilDiv(r.steps[0], encoding::kMaxXYSteps),
                               ceilDiv(r.steps[1], encoding::kMaxXYSteps),
                               ceilDiv(r.steps[2], encoding::kMaxZSteps)});
+}
+
+} // namespace
+
+AxisMove PlanAxisMove(const AxisState& axis, Axis which, double targetMm) {
+    const std::string target = Format(targetMm);
+    return planAxis(axis, which, readNumber(target), target);
+}
+
+AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view targetText) {
+    return planAxis(axis, which, targetOfText(targetText), targetText);
+}
+
+MoveReport BuildMoveReport(const MachineState& planned,
+                           const std::array<std::string_view, 3>& distanceTexts,
+                           const PlanSettings& settings, std::string_view speedText, bool rapid) {
+    std::array<double, 3> distancesMm{};
+    for (const Axis a : kAxes) {
+        const std::optional<NumberReading> d = readNumber(distanceTexts[index(a)]);
+        if (!d) {
+            MoveReport r;
+            r.error = planError(PlanError::Kind::DistanceNotANumber,
+                                "The " + axisName(a) + " distance " +
+                                    quoted(distanceTexts[index(a)]) + " is not a number.");
+            return r;
+        }
+        distancesMm[index(a)] = d->value;
+    }
+    MoveReport r;
+    buildReport(planned, distancesMm, distanceTexts, settings, speedText, rapid, r);
     return r;
 }
 
@@ -224,27 +350,37 @@ std::optional<std::string> MoveReport::SplitNotice() const {
 PlannedMove PlanMove(const MachineState& state, const PlanSettings& settings,
                      const MoveRequest& request) {
     PlannedMove out;
-    out.after = state;
-    // Every target is checked before any axis advances.
+    // Every target and shown position is read before any axis advances.
+    AxisEnds ends[3];
     for (const Axis a : kAxes) {
         if (const auto& target = request.targets[index(a)]) {
-            AxisMove m = PlanAxisMove(state[a], a, *target);
-            if (m.error) {
-                out.error = std::move(m.error);
-                out.axisMoves = {};
+            out.error = readEnds(state[a], a, targetOfText(*target), *target, ends[index(a)]);
+            if (out.error) {
+                out.after = state;
                 return out;
             }
-            out.axisMoves[index(a)] = std::move(m);
         }
     }
-    std::array<std::string_view, 3> distances{"0000.000", "0000.000", "0000.000"};
+    std::array<std::string_view, 3> distanceTexts{"0000.000", "0000.000", "0000.000"};
+    std::array<double, 3> distancesMm{};
     for (const Axis a : kAxes) {
-        if (const auto& m = out.axisMoves[index(a)]) {
-            out.after[a] = m->after;
-            distances[index(a)] = m->distanceText;
+        const std::optional<std::string_view>& target = request.targets[index(a)];
+        if (!target) {
+            out.after[a] = state[a];
+            continue;
         }
+        AxisEcho& echo = out.echoes[index(a)].emplace();
+        out.error = moveAxis(state[a], out.after[a], a, ends[index(a)], *target, echo);
+        if (out.error) {
+            out.after = state;
+            out.echoes = {};
+            return out;
+        }
+        distanceTexts[index(a)] = echo.distanceText;
+        distancesMm[index(a)] = echo.distanceMm;
     }
-    out.report = BuildMoveReport(out.after, distances, settings, request.speedText, request.rapid);
+    buildReport(out.after, distancesMm, distanceTexts, settings, request.speedText, request.rapid,
+                out.report);
     if (out.report.error) {
         out.error = out.report.error;
         return out;

@@ -76,14 +76,20 @@ struct PlanError {
     std::string message;
 };
 
-// One axis planned (step A of a move).
+// What planning one axis shows (step A of a move).
+struct AxisEcho {
+    std::string distanceText = "0000.000"; // XDistanceText and Text1..Text3; never negative
+    double distanceMm = 0.0;               // the number of distanceText
+    bool moved = false;
+    bool direction = false; // the bit before inversion, as Text7/Text8/Text10 show it
+};
+
 struct AxisMove {
     std::optional<PlanError> error; // set: nothing else is valid and the state must not change
     // The axis after the move: new position, its display text, and the direction bit before
-    // inversion (which is also what the direction echo Text7/Text8/Text10 shows).
+    // inversion. An axis that does not move keeps everything, its stored bit included.
     AxisState after;
-    std::string distanceText = "0000.000"; // XDistanceText and Text1..Text3; never negative
-    bool moved = false;
+    AxisEcho echo;
 };
 
 // Plans one axis from its shown position to a target. Target and shown position are compared
@@ -140,8 +146,8 @@ struct PlannedMove {
     // A refused report (speed, PW delay, period, counts): `after` already holds the advanced
     // positions, as the displays show them, with the direction bits before inversion.
     std::optional<PlanError> error;
-    MachineState after; // store this back, also when there is an error
-    std::array<std::optional<AxisMove>, 3> axisMoves; // per planned axis: the step A echoes
+    MachineState after;                            // store this back, also when there is an error
+    std::array<std::optional<AxisEcho>, 3> echoes; // per planned axis: the step A echoes
     MoveReport report;
 };
 

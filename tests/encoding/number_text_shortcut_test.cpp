@@ -1,5 +1,6 @@
 // The shortcuts that keep number texts fast must give exactly what the general routes give.
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
 #include <gtest/gtest.h>
 
@@ -59,4 +60,31 @@ TEST(NumberShortcut, ReadsPlainDecimalsAsTheGeneralReaderDoes) {
     EXPECT_EQ(NumberOf("5 5"), std::nullopt);
     EXPECT_EQ(Val("1.5e3x"), 1500.0);
     EXPECT_EQ(NumberOf("12345678901234567890.5"), 12345678901234567890.5);
+}
+
+TEST(ThousandthsShortcut, AgreeWithFormatAndNumberOf) {
+    std::mt19937_64 random(57150);
+    std::uniform_int_distribution<std::int64_t> exact(-encoding::kExactThousandths,
+                                                      encoding::kExactThousandths);
+    for (int i = 0; i < 200000; ++i) {
+        const std::int64_t t = exact(random) / static_cast<std::int64_t>(std::pow(10.0, i % 12));
+        const std::string text = encoding::FormatThousandths(t);
+        ASSERT_EQ(text, Format(static_cast<double>(t) / 1000.0)) << t;
+        std::int64_t back = 0;
+        ASSERT_TRUE(encoding::ThousandthsOfFormatted(text, back)) << text;
+        ASSERT_EQ(back, t);
+        ASSERT_EQ(static_cast<double>(back) / 1000.0, NumberOf(text)) << text;
+        const std::string plain = encoding::FormatSignificant(t / 997000.0, 1 + i % 15);
+        ASSERT_TRUE(encoding::RoundedThousandthsOf(plain, back)) << plain;
+        ASSERT_EQ(encoding::FormatThousandths(back), Format(plain)) << plain;
+    }
+    std::int64_t untouched = 7;
+    for (const char* text : {"-0000.000", "12.34", "0012.3456", "0012.34a", "abc", "1e3", "", "-",
+                             "12345678901234.000"}) {
+        EXPECT_FALSE(encoding::ThousandthsOfFormatted(text, untouched)) << text;
+    }
+    for (const char* text : {"", "abc", "1e3", "1.2.3", "1234567890123456", "0.1234567890123456"}) {
+        EXPECT_FALSE(encoding::RoundedThousandthsOf(text, untouched)) << text;
+    }
+    EXPECT_EQ(untouched, 7);
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,10 +43,10 @@ TEST(PlanMove, BuildsTheGotoExample) {
     const encoding::MotionReport r = *m.report.Report(0);
     EXPECT_EQ(firstTwelve(r), (std::vector<int>{0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57}));
     EXPECT_EQ(r.Packet(), "1102021301010600057");
-    EXPECT_EQ(m.axisMoves[0]->distanceText, "0010.000");
-    EXPECT_EQ(m.axisMoves[1]->distanceText, "0005.000");
-    EXPECT_EQ(m.axisMoves[2]->distanceText, "0000.000");
-    EXPECT_FALSE(m.axisMoves[2]->moved);
+    EXPECT_EQ(m.echoes[0]->distanceText, "0010.000");
+    EXPECT_EQ(m.echoes[1]->distanceText, "0005.000");
+    EXPECT_EQ(m.echoes[2]->distanceText, "0000.000");
+    EXPECT_FALSE(m.echoes[2]->moved);
     EXPECT_EQ(m.report.StepsText(Axis::X), "5333");
     EXPECT_EQ(m.report.StepsText(Axis::Y), "2666");
     EXPECT_EQ(m.report.StepsText(Axis::Z), "0");
@@ -77,9 +79,38 @@ TEST(PlanAxisMove, ComparesPositionsAsNumbers) {
         x.direction = true;
         const AxisMove m = PlanAxisMove(x, Axis::X, std::string_view(c.target));
         ASSERT_FALSE(m.error) << c.shown << " -> " << c.target;
-        EXPECT_EQ(m.distanceText, c.distance) << c.shown << " -> " << c.target;
+        EXPECT_EQ(m.echo.distanceText, c.distance) << c.shown << " -> " << c.target;
         EXPECT_EQ(m.after.direction, c.xBit) << c.shown << " -> " << c.target;
         EXPECT_EQ(m.after.positionText, c.display) << c.shown << " -> " << c.target;
+    }
+}
+
+TEST(PlanAxisMove, ShortcutsGiveWhatTheDoubleArithmeticGives) {
+    // As written: D = Format(number(T) - number(P)), position +/- number(D), display Format.
+    std::mt19937_64 random(533333);
+    for (int i = 0; i < 200000; ++i) {
+        const double scale = std::pow(10.0, i % 15 - 3);
+        std::uniform_real_distribution<double> value(-scale, scale);
+        AxisState x;
+        // Mostly the tracked number is the shown one; sometimes it has drifted from it.
+        x.positionText = encoding::Format(value(random));
+        x.positionMm = *encoding::NumberOf(x.positionText) + (i % 3 == 0 ? value(random) : 0.0);
+        const double to = value(random);
+        const std::string target =
+            i % 2 == 0 ? encoding::Format(to) : encoding::FormatSignificant(to, 1 + i % 15);
+        const AxisMove m = PlanAxisMove(x, Axis::X, std::string_view(target));
+        const double t = *encoding::NumberOf(encoding::Format(target));
+        const double p = *encoding::NumberOf(x.positionText);
+        const std::string d = encoding::Format(t > p ? t - p : p - t);
+        const double position = x.positionMm + (t > p ? 1 : -1) * *encoding::NumberOf(d);
+        ASSERT_FALSE(m.error) << target;
+        if (t == p) {
+            ASSERT_FALSE(m.echo.moved);
+            continue;
+        }
+        ASSERT_EQ(m.echo.distanceText, d) << x.positionText << " -> " << target;
+        ASSERT_EQ(m.after.positionMm, position) << x.positionText << " -> " << target;
+        ASSERT_EQ(m.after.positionText, encoding::Format(position));
     }
 }
 
@@ -88,7 +119,7 @@ TEST(PlanAxisMove, ReadsTheShownTextNotTheTrackedNumber) {
     x.positionText = "0010.000";
     x.positionMm = 9.9;
     const AxisMove m = PlanAxisMove(x, Axis::X, 12.3456);
-    EXPECT_EQ(m.distanceText, "0002.346"); // from 10.000 to the formatted target 12.346
+    EXPECT_EQ(m.echo.distanceText, "0002.346"); // from 10.000 to the formatted target 12.346
     EXPECT_DOUBLE_EQ(m.after.positionMm, 9.9 + 2.346);
 }
 
@@ -97,11 +128,11 @@ TEST(PlanMove, ZCountsDownwardsAndInverseFlipsOnlyTheSentBit) {
         PlanSettings settings;
         settings.inverse[2] = inverseZ;
         const PlannedMove up = PlanMove(MachineState{}, settings, request({}, {}, "2"));
-        EXPECT_FALSE(up.axisMoves[2]->after.direction); // echo before inversion
+        EXPECT_FALSE(up.echoes[2]->direction); // echo before inversion
         EXPECT_EQ(up.report.Report(0)->flagByte() & 4, inverseZ ? 4 : 0);
         MachineState atTwo = shownAt("0000.000", "0000.000", "0002.000");
         const PlannedMove down = PlanMove(atTwo, settings, request({}, {}, "0"));
-        EXPECT_TRUE(down.axisMoves[2]->after.direction);
+        EXPECT_TRUE(down.echoes[2]->direction);
         EXPECT_EQ(down.report.Report(0)->flagByte() & 4, inverseZ ? 0 : 4);
     }
 }
