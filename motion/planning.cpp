@@ -131,6 +131,11 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
         }
         return std::nullopt;
     }
+    const auto tooLong = [&] {
+        return planError(PlanError::Kind::MoveTooLong,
+                         "The " + axisName(which) + " move from " + from.positionText + " to " +
+                             quoted(typedTarget) + " is too long to plan.");
+    };
     const bool positive = ends.target.value > ends.shown.value;
     const bool exact = ends.target.exact && ends.shown.exact;
     if (exact) {
@@ -146,9 +151,7 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
         std::string text = std::isfinite(distance) ? Format(distance) : std::string();
         const std::optional<double> travelled = NumberOf(text);
         if (!travelled) {
-            return planError(PlanError::Kind::MoveTooLong,
-                             "The " + axisName(which) + " move from " + from.positionText + " to " +
-                                 quoted(typedTarget) + " is too long to plan.");
+            return tooLong();
         }
         echo.distanceText = std::move(text);
         echo.distanceMm = *travelled;
@@ -156,9 +159,7 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
     const double position =
         positive ? from.positionMm + echo.distanceMm : from.positionMm - echo.distanceMm;
     if (!std::isfinite(position)) {
-        return planError(PlanError::Kind::MoveTooLong,
-                         "The " + axisName(which) + " move from " + from.positionText + " to " +
-                             quoted(typedTarget) + " is too long to plan.");
+        return tooLong();
     }
     // When the tracked position is the shown number, P + D lands on T exactly, and so does the
     // display text of the new position.
@@ -196,6 +197,9 @@ AxisMove planAxis(const AxisState& axis, Axis which, const std::optional<NumberR
 
 // floor(c(k+1)/n) - floor(ck/n): the k-th of n parts of c, the parts adding up to c exactly.
 std::uint64_t partOf(std::uint64_t count, std::uint64_t k, std::uint64_t n) {
+    if (n == 1) {
+        return count;
+    }
     __extension__ using Wide = unsigned __int128; // c(k+1) reaches 2^90
     const Wide c = count;
     return static_cast<std::uint64_t>(c * (k + 1) / n - c * k / n);
@@ -279,11 +283,11 @@ AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view target
 MoveReport BuildMoveReport(const MachineState& planned,
                            const std::array<std::string_view, 3>& distanceTexts,
                            const PlanSettings& settings, std::string_view speedText, bool rapid) {
+    MoveReport r;
     std::array<double, 3> distancesMm{};
     for (const Axis a : kAxes) {
         const std::optional<NumberReading> d = readNumber(distanceTexts[index(a)]);
         if (!d) {
-            MoveReport r;
             r.error = planError(PlanError::Kind::DistanceNotANumber,
                                 "The " + axisName(a) + " distance " +
                                     quoted(distanceTexts[index(a)]) + " is not a number.");
@@ -291,7 +295,6 @@ MoveReport BuildMoveReport(const MachineState& planned,
         }
         distancesMm[index(a)] = d->value;
     }
-    MoveReport r;
     buildReport(planned, distancesMm, distanceTexts, settings, speedText, rapid, r);
     return r;
 }

@@ -56,6 +56,26 @@ TEST(PlanMove, BuildsTheGotoExample) {
     EXPECT_FALSE(m.report.SplitNotice());
 }
 
+TEST(PlanMove, StepByStepGivesTheSameMoveAsOneCall) {
+    PlanSettings settings;
+    settings.inverse = {false, true, true};
+    const MachineState start = shownAt("-0010.000", "0003.000", "0001.500");
+    const PlannedMove whole = PlanMove(start, settings, request("-5", "-2", "0001.500", "500"));
+    MachineState planned = start;
+    std::array<std::string, 3> distances;
+    const char* targets[] = {"-5", "-2", "0001.500"};
+    for (const Axis a : kAxes) {
+        AxisMove m = PlanAxisMove(start[a], a, std::string_view(targets[index(a)]));
+        distances[index(a)] = m.echo.distanceText;
+        planned[a] = m.after;
+    }
+    const MoveReport r =
+        BuildMoveReport(planned, {distances[0], distances[1], distances[2]}, settings, "500", true);
+    EXPECT_EQ(*r.Report(0), *whole.report.Report(0));
+    EXPECT_EQ(firstTwelve(*r.Report(0)),
+              (std::vector<int>{0, 8 + 4 + 2 + 1, 0, 10, 106, 0, 10, 106, 0, 0, 0, 114}));
+}
+
 TEST(PlanAxisMove, ComparesPositionsAsNumbers) {
     struct Case {
         const char* shown;
