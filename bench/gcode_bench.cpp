@@ -1,6 +1,7 @@
 // Loader benchmarks over seeded CAM-style files of 10 thousand to 1 million lines.
 #include "bench/cam_gcode.h"
 #include "gcode/loader.h"
+#include "motion/program_run.h"
 
 #include <benchmark/benchmark.h>
 
@@ -75,3 +76,30 @@ void BM_AllCellTexts(benchmark::State& state) {
 BENCHMARK(BM_AllCellTexts)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// The dry run's work per row: cells to targets and speed, the move planned, its reports made.
+void BM_PlanProgramRows(benchmark::State& state) {
+    const gcode::Program program =
+        gcode::LoadProgram(CamFile(static_cast<std::size_t>(state.range(0))), Feeds);
+    const motion::PlanSettings settings;
+    motion::RunSpeeds speeds;
+    speeds.travelSpeedText = "1000";
+    speeds.cutSpeedText = "500";
+    speeds.Prepare();
+    for (auto _ : state) {
+        motion::MachineState machine;
+        motion::StartRun(machine);
+        std::uint64_t bytes = 0;
+        for (std::size_t r = 0; r < program.LineCount(); ++r) {
+            motion::ProgramRowMove move =
+                motion::PlanProgramRow(program, r, machine, settings, speeds, gcode::LiveRunMode);
+            machine = std::move(move.planned.after);
+            if (const auto report = move.planned.report.Report(0)) {
+                bytes += report->bytes()[11];
+            }
+        }
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PlanProgramRows)->Arg(100'000)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,111 @@
+#include "motion/program_run.h"
+
+#include "encoding/number_text.h"
+
+#include <algorithm>
+
+namespace motion {
+
+void RunSpeeds::Prepare() {
+    travelSpeedFormatted = encoding::Format(travelSpeedText);
+    cutSpeedFormatted = encoding::Format(cutSpeedText);
+}
+
+std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
+                              const RunSpeeds& speeds, char (&buf)[16], std::string& longText) {
+    const gcode::ProgramRow& r = program.Rows()[row];
+    if (speeds.overrideGcode) {
+        return r.IsFeedMove() ? speeds.cutSpeedFormatted : speeds.travelSpeedFormatted;
+    }
+    const gcode::WordCell feed = r.Word(gcode::FeedColumn - 1);
+    if (!feed.present) {
+        return {}; // not after a load: every row gets a feed word
+    }
+    if (!feed.pooled && !feed.trailingBlank) {
+        return program.WordBodyView(feed, buf);
+    }
+    // The cell after its letter, blank included: a refused speed is quoted as the cell shows it.
+    longText = program.WordBody(feed);
+    if (feed.trailingBlank) {
+        longText.push_back(' ');
+    }
+    return longText;
+}
+
+ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
+                              const MachineState& state, const PlanSettings& settings,
+                              const RunSpeeds& speeds, int runMode) {
+    ProgramRowMove out;
+    const gcode::ProgramRow& r = program.Rows()[row];
+    out.rapid = !r.IsFeedMove();
+
+    // Targets are the cells' texts after the letter; an empty cell leaves its axis alone.
+    char buffers[3][16];
+    MoveRequest request;
+    for (const Axis a : kAxes) {
+        const gcode::WordCell cell = r.Word(static_cast<int>(index(a)));
+        if (cell.present) {
+            request.targets[index(a)] = program.WordBodyView(cell, buffers[index(a)]);
+        }
+    }
+    char speedBuffer[16];
+    std::string longSpeedText;
+    request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
+    request.rapid = out.rapid;
+    out.planned = PlanMove(state, settings, request);
+    if (out.planned.error) {
+        return out;
+    }
+
+    const MachineState& after = out.planned.after;
+    gcode::PlotRowInput& plot = out.plot;
+    if (const auto& x = out.planned.echoes[index(Axis::X)]) {
+        plot.xDistanceMm = x->distanceMm;
+    }
+    if (const auto& y = out.planned.echoes[index(Axis::Y)]) {
+        plot.yDistanceMm = y->distanceMm;
+    }
+    plot.xDirection = after[Axis::X].direction ? 1 : 0;
+    plot.yDirection = after[Axis::Y].direction ? 1 : 0;
+    plot.inverseX = settings.inverse[index(Axis::X)];
+    plot.inverseY = settings.inverse[index(Axis::Y)];
+    plot.rapid = out.rapid;
+    const std::string& zShown = after[Axis::Z].positionText;
+    if (std::int32_t t = 0; gcode::ThousandthsOfWordText(zShown, t)) {
+        plot.zShownMm = t / 1000.0;
+    } else {
+        plot.zShownMm = encoding::NumberOf(zShown).value_or(0.0);
+    }
+    plot.runMode = runMode;
+    return out;
+}
+
+void StartRun(MachineState& state) {
+    for (AxisState& axis : state.axes) {
+        axis.direction = false;
+    }
+}
+
+double ReportSeconds(const encoding::MotionFields& fields) {
+    const std::uint32_t longest = std::max({fields.xSteps, fields.ySteps, fields.zSteps});
+    return static_cast<double>(longest) * fields.stepPeriod / 508000.0;
+}
+
+double MoveSeconds(const MoveReport& report) {
+    if (report.error) {
+        return 0;
+    }
+    if (report.reportCount == 1) {
+        const std::uint64_t longest = std::max({report.steps[0], report.steps[1], report.steps[2]});
+        return static_cast<double>(longest) * report.stepPeriod / 508000.0;
+    }
+    double seconds = 0;
+    for (std::uint64_t part = 0; part < report.reportCount; ++part) {
+        if (const auto r = report.Report(part)) {
+            seconds += ReportSeconds(r->fields());
+        }
+    }
+    return seconds;
+}
+
+} // namespace motion

@@ -1,0 +1,58 @@
+// One row of a program run, without any window: the row's cells become targets and a speed
+// (the speed table), the move is planned, and the result says what to send, show and draw.
+//
+// The live run, the simulated run, the preview pass and the dry-run tool all go through
+// PlanProgramRow, so the tool shows exactly what the window would send.
+#pragma once
+
+#include "gcode/plot_geometry.h"
+#include "gcode/program.h"
+#include "motion/planning.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace motion {
+
+// The speed boxes as a run reads them at each line.
+struct RunSpeeds {
+    bool overrideGcode = false;  // Check1
+    std::string travelSpeedText; // Travspeed, as typed
+    std::string cutSpeedText;    // cutspeed, as typed
+
+    // The override speeds are Format(text); worked out once when the boxes are read.
+    void Prepare();
+    std::string travelSpeedFormatted;
+    std::string cutSpeedFormatted;
+};
+
+// The speed of a row by the speed table: with Override, the formatted travel or cut speed by
+// the motion code; without, the feed cell after its letter. The text may live in buf.
+std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
+                              const RunSpeeds& speeds, char (&buf)[16], std::string& longText);
+
+struct ProgramRowMove {
+    bool rapid = false;  // column 0 is "G00 "
+    PlannedMove planned; // the move, its report(s), or why it cannot be planned
+    // The row's plot input; valid when the move was planned.
+    gcode::PlotRowInput plot;
+};
+
+// Plans one row from the machine state the displays show. On success store planned.after
+// back; on an error it still holds the positions as far as they advanced, as the displays
+// must show them when the run stops.
+ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
+                              const MachineState& state, const PlanSettings& settings,
+                              const RunSpeeds& speeds, int runMode);
+
+// Every run starts with the three direction bits cleared.
+void StartRun(MachineState& state);
+
+// Board time of one report: its longest count times the step period, at 508,000 period units
+// per second.
+double ReportSeconds(const encoding::MotionFields& fields);
+// The same summed over every report of a planned move.
+double MoveSeconds(const MoveReport& report);
+
+} // namespace motion

@@ -1,0 +1,166 @@
+// quorvane-plan against rows worked out by hand from the report layout:
+// flag byte 000 Dlimits rapid Z Y X, X and Y counts in 24 bits, Z in 16, period in 16.
+#include "tools/plan_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PlanTool : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("quorvane-plan-test-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string File(const std::string& name, const std::string& text) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+
+    int Plan(std::vector<std::string_view> args) {
+        tools::PlanOptions options;
+        std::string error;
+        EXPECT_TRUE(tools::ParsePlanArguments(args, options, error)) << error;
+        out_.text_.clear();
+        err_.text_.clear();
+        return tools::RunPlan(options, out_, err_);
+    }
+
+    std::vector<std::string> OutLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out_.text_);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    fs::path dir_;
+    tools::StringSink out_;
+    tools::StringSink err_;
+};
+
+// Defaults of a new settings file: 533.33 pulses per mm, PW delay 57150, travel 1000, cut 500.
+TEST_F(PlanTool, JsonRowsMatchHandCheckedReports) {
+    const std::string gcode = File("part.nc", "%\r\n(square with a plunge)\r\nN10 G00 Z5\r\n"
+                                              "N20 G00 X10 Y5\r\nN30 G01 Z-1 F100\r\nG01 X20\r\n"
+                                              "Y15 F250\r\nX10\r\nG00 Z5\r\nM30\r\n");
+    EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitDone);
+    const std::vector<std::string> expected = {
+        R"({"lines": 7, "xmax": "0020.000", "ymax": "0015.000"})",
+        // Z up 5 mm: 2666 steps, bit 0; rapid; 57150 / 1000 = 57.
+        R"({"row": 0, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 8, 0, 0, 0, 0, 0, 0, 10, 106, 0, 57]], "position": ["0000.000", "0000.000", "0005.000"]})",
+        // X +10 (5333 = 0x14D5) and Y +5: flags 8 + 2 + 1; the G00 feed is modal.
+        R"({"row": 1, "cells": ["G00 ", "X0010.000 ", "Y0005.000 ", "", "F1000.000"], "reports": [[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]], "position": ["0010.000", "0005.000", "0005.000"]})",
+        // Z down 6 mm: 3199 = 0x0C7F, bit 1; X and Y keep their bits; 57150 / 100 = 571.
+        R"({"row": 2, "cells": ["G01 ", "", "", "Z-0001.000 ", "F0100.000 "], "reports": [[0, 7, 0, 0, 0, 0, 0, 0, 12, 127, 2, 59]], "position": ["0010.000", "0005.000", "-0001.000"]})",
+        R"({"row": 3, "cells": ["G01 ", "X0020.000 ", "", "", "F0100.000 "], "reports": [[0, 7, 0, 20, 213, 0, 0, 0, 0, 0, 2, 59]], "position": ["0020.000", "0005.000", "-0001.000"]})",
+        // A coordinate line continues G01; its own F250 gives 228.
+        R"({"row": 4, "cells": ["G01 ", "", "Y0015.000 ", "", "F0250.000 "], "reports": [[0, 7, 0, 0, 0, 0, 20, 213, 0, 0, 0, 228]], "position": ["0020.000", "0015.000", "-0001.000"]})",
+        // X back 10 mm: bit 0.
+        R"({"row": 5, "cells": ["G01 ", "X0010.000 ", "", "", "F0250.000 "], "reports": [[0, 6, 0, 20, 213, 0, 0, 0, 0, 0, 0, 228]], "position": ["0010.000", "0015.000", "-0001.000"]})",
+        R"({"row": 6, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 10, 0, 0, 0, 0, 0, 0, 12, 127, 0, 57]], "position": ["0010.000", "0015.000", "0005.000"]})",
+    };
+    EXPECT_EQ(OutLines(), expected);
+    EXPECT_EQ(err_.text_, "");
+}
+
+TEST_F(PlanTool, ConfigFileGivesOverrideInversionAndLimitsBit) {
+    // Lines: folder, InverseX, InverseY, InverseZ, Simulate, fit, Override, GOTO x3, Travspeed,
+    // cutspeed, jogspeeds, simulator delay, pulses per mm, PW delay, Dlimits.
+    const std::string config =
+        File("quorvane.cfg", "/tmp\r\n1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0000.000\r\n0000.000\r\n"
+                             "0000.000\r\n800\r\n400\r\n800\r\n20\r\n533.33\r\n57150\r\n1\r\n");
+    const std::string gcode = File("part.nc", "G01 X5 F100\nG00 Y-2\n");
+    EXPECT_EQ(Plan({"--config", config, "--json", gcode}), tools::PlanExitDone);
+    const std::vector<std::string> expected = {
+        R"({"lines": 2, "xmax": "0005.000", "ymax": "-0002.00"})",
+        // Override: 57150 / 400 = 142; X +5 sends bit 1 inverted to 0; Dlimits adds 16.
+        R"({"row": 0, "cells": ["G01 ", "X0005.000 ", "", "", "F0100.000 "], "reports": [[0, 16, 0, 10, 106, 0, 0, 0, 0, 0, 0, 142]], "position": ["0005.000", "0000.000", "0000.000"]})",
+        // 57150 / 800 = 71; Y -2: 1066 = 0x042A, bit 0; X keeps its sent bit 0, inverted again.
+        R"({"row": 1, "cells": ["G00 ", "", "Y-0002.000 ", "", "F0800.000"], "reports": [[0, 25, 0, 0, 0, 0, 4, 42, 0, 0, 0, 71]], "position": ["0005.000", "-0002.000", "0000.000"]})",
+    };
+    EXPECT_EQ(OutLines(), expected);
+}
+
+TEST_F(PlanTool, SplitMoveShowsEveryReportAndTheSummaryWarnsWithItsLine) {
+    // 40000 mm at 533.33 pulses per mm is 21,333,200 steps: two reports of 10,666,600.
+    const std::string gcode = File("long.nc", "(long move)\nG01 X40000 F1000\n");
+    EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitDone);
+    ASSERT_EQ(OutLines().size(), 2u);
+    EXPECT_NE(OutLines()[1].find(R"("reports": [[0, 1, 162, 194, 104, 0, 0, 0, 0, 0, 0, 57], )"
+                                 R"([0, 1, 162, 194, 104, 0, 0, 0, 0, 0, 0, 57]])"),
+              std::string::npos)
+        << OutLines()[1];
+
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitDone);
+    EXPECT_NE(out_.text_.find("Reports:        2\n"), std::string::npos) << out_.text_;
+    EXPECT_NE(out_.text_.find("Warning: file line 2 (program line 1): "), std::string::npos)
+        << out_.text_;
+}
+
+TEST_F(PlanTool, RowThatCannotBePlannedEndsTheOutputWithItsError) {
+    const std::string gcode = File("bad.nc", "G00 X1\nG01 X2 F0.5\nG01 X3\n");
+    EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitRefused);
+    const std::vector<std::string> lines = OutLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].rfind(R"({"row": 1, "error": ")", 0), 0u) << lines[2];
+    EXPECT_NE(lines[2].find(R"(\"0000.500 \")"), std::string::npos) << lines[2];
+
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitRefused);
+    EXPECT_NE(out_.text_.find("Refused: file line 2 (program line 2): "), std::string::npos)
+        << out_.text_;
+}
+
+TEST_F(PlanTool, SummaryStatesSizeReportsAndMachineTime) {
+    const std::string gcode = File("one.nc", "G00 X10\n");
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitDone);
+    // 5333 steps x period 57 / 508,000 = 0.598 s.
+    for (const char* part : {"Lines kept:     1\n", "Workpiece size: X 0010.000  Y 0\n",
+                             "Reports:        1\n", "Machine time:   0.6 s", "No warnings.\n"}) {
+        EXPECT_NE(out_.text_.find(part), std::string::npos) << part << "\n" << out_.text_;
+    }
+}
+
+TEST_F(PlanTool, EightBitBytesAndQuotesAreJsonCharacters) {
+    std::string json;
+    tools::AppendJsonString(json, std::string("X5\xe9\"\\\x01 ", 7));
+    EXPECT_EQ(json, "\"X5\xc3\xa9\\\"\\\\\\u0001 \"");
+}
+
+TEST_F(PlanTool, UnreadableFilesAndBadArgumentsAreUsageErrors) {
+    tools::PlanOptions options;
+    std::string error;
+    EXPECT_FALSE(tools::ParsePlanArguments({}, options, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(tools::ParsePlanArguments({"--config"}, options, error));
+    EXPECT_FALSE(tools::ParsePlanArguments({"--jsn", "a.nc"}, options, error));
+    EXPECT_FALSE(tools::ParsePlanArguments({"a.nc", "b.nc"}, options, error));
+    EXPECT_FALSE(tools::ParsePlanArguments({"--help"}, options, error));
+    EXPECT_TRUE(error.empty());
+    ASSERT_TRUE(tools::ParsePlanArguments({"--json", "--config", "c", "a.nc"}, options, error));
+    EXPECT_TRUE(options.json);
+    EXPECT_EQ(options.configPath, "c");
+    EXPECT_EQ(options.gcodePath, "a.nc");
+
+    EXPECT_EQ(Plan({(dir_ / "missing.nc").string()}), tools::PlanExitUsage);
+    EXPECT_NE(err_.text_.find("cannot read"), std::string::npos);
+    EXPECT_EQ(out_.text_, "");
+    const std::string gcode = File("a.nc", "G00 X1\n");
+    EXPECT_EQ(Plan({"--config", (dir_ / "none.cfg").string(), gcode}), tools::PlanExitUsage);
+}
+
+} // namespace

@@ -1,0 +1,328 @@
+#include "tools/plan_tool.h"
+
+#include "gcode/loader.h"
+#include "motion/program_run.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace tools {
+namespace {
+
+constexpr std::size_t FlushAt = std::size_t{1} << 20;
+
+// Collects output and hands it to the sink in large pieces: a million JSON lines are written
+// in about a hundred calls.
+class Buffered {
+public:
+    explicit Buffered(OutputSink& sink) : sink_(sink) { text.reserve(FlushAt + 4096); }
+    ~Buffered() { Flush(); }
+    void MaybeFlush() {
+        if (text.size() >= FlushAt) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (!text.empty()) {
+            sink_.Write(text);
+            text.clear();
+        }
+    }
+    std::string text;
+
+private:
+    OutputSink& sink_;
+};
+
+void appendNumber(std::string& out, std::uint64_t value) {
+    char buf[24];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    (void)ec;
+    out.append(buf, end);
+}
+
+std::string durationText(double seconds) {
+    char buf[64];
+    const auto whole = static_cast<long long>(seconds);
+    const long long hours = whole / 3600;
+    const long long minutes = (whole % 3600) / 60;
+    const double rest = seconds - static_cast<double>(hours * 3600 + minutes * 60);
+    if (hours > 0) {
+        std::snprintf(buf, sizeof buf, "%lld h %02lld min %04.1f s", hours, minutes, rest);
+    } else if (minutes > 0) {
+        std::snprintf(buf, sizeof buf, "%lld min %04.1f s", minutes, rest);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.1f s", rest);
+    }
+    return buf;
+}
+
+std::string lineName(std::size_t row, const std::vector<std::uint32_t>& fileLines) {
+    std::string name = "file line ";
+    name += row < fileLines.size() ? std::to_string(fileLines[row]) : "?";
+    name += " (program line " + std::to_string(row + 1) + ")";
+    return name;
+}
+
+void appendRowJson(std::string& out, std::size_t row, const gcode::Program& program,
+                   const motion::PlannedMove& move, const motion::MachineState& after,
+                   std::string& scratch) {
+    out += "{\"row\": ";
+    appendNumber(out, row);
+    out += ", \"cells\": [";
+    for (int c = 0; c < gcode::ProgramColumns; ++c) {
+        scratch.clear();
+        program.AppendCellText(row, c, scratch);
+        if (c > 0) {
+            out += ", ";
+        }
+        AppendJsonString(out, scratch);
+    }
+    out += "], \"reports\": [";
+    for (std::uint64_t part = 0; part < move.report.reportCount; ++part) {
+        const auto report = move.report.Report(part);
+        if (!report) {
+            continue; // the planner never makes a part that does not encode
+        }
+        char line[12 * 5 + 4];
+        char* p = line;
+        if (part > 0) {
+            *p++ = ',';
+            *p++ = ' ';
+        }
+        *p++ = '[';
+        for (std::size_t i = 0; i < 12; ++i) {
+            if (i > 0) {
+                *p++ = ',';
+                *p++ = ' ';
+            }
+            p = std::to_chars(p, line + sizeof line, report->bytes()[i]).ptr;
+        }
+        *p++ = ']';
+        out.append(line, p);
+    }
+    out += "], \"position\": [";
+    for (const motion::Axis a : motion::kAxes) {
+        if (a != motion::Axis::X) {
+            out += ", ";
+        }
+        AppendJsonString(out, after[a].positionText);
+    }
+    out += "]}\n";
+}
+
+} // namespace
+
+void FileSink::Write(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), file_);
+}
+
+std::string PlanUsage() {
+    return "usage: quorvane-plan [--config FILE] [--json] GCODEFILE\n"
+           "  Plans every line of GCODEFILE as a live run from the load position would and\n"
+           "  shows what the board would be sent; nothing is sent.\n"
+           "  --config FILE  settings from FILE (the 17-line quorvane.cfg format); without it,\n"
+           "                 the values of a newly created settings file\n"
+           "  --json         one JSON object per line: the load, then every row\n";
+}
+
+bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& options,
+                        std::string& error) {
+    options = PlanOptions();
+    error.clear();
+    bool haveFile = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            return false;
+        }
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--config") {
+            if (i + 1 >= args.size()) {
+                error = "--config needs a settings file";
+                return false;
+            }
+            options.configPath = std::string(args[++i]);
+        } else if (arg.size() > 1 && arg[0] == '-' && !(haveFile && arg == "-")) {
+            error = "unknown option " + std::string(arg);
+            return false;
+        } else if (haveFile) {
+            error = "only one G-code file can be planned at a time";
+            return false;
+        } else {
+            options.gcodePath = std::string(arg);
+            haveFile = true;
+        }
+    }
+    if (!haveFile) {
+        error = "no G-code file given";
+        return false;
+    }
+    return true;
+}
+
+bool PlanSettingsLines(const PlanOptions& options, app::SettingsLines& lines, std::string& warning,
+                       std::string& error) {
+    lines = app::DefaultSettingsLines("");
+    warning.clear();
+    if (options.configPath.empty()) {
+        return true;
+    }
+    const app::SettingsReadResult read = app::ReadSettingsFile(options.configPath);
+    if (read.status == app::SettingsReadResult::Missing) {
+        error = options.configPath + ": no such settings file";
+        return false;
+    }
+    if (read.status == app::SettingsReadResult::Unreadable) {
+        error = options.configPath + ": " + read.error;
+        return false;
+    }
+    // As the window does: a short file keeps the built-in value of every missing line.
+    for (std::size_t i = 0; i < read.lines.size() && i < lines.size(); ++i) {
+        lines[i] = read.lines[i];
+    }
+    if (read.lines.size() < lines.size()) {
+        warning = options.configPath + " has " + std::to_string(read.lines.size()) +
+                  " of 17 lines; the missing ones take the values of a new settings file\n";
+    }
+    return true;
+}
+
+void AppendJsonString(std::string& out, std::string_view bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    const auto plain = [](unsigned char c) {
+        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    };
+    out.push_back('"');
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t j = i;
+        while (j < bytes.size() && plain(static_cast<unsigned char>(bytes[j]))) {
+            ++j;
+        }
+        out.append(bytes.data() + i, j - i);
+        if (j == bytes.size()) {
+            break;
+        }
+        const auto c = static_cast<unsigned char>(bytes[j]);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        } else {
+            // U+0080..U+00FF in UTF-8.
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+        i = j + 1;
+    }
+    out.push_back('"');
+}
+
+int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+    app::SettingsLines lines;
+    std::string warning;
+    std::string error;
+    if (!PlanSettingsLines(options, lines, warning, error)) {
+        err.Write("quorvane-plan: " + error + "\n");
+        return PlanExitUsage;
+    }
+    if (!warning.empty()) {
+        err.Write("quorvane-plan: " + warning);
+    }
+
+    std::vector<std::uint32_t> fileLines;
+    gcode::LoadFileResult loaded = gcode::LoadProgramFile(
+        options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
+        options.json ? nullptr : &fileLines);
+    if (!loaded.ok) {
+        err.Write("quorvane-plan: cannot read " + options.gcodePath + ": " + loaded.error + "\n");
+        return PlanExitUsage;
+    }
+    const gcode::Program& program = loaded.program;
+
+    motion::PlanSettings settings;
+    settings.pulsesPerMmText = lines[app::PulsesPerMmLine];
+    settings.pwDelayText = lines[app::PwDelayLine];
+    settings.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
+                        app::IsCheckedLine(lines[app::InverseYLine]),
+                        app::IsCheckedLine(lines[app::InverseZLine])};
+    settings.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
+    motion::RunSpeeds speeds;
+    speeds.overrideGcode = app::IsCheckedLine(lines[app::OverrideLine]);
+    speeds.travelSpeedText = lines[app::TravelSpeedLine];
+    speeds.cutSpeedText = lines[app::CutSpeedLine];
+    speeds.Prepare();
+
+    // Loading zeroes the positions; the run then clears the direction bits.
+    motion::MachineState state;
+    motion::StartRun(state);
+
+    Buffered buffer(out);
+    std::string& text = buffer.text;
+    if (options.json) {
+        text += "{\"lines\": ";
+        appendNumber(text, program.LineCount());
+        text += ", \"xmax\": ";
+        AppendJsonString(text, program.XExtent.Shown());
+        text += ", \"ymax\": ";
+        AppendJsonString(text, program.YExtent.Shown());
+        text += "}\n";
+    }
+
+    std::string scratch;
+    std::string warnings;
+    std::uint64_t reports = 0;
+    double seconds = 0;
+    int status = PlanExitDone;
+    for (std::size_t row = 0; row < program.LineCount(); ++row) {
+        motion::ProgramRowMove move =
+            motion::PlanProgramRow(program, row, state, settings, speeds, gcode::LiveRunMode);
+        state = std::move(move.planned.after);
+        if (move.planned.error) {
+            const std::string& message = move.planned.error->message;
+            if (options.json) {
+                text += "{\"row\": ";
+                appendNumber(text, row);
+                text += ", \"error\": ";
+                AppendJsonString(text, message);
+                text += "}\n";
+            } else {
+                warnings += "Refused: " + lineName(row, fileLines) + ": " + message +
+                            " The run stops here; nothing from this line on is sent.\n";
+            }
+            status = PlanExitRefused;
+            break;
+        }
+        const motion::MoveReport& report = move.planned.report;
+        reports += report.reportCount;
+        if (options.json) {
+            appendRowJson(text, row, program, move.planned, state, scratch);
+            buffer.MaybeFlush();
+            continue;
+        }
+        seconds += motion::MoveSeconds(report);
+        if (const auto notice = report.SplitNotice()) {
+            warnings += "Warning: " + lineName(row, fileLines) + ": " + *notice + "\n";
+        }
+    }
+
+    if (!options.json) {
+        text += "Program:        " + options.gcodePath + "\n";
+        text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
+        text += "Workpiece size: X " + program.XExtent.Shown() + "  Y " + program.YExtent.Shown() +
+                "\n";
+        text += "Reports:        " + std::to_string(reports) +
+                (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
+        text += "Machine time:   " + durationText(seconds) +
+                " (estimated: per report the longest count x step period / 508,000 s)\n";
+        text += warnings.empty() ? std::string("No warnings.\n") : warnings;
+    }
+    return status;
+}
+
+} // namespace tools

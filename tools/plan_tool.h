@@ -1,0 +1,74 @@
+// quorvane-plan: a dry run of a G-code file with no window and no board.
+//
+//   quorvane-plan [--config FILE] [--json] GCODEFILE
+//
+// The file is loaded as the Load button loads it and every row is planned as a live run from
+// the load position would plan it (positions from 0000.000, direction bits cleared at the
+// start, speeds by the speed table including Override), so the output is exactly what the
+// board would be sent. Settings come from a 17-line settings file, or without --config from
+// the values of a newly created one.
+//
+// Exit status: 0 after the last row; 1 when a row cannot be planned (the run would stop
+// there); 2 for a usage error or a file that cannot be read.
+#pragma once
+
+#include "app/settings_file.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tools {
+
+inline constexpr int PlanExitDone = 0;
+inline constexpr int PlanExitRefused = 1;
+inline constexpr int PlanExitUsage = 2;
+
+struct PlanOptions {
+    std::string configPath; // empty: the values of a newly created settings file
+    bool json = false;
+    std::string gcodePath;
+};
+
+// Parses the arguments after the program name. On a usage error returns false with the
+// message; `--help` also returns false, with an empty message.
+bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& options,
+                        std::string& error);
+
+std::string PlanUsage();
+
+// Where the tool writes; the output is buffered and written in large pieces.
+class OutputSink {
+public:
+    virtual ~OutputSink() = default;
+    virtual void Write(std::string_view text) = 0;
+};
+
+class FileSink : public OutputSink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+    void Write(std::string_view text) override;
+
+private:
+    std::FILE* file_;
+};
+
+class StringSink : public OutputSink {
+public:
+    void Write(std::string_view text) override { text_.append(text); }
+    std::string text_;
+};
+
+// The settings lines a dry run uses: the file's (missing lines from the defaults, with a
+// warning), or the defaults. False with a message when the file cannot be read.
+bool PlanSettingsLines(const PlanOptions& options, app::SettingsLines& lines, std::string& warning,
+                       std::string& error);
+
+// Runs the dry run and returns the exit status.
+int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err);
+
+// A JSON string of 8-bit text: each byte is the character with that code.
+void AppendJsonString(std::string& out, std::string_view bytes);
+
+} // namespace tools
