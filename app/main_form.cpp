@@ -2,6 +2,7 @@
 
 #include "app/help_window.h"
 #include "app/main_form_device.h"
+#include "app/main_form_program.h"
 #include "app/operator_messages.h"
 #include "device/hid_library.h"
 #include "encoding/number_text.h"
@@ -52,6 +53,7 @@ MainForm::MainForm(Services services, QWidget* parent)
     resize(1440, 880); // the plot gets a usable square beside the table and the settings
     connectSettingsBehaviour();
     connect(ui_.Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
+    connectProgramControls();
     connect(ui_.Command1, &QPushButton::clicked, this,
             [this] { ui_.Picture1->SetLogicalSize(9270); });
     connect(ui_.Command2, &QPushButton::clicked, this,

@@ -6,12 +6,15 @@
 #include "app/main_controls.h"
 #include "app/settings_file.h"
 #include "device/hid_notify.h"
+#include "gcode/extent.h"
+#include "motion/program_run.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 namespace device {
@@ -21,10 +24,17 @@ class Timeline;
 class clsWaitableTimer;
 } // namespace device
 
+class QFile;
+
+namespace gcode {
+class Program;
+}
+
 namespace app {
 
 class OperatorMessages;
 class HelpWindow;
+class WaitWindow;
 
 class MainForm : public QWidget, public device::HidNotifyHandler {
     Q_OBJECT
@@ -86,6 +96,23 @@ public:
     device::Report BufferIn{};
     int LimitStop = 0; // set by a limit or emergency-stop report; motions clear it when they start
 
+    // The loaded program (main_form_load.cpp) and the program run (main_form_run.cpp).
+    void LoadGcode_Click();
+    void Run2_Click();
+    // The open dialog: the chosen path, or an empty text on cancel. Tests answer it.
+    using FileChooser = std::function<QString(const QString& filter, const QString& folder)>;
+    void SetFileChooser(FileChooser chooser);
+    const gcode::Program* LoadedProgram() const; // what Grid1 shows; null before a load
+    bool ProgramBusy() const;                    // a load or its preview pass is running
+    WaitWindow* Wait() const;                    // the "Please Wait" notice, once made
+    QString TempFilePath() const;                // the working copy temp.txt
+    QString GcodeFile;
+    int TempLineCount = 0;
+    gcode::Extent XExtent, YExtent; // the number 0, then the largest X and Y word texts
+    int RunMode = 0;                // 0 preview, 1 live, 3 simulated
+    double LastCutZ = 0;            // lowest Z since the last rapid row, for the pass colours
+    int XDirection = 0, YDirection = 0, ZDirection = 0; // the bits as last sent
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -106,6 +133,18 @@ private:
     void disconnectDeviceLink();
     void createDelayTimer();
 
+    void connectProgramControls();
+    void loadChosenFile(const QString& path);
+    std::shared_ptr<gcode::Program> filterAndReadBack(QFile& gcodeFile);
+    void runProgram();
+    void previewRows();
+    motion::MachineState machineFromFields() const;
+    void storeMachine(const motion::MachineState& machine);
+    motion::PlanSettings planSettingsFromFields() const;
+    motion::RunSpeeds runSpeedsFromFields() const;
+    void showAxisEchoes(const motion::PlannedMove& move);
+    void showReportEchoes(const motion::MoveReport& report);
+
     Services services_;
     MainControls ui_;
     QPointer<HelpWindow> help_;
@@ -113,6 +152,8 @@ private:
     int settingsWrites_ = 0;
     bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
     bool saveFailing_ = false;   // the operator has been told that saving fails
+    struct ProgramLink;
+    std::unique_ptr<ProgramLink> programLink_;
     struct DeviceLink;
     std::unique_ptr<DeviceLink> deviceLink_; // last: disconnects before the controls go
 };

@@ -13,3 +13,8 @@ quorvane_warnings(gen_cam_gcode)
 add_executable(gcode_load_process ${CMAKE_CURRENT_LIST_DIR}/gcode_load_process.cpp)
 target_link_libraries(gcode_load_process PRIVATE quorvane_core)
 quorvane_warnings(gcode_load_process)
+
+# The window's Load of a file, timed end to end.
+add_executable(gcode_gui_load ${CMAKE_CURRENT_LIST_DIR}/gcode_gui_load.cpp)
+target_link_libraries(gcode_gui_load PRIVATE quorvane_ui)
+quorvane_warnings(gcode_gui_load)
