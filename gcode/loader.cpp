@@ -226,7 +226,17 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
         result.error = std::strerror(errno);
         return result;
     }
-    ProgramBuilder builder(feeds);
+    // Room for a row per 8 bytes of file: CAM files keep a line per 15 to 25 bytes, so the rows
+    // are written once and never moved; the room not used is never touched.
+    std::size_t expectedRows = 1024;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size > 0) {
+            expectedRows += static_cast<std::size_t>(size) / 8;
+        }
+        std::rewind(file);
+    }
+    ProgramBuilder builder(feeds, expectedRows);
     LineSplitter splitter;
     std::size_t kept = 0;
     std::uint32_t lineNumber = 0;

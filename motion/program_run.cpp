@@ -35,9 +35,8 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
 ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
                               const MachineState& state, const PlanSettings& settings,
                               const RunSpeeds& speeds, int runMode) {
-    ProgramRowMove out;
     const gcode::ProgramRow& r = program.Rows()[row];
-    out.rapid = !r.IsFeedMove();
+    const bool rapid = !r.IsFeedMove();
 
     // Targets are the cells' texts after the letter; an empty cell leaves its axis alone.
     char buffers[3][16];
@@ -51,8 +50,9 @@ ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
     char speedBuffer[16];
     std::string longSpeedText;
     request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
-    request.rapid = out.rapid;
-    out.planned = PlanMove(state, settings, request);
+    request.rapid = rapid;
+    // Planned straight into the result: a planned move is a few hundred bytes.
+    ProgramRowMove out{rapid, PlanMove(state, settings, request), {}};
     if (out.planned.error) {
         return out;
     }
@@ -69,7 +69,7 @@ ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
     plot.yDirection = after[Axis::Y].direction ? 1 : 0;
     plot.inverseX = settings.inverse[index(Axis::X)];
     plot.inverseY = settings.inverse[index(Axis::Y)];
-    plot.rapid = out.rapid;
+    plot.rapid = rapid;
     const std::string& zShown = after[Axis::Z].positionText;
     if (std::int32_t t = 0; gcode::ThousandthsOfWordText(zShown, t)) {
         plot.zShownMm = t / 1000.0;
@@ -95,7 +95,9 @@ double MoveSeconds(const MoveReport& report) {
     if (report.error) {
         return 0;
     }
-    if (report.reportCount == 1) {
+    // The parts' longest counts add up to the longest whole count plus at most one step per
+    // part; a move split beyond a hundred thousand times is not walked part by part.
+    if (report.reportCount == 1 || report.reportCount > 100000) {
         const std::uint64_t longest = std::max({report.steps[0], report.steps[1], report.steps[2]});
         return static_cast<double>(longest) * report.stepPeriod / 508000.0;
     }

@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 namespace tools {
 namespace {
@@ -12,33 +14,46 @@ namespace {
 constexpr std::size_t FlushAt = std::size_t{1} << 20;
 
 // Collects output and hands it to the sink in large pieces: a million JSON lines are written
-// in about a hundred calls.
+// in about two hundred calls. Rows are written straight into the buffer.
 class Buffered {
 public:
-    explicit Buffered(OutputSink& sink) : sink_(sink) { text.reserve(FlushAt + 4096); }
+    explicit Buffered(OutputSink& sink) : sink_(sink), data_(new char[FlushAt]), cap_(FlushAt) {}
     ~Buffered() { Flush(); }
-    void MaybeFlush() {
-        if (text.size() >= FlushAt) {
+
+    // Room for n more characters; write them at the pointer, then Commit the new end.
+    char* Reserve(std::size_t n) {
+        if (len_ + n > cap_) {
             Flush();
+            if (n > cap_) {
+                data_.reset(new char[n]);
+                cap_ = n;
+            }
         }
+        return data_.get() + len_;
+    }
+    void Commit(char* end) { len_ = static_cast<std::size_t>(end - data_.get()); }
+    void Append(std::string_view text) {
+        char* p = Reserve(text.size());
+        std::memcpy(p, text.data(), text.size());
+        Commit(p + text.size());
     }
     void Flush() {
-        if (!text.empty()) {
-            sink_.Write(text);
-            text.clear();
+        if (len_ != 0) {
+            sink_.Write(std::string_view(data_.get(), len_));
+            len_ = 0;
         }
     }
-    std::string text;
 
 private:
     OutputSink& sink_;
+    std::unique_ptr<char[]> data_;
+    std::size_t cap_;
+    std::size_t len_ = 0;
 };
 
-void appendNumber(std::string& out, std::uint64_t value) {
-    char buf[24];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;
-    out.append(buf, end);
+char* put(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
 }
 
 std::string durationText(double seconds) {
@@ -64,51 +79,95 @@ std::string lineName(std::size_t row, const std::vector<std::uint32_t>& fileLine
     return name;
 }
 
-void appendRowJson(std::string& out, std::size_t row, const gcode::Program& program,
-                   const motion::PlannedMove& move, const motion::MachineState& after,
-                   std::string& scratch) {
-    out += "{\"row\": ";
-    appendNumber(out, row);
-    out += ", \"cells\": [";
-    for (int c = 0; c < gcode::ProgramColumns; ++c) {
-        scratch.clear();
-        program.AppendCellText(row, c, scratch);
-        if (c > 0) {
-            out += ", ";
+// A JSON string of a text that needs no escapes, or the general route.
+char* putString(char* p, std::string_view text, std::string& scratch) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') {
+            scratch.clear();
+            AppendJsonString(scratch, text);
+            return put(p, scratch);
         }
-        AppendJsonString(out, scratch);
     }
-    out += "], \"reports\": [";
+    *p++ = '"';
+    p = put(p, text);
+    *p++ = '"';
+    return p;
+}
+
+// One row's line. Number cells and positions are plain ASCII and are written in place; the
+// bound below covers the escaped worst case of everything else.
+void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
+                  const motion::PlannedMove& move, const motion::MachineState& after,
+                  std::string& scratch) {
+    const gcode::ProgramRow& r = program.Rows()[row];
+    // Reports are written at most this many per reservation; a move split many times over
+    // must not ask for one huge block.
+    constexpr std::uint64_t ReportsPerReserve = 256;
+    constexpr std::size_t ReportBytes = 64;
+    std::size_t bound = 200 + ReportsPerReserve * ReportBytes;
+    for (int w = 0; w < 4; ++w) {
+        const gcode::WordCell cell = r.Word(w);
+        bound += cell.pooled ? 6 * program.WordBody(cell).size() + 8 : 24;
+    }
+    for (const motion::AxisState& axis : after.axes) {
+        bound += 6 * axis.positionText.size() + 4;
+    }
+    char* p = put(out.Reserve(bound), "{\"row\": ");
+    p = std::to_chars(p, p + 24, row).ptr;
+    p = put(p, r.IsFeedMove() ? ", \"cells\": [\"G01 \"" : ", \"cells\": [\"G00 \"");
+    for (int w = 0; w < 4; ++w) {
+        p = put(p, ", ");
+        const gcode::WordCell cell = r.Word(w);
+        if (!cell.present) {
+            p = put(p, "\"\"");
+            continue;
+        }
+        if (cell.pooled) {
+            scratch.clear();
+            program.AppendCellText(row, w + 1, scratch);
+            std::string escaped;
+            AppendJsonString(escaped, scratch);
+            p = put(p, escaped);
+            continue;
+        }
+        *p++ = '"';
+        const char letter = gcode::WordLetter(w);
+        *p++ = cell.lowerCase ? static_cast<char>(letter - 'A' + 'a') : letter;
+        p += gcode::WriteThousandths(cell.value, p);
+        if (cell.trailingBlank) {
+            *p++ = ' ';
+        }
+        *p++ = '"';
+    }
+    p = put(p, "], \"reports\": [");
     for (std::uint64_t part = 0; part < move.report.reportCount; ++part) {
+        if (part > 0 && part % ReportsPerReserve == 0) {
+            out.Commit(p); // the row so far may go out: what follows is written after it
+            p = out.Reserve(bound);
+        }
         const auto report = move.report.Report(part);
         if (!report) {
             continue; // the planner never makes a part that does not encode
         }
-        char line[12 * 5 + 4];
-        char* p = line;
-        if (part > 0) {
-            *p++ = ',';
-            *p++ = ' ';
-        }
-        *p++ = '[';
+        p = put(p, part == 0 ? "[" : ", [");
         for (std::size_t i = 0; i < 12; ++i) {
             if (i > 0) {
-                *p++ = ',';
-                *p++ = ' ';
+                p = put(p, ", ");
             }
-            p = std::to_chars(p, line + sizeof line, report->bytes()[i]).ptr;
+            p = std::to_chars(p, p + 4, report->bytes()[i]).ptr;
         }
         *p++ = ']';
-        out.append(line, p);
     }
-    out += "], \"position\": [";
+    p = put(p, "], \"position\": [");
     for (const motion::Axis a : motion::kAxes) {
         if (a != motion::Axis::X) {
-            out += ", ";
+            p = put(p, ", ");
         }
-        AppendJsonString(out, after[a].positionText);
+        p = putString(p, after[a].positionText, scratch);
     }
-    out += "]}\n";
+    p = put(p, "]}\n");
+    out.Commit(p);
 }
 
 } // namespace
@@ -263,15 +322,15 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     motion::StartRun(state);
 
     Buffered buffer(out);
-    std::string& text = buffer.text;
+    std::string text;
     if (options.json) {
-        text += "{\"lines\": ";
-        appendNumber(text, program.LineCount());
-        text += ", \"xmax\": ";
+        text += "{\"lines\": " + std::to_string(program.LineCount()) + ", \"xmax\": ";
         AppendJsonString(text, program.XExtent.Shown());
         text += ", \"ymax\": ";
         AppendJsonString(text, program.YExtent.Shown());
         text += "}\n";
+        buffer.Append(text);
+        text.clear();
     }
 
     std::string scratch;
@@ -286,11 +345,11 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;
             if (options.json) {
-                text += "{\"row\": ";
-                appendNumber(text, row);
-                text += ", \"error\": ";
+                text = "{\"row\": " + std::to_string(row) + ", \"error\": ";
                 AppendJsonString(text, message);
                 text += "}\n";
+                buffer.Append(text);
+                text.clear();
             } else {
                 warnings += "Refused: " + lineName(row, fileLines) + ": " + message +
                             " The run stops here; nothing from this line on is sent.\n";
@@ -301,8 +360,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         const motion::MoveReport& report = move.planned.report;
         reports += report.reportCount;
         if (options.json) {
-            appendRowJson(text, row, program, move.planned, state, scratch);
-            buffer.MaybeFlush();
+            writeRowJson(buffer, row, program, move.planned, state, scratch);
             continue;
         }
         seconds += motion::MoveSeconds(report);
@@ -321,6 +379,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         text += "Machine time:   " + durationText(seconds) +
                 " (estimated: per report the longest count x step period / 508,000 s)\n";
         text += warnings.empty() ? std::string("No warnings.\n") : warnings;
+        buffer.Append(text);
     }
     return status;
 }

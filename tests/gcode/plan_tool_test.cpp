@@ -125,6 +125,21 @@ TEST_F(PlanTool, RowThatCannotBePlannedEndsTheOutputWithItsError) {
         << out_.text_;
 }
 
+TEST_F(PlanTool, CellsKeptAsTextAndEightBitBytesReachTheJson) {
+    // 3000000 is beyond the compact number range; 5\xe9 is no number, so its row is refused.
+    const std::string gcode = File("text.nc", "G00 X3000000\nG01 x5\xe9\n");
+    EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitRefused);
+    const std::vector<std::string> lines = OutLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(R"("cells": ["G00 ", "X3000000.000 ", "", "", "F1000.000"])"),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[1].find(R"("position": ["3000000.000", "0000.000", "0000.000"])"),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find("5\xc3\xa9"), std::string::npos) << lines[2];
+}
+
 TEST_F(PlanTool, SummaryStatesSizeReportsAndMachineTime) {
     const std::string gcode = File("one.nc", "G00 X10\n");
     EXPECT_EQ(Plan({gcode}), tools::PlanExitDone);
