@@ -161,9 +161,11 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
     if (!std::isfinite(position)) {
         return tooLong();
     }
-    // When the tracked position is the shown number, P + D lands on T exactly, and so does the
-    // display text of the new position.
-    if (exact && from.positionMm == ends.shown.value) {
+    // The display is Format(position). A tracked position that lies within 0.0004 of T (below
+    // 1e9, where Format's 15-digit step moves it by at most 5e-7) rounds to T's thousandths, so
+    // its text is T's: P + D lands on T, give or take the drift of the tracked number.
+    if (exact && std::fabs(position - ends.target.value) < 0.0004 &&
+        std::fabs(ends.target.value) < 1e9) {
         if (ends.target.formatted.empty()) {
             to.positionText = encoding::FormatThousandths(ends.target.thousandths);
         } else {
