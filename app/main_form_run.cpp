@@ -198,18 +198,21 @@ void MainForm::previewRows() {
             speeds = runSpeedsFromFields();
         }
         motion::ProgramRowMove move =
-            motion::PlanProgramRow(*program, row, machine, settings, speeds, gcode::PreviewRunMode);
-        machine = std::move(move.planned.after);
+            motion::PlanProgramRow(*program, row, machine, settings, speeds);
         for (std::size_t a = 0; a < 3; ++a) {
             if (const auto& echo = move.planned.echoes[a]) {
                 directionEcho[a] = echo->direction ? 1 : 0;
             }
         }
         if (move.planned.error) {
+            machine = std::move(move.planned.after);
             refused = std::move(move);
             break;
         }
-        if (auto segment = gcode::PlotRow(pen, move.plot)) {
+        const gcode::PlotRowInput plotRow =
+            motion::RowPlotInput(move, settings, gcode::PreviewRunMode);
+        machine = std::move(move.planned.after);
+        if (auto segment = gcode::PlotRow(pen, plotRow)) {
             segments.push_back(*segment);
         }
         lastPlanned = std::move(move);

@@ -92,7 +92,7 @@ void BM_PlanProgramRows(benchmark::State& state) {
         std::uint64_t bytes = 0;
         for (std::size_t r = 0; r < program.LineCount(); ++r) {
             motion::ProgramRowMove move =
-                motion::PlanProgramRow(program, r, machine, settings, speeds, gcode::LiveRunMode);
+                motion::PlanProgramRow(program, r, machine, settings, speeds);
             machine = std::move(move.planned.after);
             if (const auto report = move.planned.report.Report(0)) {
                 bytes += report->bytes()[11];

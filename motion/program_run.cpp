@@ -34,7 +34,7 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
 
 ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
                               const MachineState& state, const PlanSettings& settings,
-                              const RunSpeeds& speeds, int runMode) {
+                              const RunSpeeds& speeds) {
     const gcode::ProgramRow& r = program.Rows()[row];
     const bool rapid = !r.IsFeedMove();
 
@@ -52,24 +52,24 @@ ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
     request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
     request.rapid = rapid;
     // Planned straight into the result: a planned move is a few hundred bytes.
-    ProgramRowMove out{rapid, PlanMove(state, settings, request), {}};
-    if (out.planned.error) {
-        return out;
-    }
+    return ProgramRowMove{rapid, PlanMove(state, settings, request)};
+}
 
-    const MachineState& after = out.planned.after;
-    gcode::PlotRowInput& plot = out.plot;
-    if (const auto& x = out.planned.echoes[index(Axis::X)]) {
+gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings& settings,
+                                 int runMode) {
+    gcode::PlotRowInput plot;
+    const MachineState& after = move.planned.after;
+    if (const auto& x = move.planned.echoes[index(Axis::X)]) {
         plot.xDistanceMm = x->distanceMm;
     }
-    if (const auto& y = out.planned.echoes[index(Axis::Y)]) {
+    if (const auto& y = move.planned.echoes[index(Axis::Y)]) {
         plot.yDistanceMm = y->distanceMm;
     }
     plot.xDirection = after[Axis::X].direction ? 1 : 0;
     plot.yDirection = after[Axis::Y].direction ? 1 : 0;
     plot.inverseX = settings.inverse[index(Axis::X)];
     plot.inverseY = settings.inverse[index(Axis::Y)];
-    plot.rapid = rapid;
+    plot.rapid = move.rapid;
     const std::string& zShown = after[Axis::Z].positionText;
     if (std::int32_t t = 0; gcode::ThousandthsOfWordText(zShown, t)) {
         plot.zShownMm = t / 1000.0;
@@ -77,7 +77,7 @@ ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
         plot.zShownMm = encoding::NumberOf(zShown).value_or(0.0);
     }
     plot.runMode = runMode;
-    return out;
+    return plot;
 }
 
 void StartRun(MachineState& state) {

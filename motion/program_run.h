@@ -35,8 +35,6 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
 struct ProgramRowMove {
     bool rapid = false;  // column 0 is "G00 "
     PlannedMove planned; // the move, its report(s), or why it cannot be planned
-    // The row's plot input; valid when the move was planned.
-    gcode::PlotRowInput plot;
 };
 
 // Plans one row from the machine state the displays show. On success store planned.after
@@ -44,7 +42,12 @@ struct ProgramRowMove {
 // must show them when the run stops.
 ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
                               const MachineState& state, const PlanSettings& settings,
-                              const RunSpeeds& speeds, int runMode);
+                              const RunSpeeds& speeds);
+
+// What the plot needs of a planned row: its X and Y distances, the bits as sent, the motion
+// code and the Z display after the move.
+gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings& settings,
+                                 int runMode);
 
 // Every run starts with the three direction bits cleared.
 void StartRun(MachineState& state);

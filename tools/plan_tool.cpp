@@ -339,8 +339,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     double seconds = 0;
     int status = PlanExitDone;
     for (std::size_t row = 0; row < program.LineCount(); ++row) {
-        motion::ProgramRowMove move =
-            motion::PlanProgramRow(program, row, state, settings, speeds, gcode::LiveRunMode);
+        motion::ProgramRowMove move = motion::PlanProgramRow(program, row, state, settings, speeds);
         state = std::move(move.planned.after);
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;

@@ -25,10 +25,10 @@ struct LoadedRun {
         std::vector<gcode::PlotSegment> drawn;
         for (std::size_t r = 0; r < program.LineCount(); ++r) {
             motion::ProgramRowMove move =
-                motion::PlanProgramRow(program, r, state, settings, speeds, runMode);
+                motion::PlanProgramRow(program, r, state, settings, speeds);
             EXPECT_FALSE(move.planned.error) << "row " << r;
             state = move.planned.after;
-            if (auto s = gcode::PlotRow(pen, move.plot)) {
+            if (auto s = gcode::PlotRow(pen, motion::RowPlotInput(move, settings, runMode))) {
                 drawn.push_back(*s);
             }
         }
@@ -63,8 +63,8 @@ TEST(ProgramRun, OverrideGivesEveryFeedRowTheCutSpeedPeriod) {
     run.speeds.cutSpeedText = "0500.00";
     run.speeds.Prepare();
     for (std::size_t r = 0; r < run.program.LineCount(); ++r) {
-        const motion::ProgramRowMove move = motion::PlanProgramRow(
-            run.program, r, run.state, run.settings, run.speeds, gcode::LiveRunMode);
+        const motion::ProgramRowMove move =
+            motion::PlanProgramRow(run.program, r, run.state, run.settings, run.speeds);
         ASSERT_FALSE(move.planned.error);
         EXPECT_EQ(move.planned.report.stepPeriod, 114u) << r;
         run.state = move.planned.after;
@@ -130,14 +130,13 @@ TEST(ProgramRun, FitScaleUsesTheLoadedExtents) {
 
 TEST(ProgramRun, RowThatCannotBePlannedLeavesAnErrorInTheOperatorsWords) {
     LoadedRun run("G01 X5) Y2\nG01 X1 F0.5\n");
-    motion::ProgramRowMove bad = motion::PlanProgramRow(run.program, 0, run.state, run.settings,
-                                                        run.speeds, gcode::LiveRunMode);
+    motion::ProgramRowMove bad =
+        motion::PlanProgramRow(run.program, 0, run.state, run.settings, run.speeds);
     ASSERT_TRUE(bad.planned.error);
     EXPECT_NE(bad.planned.error->message.find("5)"), std::string::npos);
     EXPECT_EQ(bad.planned.after[motion::Axis::Y].positionText, "0000.000"); // nothing advanced
 
-    bad = motion::PlanProgramRow(run.program, 1, run.state, run.settings, run.speeds,
-                                 gcode::LiveRunMode);
+    bad = motion::PlanProgramRow(run.program, 1, run.state, run.settings, run.speeds);
     ASSERT_TRUE(bad.planned.error);
     // Positions advance before the speed is read, as the displays then show.
     EXPECT_EQ(bad.planned.after[motion::Axis::X].positionText, "0001.000");
@@ -153,8 +152,8 @@ TEST(ProgramRun, MachineTimeUsesTheLongestCountOfEachReport) {
     // At 533.333 pulses per mm, 40000 mm of X is two reports of 10,666,660 steps; Y 10 mm
     // rides in both.
     LoadedRun run("G01 X40000 Y10 F1000\n");
-    const motion::ProgramRowMove move = motion::PlanProgramRow(
-        run.program, 0, run.state, run.settings, run.speeds, gcode::LiveRunMode);
+    const motion::ProgramRowMove move =
+        motion::PlanProgramRow(run.program, 0, run.state, run.settings, run.speeds);
     ASSERT_EQ(move.planned.report.reportCount, 2u);
     EXPECT_DOUBLE_EQ(motion::MoveSeconds(move.planned.report), 2 * 10666660.0 * 57 / 508000);
 }
