@@ -115,7 +115,9 @@ void MainForm::loadChosenFile(const QString& path) {
     }
     link.wait->ShowProgress(gcodeFile.size() > LoadChunkBytes);
     link.wait->show();
-    DelayTimer->Wait(100); // lets the window and the notice paint
+    if (DelayTimer) {
+        DelayTimer->Wait(100); // lets the window and the notice paint
+    }
 
     std::shared_ptr<gcode::Program> program = filterAndReadBack(gcodeFile);
     if (!program) {
@@ -189,7 +191,9 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
         if (fileBytes > 0) {
             wait.SetProgress(static_cast<int>(FilterShare * std::min(done, fileBytes) / fileBytes));
         }
-        DelayTimer->Wait(0);
+        if (DelayTimer) {
+            DelayTimer->Wait(0);
+        }
     }
     gcodeFile.close();
     if (!temp.flush() || temp.error() != QFileDevice::NoError) {
@@ -221,7 +225,9 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
             wait.SetProgress(FilterShare +
                              static_cast<int>(RowShare * std::min(done, tempBytes) / tempBytes));
         }
-        DelayTimer->Wait(0);
+        if (DelayTimer) {
+            DelayTimer->Wait(0);
+        }
     }
     auto program = std::make_shared<gcode::Program>(builder.Finish());
     program->TempLineCount = filter.TempLineCount();

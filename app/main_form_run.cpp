@@ -192,7 +192,9 @@ void MainForm::previewRows() {
                 wait->SetProgress(PreviewProgressStart +
                                   static_cast<int>((1000 - PreviewProgressStart) * row / rows));
             }
-            DelayTimer->Wait(0);
+            if (DelayTimer) {
+                DelayTimer->Wait(0);
+            }
             // The speed boxes and Override are read afresh at every line; they can only have
             // changed while the events ran.
             speeds = runSpeedsFromFields();

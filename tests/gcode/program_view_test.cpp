@@ -56,6 +56,18 @@ TEST(ProgramTable, FirstCellsStartWhiteAndTheRunMarksRowsRed) {
     EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole).toString(), "");
 }
 
+TEST(ProgramTable, ColumnWidthsSurviveALoad) {
+    gcode::ProgramTableModel model;
+    model.ResetEmpty(100);
+    QTableView view;
+    view.setModel(&model);
+    view.setColumnWidth(0, 33);
+    view.setColumnWidth(3, 77);
+    model.SetProgram(ProgramOf("X1\n"));
+    EXPECT_EQ(view.columnWidth(0), 33);
+    EXPECT_EQ(view.columnWidth(3), 77);
+}
+
 TEST(ProgramTable, AMillionRowsStayWithinSixtyFourBytesEachAndScrollQuickly) {
     std::string text;
     text.reserve(20'000'000);
