@@ -30,31 +30,6 @@ gcode::Extent ExtentOf(const char* text) {
     return e;
 }
 
-TEST(PlotGeometry, PreviewDrawsTheSquareProgramFromTheOrigin) {
-    gcode::PlotPen pen;
-    gcode::ResetPlot(pen, {}, {}, false, 0);
-    std::vector<PlotSegment> drawn;
-    for (const PlotRowInput& row :
-         {Move(0, 0, true), Move(10, 0), Move(0, 10), Move(-10, 0), Move(0, -10)}) {
-        if (auto s = gcode::PlotRow(pen, row)) {
-            drawn.push_back(*s);
-        }
-    }
-    const std::uint32_t g = gcode::PlotGreen;
-    const std::vector<PlotSegment> expected = {{60, 4555, 252, 4555, g},
-                                               {252, 4555, 252, 4363, g},
-                                               {252, 4363, 60, 4363, g},
-                                               {60, 4363, 60, 4555, g}};
-    ASSERT_EQ(drawn.size(), expected.size());
-    for (std::size_t i = 0; i < drawn.size(); ++i) {
-        EXPECT_NEAR(drawn[i].x0, expected[i].x0, 1e-9) << i;
-        EXPECT_NEAR(drawn[i].y0, expected[i].y0, 1e-9) << i;
-        EXPECT_NEAR(drawn[i].x1, expected[i].x1, 1e-9) << i;
-        EXPECT_NEAR(drawn[i].y1, expected[i].y1, 1e-9) << i;
-        EXPECT_EQ(drawn[i].colour, g);
-    }
-}
-
 TEST(PlotGeometry, PreviewRapidMovesThePenWithoutDrawing) {
     gcode::PlotPen pen;
     pen.ToOrigin();
@@ -107,31 +82,6 @@ TEST(PlotGeometry, DirectionsDoNotDependOnInversion) {
             gcode::PlotRow(pen, row);
             EXPECT_GT(pen.PlotX, 60) << invX << invY;
             EXPECT_LT(pen.PlotY, 4555) << invX << invY;
-        }
-    }
-}
-
-TEST(PlotGeometry, LiveRunAlternatesColoursPerDepthPass) {
-    gcode::PlotPen pen;
-    gcode::ResetPlot(pen, {}, {}, false, 0);
-    struct Step {
-        bool rapid;
-        double z;
-        std::uint32_t colour;
-    };
-    const std::vector<Step> steps = {
-        {true, 1, gcode::PlotBlue},  {false, -1, gcode::PlotBlack}, {false, -1, gcode::PlotBlack},
-        {false, -2, gcode::PlotRed}, {false, -2, gcode::PlotRed},   {true, 1, gcode::PlotBlue},
-        {false, 1, gcode::PlotRed},
-    };
-    for (const int mode : {gcode::LiveRunMode, gcode::SimulateRunMode}) {
-        gcode::ResetPlot(pen, {}, {}, false, 0);
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            PlotRowInput row = Move(1, 0, steps[i].rapid, mode);
-            row.zShownMm = steps[i].z;
-            const auto s = gcode::PlotRow(pen, row);
-            ASSERT_TRUE(s);
-            EXPECT_EQ(s->colour, steps[i].colour) << "row " << i;
         }
     }
 }

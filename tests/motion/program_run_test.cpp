@@ -119,15 +119,6 @@ TEST(ProgramRun, LiveRunColoursFollowTheDepthPasses) {
     }
 }
 
-TEST(ProgramRun, FitScaleUsesTheLoadedExtents) {
-    LoadedRun run("G01 X50 Y20\n");
-    run.scaleToFit = true;
-    const std::vector<gcode::PlotSegment> drawn = run.Draw(gcode::PreviewRunMode);
-    ASSERT_EQ(drawn.size(), 1u);
-    EXPECT_NEAR(drawn[0].x1 - drawn[0].x0, 4512, 1e-9);
-    EXPECT_NEAR(run.pen.PlotScale, 90.24, 1e-12);
-}
-
 TEST(ProgramRun, RowThatCannotBePlannedLeavesAnErrorInTheOperatorsWords) {
     LoadedRun run("G01 X5) Y2\nG01 X1 F0.5\n");
     motion::ProgramRowMove bad =
