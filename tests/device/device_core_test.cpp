@@ -4,7 +4,7 @@
 #include "device/simulator_delay.h"
 #include "device/status_report.h"
 #include "device/virtual_board.h"
-#include "manual_timeline.h"
+#include "support/manual_timeline.h"
 
 #include <gtest/gtest.h>
 

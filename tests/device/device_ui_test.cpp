@@ -8,7 +8,7 @@
 #include "device/waitable_timer.h"
 #include "device/window_status_fields.h"
 #include "support/recording_messages.h"
-#include "virtual_timeline.h"
+#include "support/virtual_timeline.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -5,8 +5,7 @@
 #include "device/report_sender.h"
 #include "device/virtual_board.h"
 #include "device/waitable_timer.h"
-#include "support/recording_messages.h"
-#include "virtual_timeline.h"
+#include "support/virtual_main_form.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -32,29 +31,14 @@ device::Report Move300Ms() {
     return report;
 }
 
-class MainFormDeviceTest : public ::testing::Test {
+class MainFormDeviceTest : public ::testing::Test, protected VirtualMainForm {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        app::MainForm::Services services;
-        services.hid = &board;
-        services.messages = &messages;
-        services.clock = &clock;
-        services.programDirectory = dir.path();
-        services.fallbackDirectory = dir.filePath("fallback");
-        form = std::make_unique<app::MainForm>(services);
-        form->Startup();
-        QCoreApplication::processEvents(); // the board is attached: its changed notification
-        messages.shown.clear();            // the new settings file's message
+        Start();
     }
 
     QLineEdit* Text9() { return form->controls().Text(9); }
-
-    QTemporaryDir dir;
-    VirtualTimeline clock;
-    device::VirtualBoard board{clock};
-    RecordingMessages messages;
-    std::unique_ptr<app::MainForm> form;
 };
 
 TEST_F(MainFormDeviceTest, StartUpConnectsAndTheGatewaySendsOrSimulates) {

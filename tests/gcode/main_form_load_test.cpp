@@ -2,10 +2,9 @@
 #include "app/main_form.h"
 #include "app/wait_window.h"
 #include "device/virtual_board.h"
-#include "device/virtual_timeline.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
-#include "support/recording_messages.h"
+#include "support/virtual_main_form.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -26,22 +25,14 @@ namespace {
 
 const bool unixDispatcher = UseUnixEventDispatcher();
 
-class MainFormLoadTest : public ::testing::Test {
+class MainFormLoadTest : public ::testing::Test, protected VirtualMainForm {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        app::MainForm::Services services;
-        services.hid = &board;
-        services.messages = &messages;
-        services.clock = &clock;
-        services.programDirectory = dir.path();
-        services.fallbackDirectory = dir.filePath("fallback");
-        form = std::make_unique<app::MainForm>(services);
-        form->Startup();
+        Start();
         form->resize(1200, 800);
         form->show();
         QCoreApplication::processEvents();
-        messages.shown.clear(); // the new settings file's message
         form->SetFileChooser([this](const QString& filter, const QString& folder) {
             ++dialogs;
             dialogFilter = filter;
@@ -82,11 +73,6 @@ protected:
         return green;
     }
 
-    QTemporaryDir dir;
-    VirtualTimeline clock;
-    device::VirtualBoard board{clock};
-    RecordingMessages messages;
-    std::unique_ptr<app::MainForm> form;
     QString chosen;
     int dialogs = 0;
     QString dialogFilter;

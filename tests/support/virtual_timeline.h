@@ -7,7 +7,7 @@
 // sets QT_NO_GLIB before its QApplication exists (see UseUnixEventDispatcher).
 #pragma once
 
-#include "manual_timeline.h"
+#include "support/manual_timeline.h"
 
 #include <QAbstractEventDispatcher>
 #include <QObject>
