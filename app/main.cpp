@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStandardPaths>
 
 int main(int argc, char** argv) {
@@ -49,12 +50,23 @@ int main(int argc, char** argv) {
 #if defined(QUORVANE_VIRTUAL_BOARD)
     // Shown first, so the board is there while start-up messages are open.
     device::VirtualBoardWindow boardWindow(board);
-    boardWindow.move(window.geometry().topRight() + QPoint(16, 0));
+    // Beside the main window when the screen has room; else in the screen's lower right corner,
+    // over the main window's empty corner below the settings, never off the screen.
+    const QRect screen = window.screen()->availableGeometry();
+    const QSize size = boardWindow.sizeHint();
+    QPoint place = window.geometry().topRight() + QPoint(16, 0);
+    if (place.x() + size.width() > screen.right()) {
+        place = screen.bottomRight() - QPoint(size.width(), size.height());
+    }
+    boardWindow.move(place);
     // Closing the main window ends the program; closing the board's window alone hides it.
     boardWindow.setAttribute(Qt::WA_QuitOnClose, false);
     boardWindow.show();
 #endif
     window.Startup();
     window.show();
+#if defined(QUORVANE_VIRTUAL_BOARD)
+    boardWindow.raise(); // over the main window's edge on a small screen, it stays in reach
+#endif
     return application.exec();
 }
