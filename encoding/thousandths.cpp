@@ -31,24 +31,29 @@ int fourDigits(const char* p) {
 
 } // namespace
 
-std::string FormatThousandths(std::int64_t thousandths) {
-    if (thousandths == 0) {
-        return "0000.000"; // no "-": the texts rely on "-" meaning negative
-    }
-    const bool negative = thousandths < 0;
+std::size_t WriteThousandthsText(std::int64_t thousandths, char* out) {
+    static constexpr char pairs[] = "0001020304050607080910111213141516171819"
+                                    "2021222324252627282930313233343536373839"
+                                    "4041424344454647484950515253545556575859"
+                                    "6061626364656667686970717273747576777879"
+                                    "8081828384858687888990919293949596979899";
+    // Zero gets no "-": the texts rely on "-" meaning negative.
+    char* p = out;
     // Through unsigned arithmetic, so that the most negative value has a magnitude too.
     std::uint64_t magnitude = static_cast<std::uint64_t>(thousandths);
-    if (negative) {
+    if (thousandths < 0) {
+        *p++ = '-';
         magnitude = ~magnitude + 1;
-    }
-    char text[32];
-    std::size_t len = 0;
-    if (negative) {
-        text[len++] = '-';
     }
     std::uint64_t whole = magnitude / 1000;
     const auto decimals = static_cast<unsigned>(magnitude % 1000);
-    if (whole >= 10000) {
+    if (whole < 10000) {
+        // Four integer digits, two at a time.
+        const auto w = static_cast<unsigned>(whole);
+        std::memcpy(p, pairs + 2 * (w / 100), 2);
+        std::memcpy(p + 2, pairs + 2 * (w % 100), 2);
+        p += 4;
+    } else {
         // Five or more integer digits: the rare case, digit by digit.
         char digits[24];
         int n = 0;
@@ -57,21 +62,19 @@ std::string FormatThousandths(std::int64_t thousandths) {
             whole /= 10;
         }
         while (n > 0) {
-            text[len++] = digits[--n];
+            *p++ = digits[--n];
         }
-    } else {
-        // Four integer digits, each computed on its own rather than in a chain of divisions.
-        const auto w = static_cast<unsigned>(whole);
-        text[len++] = static_cast<char>('0' + w / 1000);
-        text[len++] = static_cast<char>('0' + w / 100 % 10);
-        text[len++] = static_cast<char>('0' + w / 10 % 10);
-        text[len++] = static_cast<char>('0' + w % 10);
     }
-    text[len++] = '.';
-    text[len++] = static_cast<char>('0' + decimals / 100);
-    text[len++] = static_cast<char>('0' + decimals / 10 % 10);
-    text[len++] = static_cast<char>('0' + decimals % 10);
-    return std::string(text, len);
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + decimals / 100);
+    std::memcpy(p, pairs + 2 * (decimals % 100), 2);
+    p += 2;
+    return static_cast<std::size_t>(p - out);
+}
+
+std::string FormatThousandths(std::int64_t thousandths) {
+    char text[kThousandthsTextMax];
+    return std::string(text, WriteThousandthsText(thousandths, text));
 }
 
 bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {

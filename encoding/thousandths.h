@@ -4,6 +4,7 @@
 // caller takes the general route.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ inline constexpr std::int64_t kExactThousandths = 99'999'999'999'999;
 
 // The "0000.000" text of a number of thousandths: Format(thousandths / 1000.0).
 std::string FormatThousandths(std::int64_t thousandths);
+
+// The same text written to `out`, which needs room for kThousandthsTextMax characters; returns
+// the length. Lets a caller refill a string it already holds.
+inline constexpr std::size_t kThousandthsTextMax = 24;
+std::size_t WriteThousandthsText(std::int64_t thousandths, char* out);
 
 // The thousandths of a text shaped as Format writes it (optional "-", digits, ".", exactly three
 // digits, at most 15 digits in all). Its number is then thousandths / 1000.0, the correctly

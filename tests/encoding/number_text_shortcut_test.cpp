@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -87,4 +88,27 @@ TEST(ThousandthsShortcut, AgreeWithFormatAndNumberOf) {
         EXPECT_FALSE(encoding::RoundedThousandthsOf(text, untouched)) << text;
     }
     EXPECT_EQ(untouched, 7);
+}
+
+TEST(ThousandthsShortcut, WritesEveryMagnitudeIntoTheCallersBuffer) {
+    struct Case {
+        std::int64_t thousandths;
+        const char* text;
+    };
+    for (const Case c : {
+             Case{0, "0000.000"},
+             {1, "0000.001"},
+             {-1, "-0000.001"},
+             {-100, "-0000.100"},
+             {9999999, "9999.999"},
+             {10000000, "10000.000"},
+             {-12345600, "-12345.600"},
+             {INT64_MAX, "9223372036854775.807"},
+             {INT64_MIN, "-9223372036854775.808"},
+         }) {
+        char text[encoding::kThousandthsTextMax];
+        const std::size_t len = encoding::WriteThousandthsText(c.thousandths, text);
+        EXPECT_EQ(std::string(text, len), c.text) << c.thousandths;
+        EXPECT_EQ(encoding::FormatThousandths(c.thousandths), c.text);
+    }
 }
