@@ -59,6 +59,27 @@ struct PlanSettings {
     bool limitsDisabled = false;             // Dlimits
 };
 
+// The settings with their numbers read once, for a run that plans many lines with the same
+// settings. A caller that reads the settings fields afresh for every move (GOTO) may just as
+// well pass PlanSettings: PlanMove then prepares them for that one move.
+struct PreparedPlanSettings {
+    explicit PreparedPlanSettings(PlanSettings fields);
+
+    PlanSettings fields;           // as typed: the refusal messages quote these texts
+    double pulsesPerMm = 0.0;      // Val(setpulses)
+    std::optional<double> pwDelay; // the number of pwm1; none: every report is refused
+
+    // The speed a run planned last with its whole speed and step period: a program's speed
+    // rarely changes from line to line, and this saves two divisions a line. It makes a
+    // prepared value something one run uses at a time, never two threads at once.
+    struct SpeedPeriod {
+        std::int32_t speedThousandths;
+        double wholeSpeed;
+        double period;
+    };
+    mutable std::optional<SpeedPeriod> lastSpeed;
+};
+
 // Why a move cannot be planned, in the operator's words.
 struct PlanError {
     enum class Kind {
@@ -132,6 +153,11 @@ MoveReport BuildMoveReport(const MachineState& planned,
                            const std::array<std::string_view, 3>& distanceTexts,
                            const PlanSettings& settings, std::string_view speedText, bool rapid);
 
+// Part k (0 .. n - 1) of a count c split into n reports: floor(c(k+1)/n) - floor(ck/n). The
+// parts add up to c exactly and differ from each other by at most one step; there is no part
+// beyond the last. Exact for every count and n, without wider-than-64-bit integers.
+std::uint64_t SplitPart(std::uint64_t count, std::uint64_t k, std::uint64_t n);
+
 // One whole move, as GOTO, a program line and the dry run ask for it.
 struct MoveRequest {
     // Per axis the target as a number text (a table cell after its letter; for GOTO the
@@ -139,6 +165,17 @@ struct MoveRequest {
     std::array<std::optional<std::string_view>, 3> targets;
     std::string_view speedText; // mm/min
     bool rapid = false;
+
+    // A loaded program holds most cells as whole thousandths. A run hands these over as they
+    // are, instead of writing them out as text for planning to read back. A target given here
+    // is planned to that exact number and need not be in `targets`; where a message quotes it,
+    // it shows as its "0000.000" text, which is the text its cell holds. A speed given here is
+    // the number of `speedText`; a refusal quotes `speedText`, or this number's "0000.000"
+    // text when `speedText` is empty.
+    std::array<std::optional<std::int32_t>, 3> targetThousandths{};
+    std::optional<std::int32_t> speedThousandths{};
+
+    bool Plans(Axis a) const { return targets[index(a)] || targetThousandths[index(a)]; }
 };
 
 struct PlannedMove {
@@ -153,5 +190,11 @@ struct PlannedMove {
 
 PlannedMove PlanMove(const MachineState& state, const PlanSettings& settings,
                      const MoveRequest& request);
+PlannedMove PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
+                     const MoveRequest& request);
+// The same into an existing result, whose strings keep their room from move to move. `out`
+// must not be `state` or hold it.
+void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
+              const MoveRequest& request, PlannedMove& out);
 
 } // namespace motion

@@ -21,10 +21,14 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
     if (!feed.present) {
         return {}; // not after a load: every row gets a feed word
     }
-    if (!feed.pooled && !feed.trailingBlank) {
-        return program.WordBodyView(feed, buf);
+    if (!feed.pooled) {
+        // At most 13 characters and the blank: a refused speed is quoted as the cell shows it.
+        std::size_t len = gcode::WriteThousandths(feed.value, buf);
+        if (feed.trailingBlank) {
+            buf[len++] = ' ';
+        }
+        return std::string_view(buf, len);
     }
-    // The cell after its letter, blank included: a refused speed is quoted as the cell shows it.
     longText = program.WordBody(feed);
     if (feed.trailingBlank) {
         longText.push_back(' ');
@@ -35,24 +39,45 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
 ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
                               const MachineState& state, const PlanSettings& settings,
                               const RunSpeeds& speeds) {
-    const gcode::ProgramRow& r = program.Rows()[row];
-    const bool rapid = !r.IsFeedMove();
+    ProgramRowMove out;
+    PlanProgramRow(program, row, state, PreparedPlanSettings(settings), speeds, out);
+    return out;
+}
 
-    // Targets are the cells' texts after the letter; an empty cell leaves its axis alone.
-    char buffers[3][16];
+void PlanProgramRow(const gcode::Program& program, std::size_t row, const MachineState& state,
+                    const PreparedPlanSettings& settings, const RunSpeeds& speeds,
+                    ProgramRowMove& out) {
+    const gcode::ProgramRow& r = program.Rows()[row];
     MoveRequest request;
     for (const Axis a : kAxes) {
         const gcode::WordCell cell = r.Word(static_cast<int>(index(a)));
-        if (cell.present) {
-            request.targets[index(a)] = program.WordBodyView(cell, buffers[index(a)]);
+        if (!cell.present) {
+            continue; // an empty cell leaves its axis alone
+        }
+        if (cell.pooled) {
+            char unused[16]; // a pooled text is viewed where the program keeps it
+            request.targets[index(a)] = program.WordBodyView(cell, unused);
+        } else {
+            // A number cell's text is the "0000.000" text of its thousandths.
+            request.targetThousandths[index(a)] = cell.value;
         }
     }
+    out.rapid = !r.IsFeedMove();
+    request.rapid = out.rapid;
     char speedBuffer[16];
     std::string longSpeedText;
+    const gcode::WordCell feed = r.Word(gcode::FeedColumn - 1);
+    if (!speeds.overrideGcode && feed.present && !feed.pooled) {
+        // The speed text is only quoted by a refusal, which ends the run: it is written out
+        // only then, and the row planned again with it.
+        request.speedThousandths = feed.value;
+        PlanMove(state, settings, request, out.planned);
+        if (!out.planned.error) {
+            return;
+        }
+    }
     request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
-    request.rapid = rapid;
-    // Planned straight into the result: a planned move is a few hundred bytes.
-    return ProgramRowMove{rapid, PlanMove(state, settings, request)};
+    PlanMove(state, settings, request, out.planned);
 }
 
 gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings& settings,

@@ -43,6 +43,11 @@ struct ProgramRowMove {
 ProgramRowMove PlanProgramRow(const gcode::Program& program, std::size_t row,
                               const MachineState& state, const PlanSettings& settings,
                               const RunSpeeds& speeds);
+// The same with the settings read once for the whole run, into a result that is reused from
+// row to row; `out` must not hold `state`.
+void PlanProgramRow(const gcode::Program& program, std::size_t row, const MachineState& state,
+                    const PreparedPlanSettings& settings, const RunSpeeds& speeds,
+                    ProgramRowMove& out);
 
 // What the plot needs of a planned row: its X and Y distances, the bits as sent, the motion
 // code and the Z display after the move.

@@ -1,6 +1,7 @@
 #include "motion/planning.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
 #include <gtest/gtest.h>
 
@@ -274,4 +275,175 @@ TEST(PlanMove, RefusesATargetThatIsNotANumberBeforeAnyAxisMoves) {
     huge.pulsesPerMmText = "1e300";
     EXPECT_EQ(PlanMove(MachineState{}, huge, request("1", {}, {})).error->kind,
               PlanError::Kind::TooManySteps);
+}
+
+namespace {
+
+void expectSameMove(const PlannedMove& a, const PlannedMove& b, const std::string& what) {
+    ASSERT_EQ(a.error.has_value(), b.error.has_value()) << what;
+    if (a.error) {
+        EXPECT_EQ(a.error->kind, b.error->kind) << what;
+        EXPECT_EQ(a.error->message, b.error->message) << what;
+    }
+    for (const Axis ax : kAxes) {
+        EXPECT_EQ(a.after[ax].positionText, b.after[ax].positionText) << what;
+        EXPECT_EQ(a.after[ax].positionMm, b.after[ax].positionMm) << what;
+        EXPECT_EQ(a.after[ax].direction, b.after[ax].direction) << what;
+        const auto& ea = a.echoes[index(ax)];
+        const auto& eb = b.echoes[index(ax)];
+        ASSERT_EQ(ea.has_value(), eb.has_value()) << what;
+        if (ea) {
+            EXPECT_EQ(ea->distanceText, eb->distanceText) << what;
+            EXPECT_EQ(ea->distanceMm, eb->distanceMm) << what;
+            EXPECT_EQ(ea->moved, eb->moved) << what;
+            EXPECT_EQ(ea->direction, eb->direction) << what;
+        }
+    }
+    EXPECT_EQ(a.report.steps, b.report.steps) << what;
+    EXPECT_EQ(a.report.stepPeriod, b.report.stepPeriod) << what;
+    EXPECT_EQ(a.report.directions, b.report.directions) << what;
+    EXPECT_EQ(a.report.reportCount, b.report.reportCount) << what;
+    EXPECT_EQ(a.report.Report(0), b.report.Report(0)) << what;
+}
+
+} // namespace
+
+TEST(PlanMove, TargetsAndSpeedGivenAsThousandthsPlanAsTheirTexts) {
+    // Shown positions on both sides of every target, and targets from zero to the ends of the
+    // 32-bit cell range, five-digit and negative ones included.
+    const std::vector<std::int32_t> targets = {0,        1,          -1,         999,
+                                               10000,    -2500,      9999999,    -9999999,
+                                               12345678, 2000000000, 2147483647, -2147483647 - 1};
+    const char* shown[] = {"0000.000", "-0010.000", "0003.000", "12000.000", "-2147483.648"};
+    const std::vector<std::int32_t> speeds = {1000000, 500000, 1000, 999, 1999, -10000, 0};
+    PlanSettings settings;
+    settings.inverse = {false, true, false};
+    int n = 0;
+    for (const std::int32_t t : targets) {
+        for (const char* p : shown) {
+            const std::int32_t speed = speeds[static_cast<std::size_t>(n++) % speeds.size()];
+            const std::string targetText = encoding::FormatThousandths(t);
+            const std::string speedText = encoding::FormatThousandths(speed) + " ";
+            MachineState start = shownAt(p, "0001.000", p);
+            start[Axis::Y].direction = true;
+            MoveRequest byText = request(targetText, {}, targetText, speedText, false);
+            MoveRequest byNumber = request({}, {}, {}, speedText, false);
+            byNumber.targetThousandths = {t, std::nullopt, t};
+            byNumber.speedThousandths = speed;
+            const std::string what = std::string(p) + " -> " + targetText + " at " + speedText;
+            expectSameMove(PlanMove(start, settings, byNumber), PlanMove(start, settings, byText),
+                           what);
+            // The same through settings prepared once, which remember the last speed.
+            const PreparedPlanSettings prepared(settings);
+            for (int again = 0; again < 2; ++again) {
+                PlannedMove reused;
+                PlanMove(start, prepared, byNumber, reused);
+                expectSameMove(reused, PlanMove(start, settings, byText), what + " (prepared)");
+            }
+        }
+    }
+}
+
+TEST(PlanMove, RefusalsOfNumberRequestsQuoteTheTextsOfTheNumbers) {
+    MoveRequest r = request({}, {}, {}, {});
+    r.targetThousandths[0] = 10000;
+    r.speedThousandths = 500; // 0.5 mm/min, no text given
+    PlannedMove m = PlanMove(MachineState{}, PlanSettings{}, r);
+    ASSERT_TRUE(m.error);
+    EXPECT_EQ(m.error->message, "Speed must be at least 1 mm/min: \"0000.500\".");
+    r.speedText = "0000.500 ";
+    m = PlanMove(MachineState{}, PlanSettings{}, r);
+    EXPECT_EQ(m.error->message, "Speed must be at least 1 mm/min: \"0000.500 \".");
+
+    // A tracked position that is no longer finite cannot be moved from.
+    MachineState lost;
+    lost[Axis::X].positionMm = HUGE_VAL;
+    r.speedThousandths = 1000000;
+    m = PlanMove(lost, PlanSettings{}, r);
+    ASSERT_TRUE(m.error);
+    EXPECT_EQ(m.error->message, "The X move from 0000.000 to \"0010.000\" is too long to plan.");
+    expectSameMove(m, PlanMove(lost, PlanSettings{}, request("0010.000", {}, {})), "lost");
+
+    // Settings that refuse every move do so on every line, remembered speed or not.
+    PlanSettings bad;
+    bad.pwDelayText = "57x50";
+    const PreparedPlanSettings prepared(bad);
+    for (int line = 0; line < 2; ++line) {
+        PlannedMove out;
+        PlanMove(MachineState{}, prepared, r, out);
+        ASSERT_TRUE(out.error);
+        EXPECT_EQ(out.error->kind, PlanError::Kind::PwDelayNotANumber);
+    }
+}
+
+TEST(PlanMove, AResultReusedFromLineToLineHoldsNothingOfTheLineBefore) {
+    const PreparedPlanSettings prepared{PlanSettings{}};
+    PlannedMove out;
+    // A three-axis split move, then a refused target, then a Y-only move.
+    PlanMove(MachineState{}, prepared, request("40000", "-3", "-130", "500"), out);
+    ASSERT_FALSE(out.error);
+    ASSERT_EQ(out.report.reportCount, 2u);
+    PlanMove(MachineState{}, prepared, request("1", "abc", {}), out);
+    expectSameMove(out, PlanMove(MachineState{}, PlanSettings{}, request("1", "abc", {})), "abc");
+    PlanMove(MachineState{}, prepared, request({}, "2", {}, "2000"), out);
+    expectSameMove(out, PlanMove(MachineState{}, PlanSettings{}, request({}, "2", {}, "2000")),
+                   "y");
+    EXPECT_FALSE(out.echoes[0]);
+}
+
+namespace {
+
+// The rule as first written, with 128-bit products.
+#if defined(__SIZEOF_INT128__)
+std::uint64_t splitPartWide(std::uint64_t c, std::uint64_t k, std::uint64_t n) {
+    __extension__ using Wide = unsigned __int128;
+    return static_cast<std::uint64_t>(Wide{c} * (k + 1) / n - Wide{c} * k / n);
+}
+#endif
+
+} // namespace
+
+TEST(SplitPart, PartsAreExactForEveryCountAndNumberOfReports) {
+    constexpr std::uint64_t Max = ~std::uint64_t{0};
+    const std::uint64_t counts[] = {
+        0,          1,  65535, 69333, 16777216, (1ULL << 53) - 1, 1ULL << 53, (1ULL << 53) + 1,
+        1ULL << 63, Max};
+    const std::uint64_t splits[] = {1,
+                                    2,
+                                    3,
+                                    7,
+                                    65535,
+                                    (1ULL << 32) - 1,
+                                    1ULL << 32,
+                                    (1ULL << 32) + 1,
+                                    (1ULL << 40) + 7,
+                                    1ULL << 53,
+                                    (1ULL << 63) + 5,
+                                    Max};
+    for (const std::uint64_t c : counts) {
+        for (const std::uint64_t n : splits) {
+            const std::uint64_t low = c / n;
+            for (const std::uint64_t k :
+                 {std::uint64_t{0}, std::uint64_t{1}, n / 3, n / 2, n - 2, n - 1}) {
+                if (k >= n) {
+                    continue;
+                }
+                const std::uint64_t part = SplitPart(c, k, n);
+                ASSERT_TRUE(part == low || part == low + 1) << c << " / " << n << " part " << k;
+#if defined(__SIZEOF_INT128__)
+                ASSERT_EQ(part, splitPartWide(c, k, n)) << c << " / " << n << " part " << k;
+#endif
+            }
+            if (n <= 65535) {
+                std::uint64_t sum = 0;
+                for (std::uint64_t k = 0; k < n; ++k) {
+                    sum += SplitPart(c, k, n);
+                }
+                EXPECT_EQ(sum, c) << c << " / " << n;
+            }
+        }
+    }
+    EXPECT_EQ(SplitPart(69333, 0, 2), 34666u);
+    EXPECT_EQ(SplitPart(69333, 1, 2), 34667u);
+    EXPECT_EQ(SplitPart(5, 2, 2), 0u); // no part beyond the last
 }

@@ -1,10 +1,15 @@
 #include "motion/program_run.h"
 
+#include "encoding/thousandths.h"
 #include "gcode/loader.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -150,3 +155,100 @@ TEST(ProgramRun, MachineTimeUsesTheLongestCountOfEachReport) {
 }
 
 } // namespace
+
+namespace {
+
+// What a run planned before number cells went over as thousandths: every cell as its text.
+motion::PlannedMove planFromCellTexts(const gcode::Program& program, std::size_t row,
+                                      const motion::MachineState& state,
+                                      const motion::PlanSettings& settings,
+                                      const motion::RunSpeeds& speeds) {
+    const gcode::ProgramRow& r = program.Rows()[row];
+    std::array<std::string, 3> targets;
+    motion::MoveRequest request;
+    for (const motion::Axis a : motion::kAxes) {
+        const gcode::WordCell cell = r.Word(static_cast<int>(motion::index(a)));
+        if (cell.present) {
+            targets[motion::index(a)] = program.WordBody(cell);
+            request.targets[motion::index(a)] = targets[motion::index(a)];
+        }
+    }
+    char buf[16];
+    std::string longText;
+    request.speedText = motion::RowSpeedText(program, row, speeds, buf, longText);
+    request.rapid = !r.IsFeedMove();
+    return motion::PlanMove(state, settings, request);
+}
+
+void expectSameRow(const motion::PlannedMove& a, const motion::PlannedMove& b, std::size_t row) {
+    ASSERT_EQ(a.error.has_value(), b.error.has_value()) << "row " << row;
+    if (a.error) {
+        EXPECT_EQ(a.error->message, b.error->message) << "row " << row;
+    }
+    for (const motion::Axis ax : motion::kAxes) {
+        EXPECT_EQ(a.after[ax].positionText, b.after[ax].positionText) << "row " << row;
+        EXPECT_EQ(a.after[ax].positionMm, b.after[ax].positionMm) << "row " << row;
+        EXPECT_EQ(a.after[ax].direction, b.after[ax].direction) << "row " << row;
+        ASSERT_EQ(a.echoes[motion::index(ax)].has_value(), b.echoes[motion::index(ax)].has_value());
+        if (a.echoes[motion::index(ax)]) {
+            EXPECT_EQ(a.echoes[motion::index(ax)]->distanceText,
+                      b.echoes[motion::index(ax)]->distanceText)
+                << "row " << row;
+        }
+    }
+    EXPECT_EQ(a.report.steps, b.report.steps) << "row " << row;
+    EXPECT_EQ(a.report.stepPeriod, b.report.stepPeriod) << "row " << row;
+    EXPECT_EQ(a.report.reportCount, b.report.reportCount) << "row " << row;
+    EXPECT_EQ(a.report.Report(0), b.report.Report(0)) << "row " << row;
+}
+
+} // namespace
+
+TEST(ProgramRun, RowsPlanAsTheirCellTextsWouldPlanThem) {
+    // Number cells, cells kept as text (beyond the 32-bit range, long digit strings, an
+    // exponent), lower case, a speed change on nearly every row and back again, a refused
+    // speed (quoted with the cell's blank) and a refused target.
+    const std::string file = "G00 X3000000 Y-2.5\nG01 x1.23456789012345678 F75\n"
+                             "X-0.0004 Y1e1 F3000\nZ-1.5 F75\ny-2147483.648 F3000\n"
+                             "G01 X9999.9995 Y12000 Z1.25\nG00 X0 Y0 Z5\nG01 X1 F0.5\n"
+                             "G01 X2 F100\nG01 X5) F100\n";
+    for (const bool overrideGcode : {false, true}) {
+        LoadedRun run(file);
+        run.settings.inverse = {true, false, true};
+        run.speeds.overrideGcode = overrideGcode;
+        run.speeds.Prepare();
+        const motion::PreparedPlanSettings prepared(run.settings);
+        motion::ProgramRowMove moves[2];
+        motion::MachineState textState = run.state;
+        std::size_t refused = 0;
+        for (std::size_t r = 0; r < run.program.LineCount(); ++r) {
+            motion::ProgramRowMove& move = moves[r % 2];
+            motion::PlanProgramRow(run.program, r, textState, prepared, run.speeds, move);
+            const motion::PlannedMove byText =
+                planFromCellTexts(run.program, r, textState, run.settings, run.speeds);
+            expectSameRow(move.planned, byText, r);
+            const motion::ProgramRowMove once =
+                motion::PlanProgramRow(run.program, r, textState, run.settings, run.speeds);
+            expectSameRow(once.planned, byText, r);
+            refused += byText.error ? 1 : 0;
+            textState = byText.after;
+        }
+        EXPECT_EQ(refused, overrideGcode ? 1u : 2u); // the slow speed only without Override
+    }
+}
+
+TEST(ProgramRun, NumberCellTextsAreTheTextsOfTheirThousandths) {
+    // A number cell goes to planning as thousandths, which stand for the cell's own text.
+    std::mt19937 random(2130);
+    std::uniform_int_distribution<std::int32_t> any(INT32_MIN, INT32_MAX);
+    std::vector<std::int32_t> values = {0,       1,        -1,        999,      -999,
+                                        9999999, 10000000, INT32_MAX, INT32_MIN};
+    for (int i = 0; i < 100000; ++i) {
+        values.push_back(any(random) >> (i % 31));
+    }
+    for (const std::int32_t v : values) {
+        char cell[16];
+        const std::size_t len = gcode::WriteThousandths(v, cell);
+        ASSERT_EQ(std::string(cell, len), encoding::FormatThousandths(v)) << v;
+    }
+}
