@@ -103,3 +103,31 @@ void BM_PlanProgramRows(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_PlanProgramRows)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// The same as quorvane-plan runs it: settings read once, each row planned into the result
+// the row before last used.
+void BM_PlanProgramRowsPrepared(benchmark::State& state) {
+    const gcode::Program program =
+        gcode::LoadProgram(CamFile(static_cast<std::size_t>(state.range(0))), Feeds);
+    const motion::PreparedPlanSettings settings{motion::PlanSettings{}};
+    motion::RunSpeeds speeds;
+    speeds.travelSpeedText = "1000";
+    speeds.cutSpeedText = "500";
+    speeds.Prepare();
+    for (auto _ : state) {
+        motion::ProgramRowMove moves[2];
+        motion::StartRun(moves[1].planned.after);
+        std::uint64_t bytes = 0;
+        for (std::size_t r = 0; r < program.LineCount(); ++r) {
+            motion::ProgramRowMove& move = moves[r % 2];
+            motion::PlanProgramRow(program, r, moves[(r + 1) % 2].planned.after, settings, speeds,
+                                   move);
+            if (const auto report = move.planned.report.Report(0)) {
+                bytes += report->bytes()[11];
+            }
+        }
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PlanProgramRowsPrepared)->Arg(100'000)->Unit(benchmark::kMillisecond);

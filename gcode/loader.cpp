@@ -2,10 +2,12 @@
 
 #include "encoding/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace gcode {
@@ -218,8 +220,27 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
     return program;
 }
 
+void KeptLineNumbers::Keep(std::size_t row, std::uint32_t fileLine) {
+    // Never below zero, as every row is a line of its own; beyond 2^32 lines the numbers wrap
+    // as the line count does, and adding the offset back gives the same wrapped number.
+    const std::uint64_t offset = fileLine - std::uint64_t{row};
+    if (steps_.empty() || steps_.back().offset != offset) {
+        steps_.push_back(Step{row, offset});
+    }
+    rows_ = row + 1;
+}
+
+std::uint32_t KeptLineNumbers::FileLine(std::size_t row) const {
+    if (row >= rows_) {
+        return 0;
+    }
+    const auto after = std::upper_bound(steps_.begin(), steps_.end(), row,
+                                        [](std::size_t r, const Step& s) { return r < s.row; });
+    return static_cast<std::uint32_t>(row + std::prev(after)->offset);
+}
+
 LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
-                               std::vector<std::uint32_t>* keptLineNumbers) {
+                               KeptLineNumbers* keptLineNumbers) {
     LoadFileResult result;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -245,10 +266,10 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
         const std::string_view k = FilterLine(line);
         if (!k.empty()) {
             builder.AddLine(k);
-            ++kept;
             if (keptLineNumbers) {
-                keptLineNumbers->push_back(lineNumber);
+                keptLineNumbers->Keep(kept, lineNumber);
             }
+            ++kept;
         }
     };
     std::vector<char> buffer(std::size_t{1} << 20);

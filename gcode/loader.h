@@ -165,10 +165,27 @@ struct LoadFileResult {
     Program program;
 };
 
+// The 1-based file line of each row, for messages that send the operator back to the file.
+// Held as the rows where the distance between row and file line changes: a CAM file keeps
+// nearly every line, so a million rows take a handful of entries instead of 4 MB.
+class KeptLineNumbers {
+public:
+    // Rows come in order, one call each.
+    void Keep(std::size_t row, std::uint32_t fileLine);
+    // 0 for a row that was never kept.
+    std::uint32_t FileLine(std::size_t row) const;
+
+private:
+    struct Step {
+        std::size_t row;      // the first row with this distance
+        std::uint64_t offset; // file line minus row
+    };
+    std::vector<Step> steps_;
+    std::size_t rows_ = 0;
+};
+
 // Both passes over a file read a piece at a time; the file is never held whole in memory.
-// keptLineNumbers, when given, receives the 1-based file line of each row, for messages that
-// send the operator back to the file.
 LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
-                               std::vector<std::uint32_t>* keptLineNumbers = nullptr);
+                               KeptLineNumbers* keptLineNumbers = nullptr);
 
 } // namespace gcode

@@ -72,9 +72,10 @@ std::string durationText(double seconds) {
     return buf;
 }
 
-std::string lineName(std::size_t row, const std::vector<std::uint32_t>& fileLines) {
+std::string lineName(std::size_t row, const gcode::KeptLineNumbers& fileLines) {
     std::string name = "file line ";
-    name += row < fileLines.size() ? std::to_string(fileLines[row]) : "?";
+    const std::uint32_t line = fileLines.FileLine(row);
+    name += line != 0 ? std::to_string(line) : "?";
     name += " (program line " + std::to_string(row + 1) + ")";
     return name;
 }
@@ -294,7 +295,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         err.Write("quorvane-plan: " + warning);
     }
 
-    std::vector<std::uint32_t> fileLines;
+    gcode::KeptLineNumbers fileLines;
     gcode::LoadFileResult loaded = gcode::LoadProgramFile(
         options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
         options.json ? nullptr : &fileLines);
@@ -304,22 +305,26 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     }
     const gcode::Program& program = loaded.program;
 
-    motion::PlanSettings settings;
-    settings.pulsesPerMmText = lines[app::PulsesPerMmLine];
-    settings.pwDelayText = lines[app::PwDelayLine];
-    settings.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
-                        app::IsCheckedLine(lines[app::InverseYLine]),
-                        app::IsCheckedLine(lines[app::InverseZLine])};
-    settings.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
+    motion::PlanSettings fields;
+    fields.pulsesPerMmText = lines[app::PulsesPerMmLine];
+    fields.pwDelayText = lines[app::PwDelayLine];
+    fields.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
+                      app::IsCheckedLine(lines[app::InverseYLine]),
+                      app::IsCheckedLine(lines[app::InverseZLine])};
+    fields.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
+    // The settings cannot change during a dry run: their numbers are read once.
+    const motion::PreparedPlanSettings settings(std::move(fields));
     motion::RunSpeeds speeds;
     speeds.overrideGcode = app::IsCheckedLine(lines[app::OverrideLine]);
     speeds.travelSpeedText = lines[app::TravelSpeedLine];
     speeds.cutSpeedText = lines[app::CutSpeedLine];
     speeds.Prepare();
 
-    // Loading zeroes the positions; the run then clears the direction bits.
-    motion::MachineState state;
-    motion::StartRun(state);
+    // Loading zeroes the positions; the run then clears the direction bits. Each row is planned
+    // from the state the row before left, into the other of two results, so no row copies a
+    // machine state or builds its strings anew.
+    motion::ProgramRowMove moves[2];
+    motion::StartRun(moves[1].planned.after);
 
     Buffered buffer(out);
     std::string text;
@@ -339,8 +344,9 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     double seconds = 0;
     int status = PlanExitDone;
     for (std::size_t row = 0; row < program.LineCount(); ++row) {
-        motion::ProgramRowMove move = motion::PlanProgramRow(program, row, state, settings, speeds);
-        state = std::move(move.planned.after);
+        const motion::MachineState& state = moves[(row + 1) % 2].planned.after;
+        motion::ProgramRowMove& move = moves[row % 2];
+        motion::PlanProgramRow(program, row, state, settings, speeds, move);
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;
             if (options.json) {
@@ -359,7 +365,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         const motion::MoveReport& report = move.planned.report;
         reports += report.reportCount;
         if (options.json) {
-            writeRowJson(buffer, row, program, move.planned, state, scratch);
+            writeRowJson(buffer, row, program, move.planned, move.planned.after, scratch);
             continue;
         }
         seconds += motion::MoveSeconds(report);

@@ -6,6 +6,9 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -232,6 +235,40 @@ TEST(Loader, CompactNumbersMatchTheNumberTextFormatting) {
             ASSERT_TRUE(!value || std::abs(*value) > 2147483.6465) << '"' << text << '"';
         }
     }
+}
+
+TEST(Loader, KeptLineNumbersSendEachRowBackToItsFileLine) {
+    // Dropped lines at the start, in runs, one at a time and at the end; every line end.
+    const std::string file = "%\r\n(header)\r\nG21\r\nG00 X1\r\nX2\r\n(c)\rX3\nM5\nM6\nM7\n"
+                             "G01 Y1\nY2\r\n(c)\nY3\nM30\n(end)";
+    const std::vector<std::uint32_t> expected = {4, 5, 7, 11, 12, 14};
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("quorvane-kept-lines-" +
+         std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".nc");
+    std::ofstream(path, std::ios::binary) << file;
+    gcode::KeptLineNumbers lines;
+    const gcode::LoadFileResult loaded =
+        gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    ASSERT_EQ(loaded.program.LineCount(), expected.size());
+    for (std::size_t row = 0; row < expected.size(); ++row) {
+        EXPECT_EQ(lines.FileLine(row), expected[row]) << "row " << row;
+    }
+    EXPECT_EQ(lines.FileLine(expected.size()), 0u); // no such row
+
+    // A million rows with a line dropped before every thousandth.
+    gcode::KeptLineNumbers many;
+    std::uint32_t fileLine = 0;
+    for (std::size_t row = 0; row < 1000000; ++row) {
+        fileLine += row % 1000 == 0 ? 2 : 1;
+        many.Keep(row, fileLine);
+    }
+    EXPECT_EQ(many.FileLine(0), 2u);
+    EXPECT_EQ(many.FileLine(999), 1001u);
+    EXPECT_EQ(many.FileLine(1000), 1003u);
+    EXPECT_EQ(many.FileLine(999999), 1001000u);
 }
 
 TEST(Loader, RowsStayCompact) {
