@@ -1,6 +1,7 @@
 // MainForm's part of the device link: connecting at start-up, the four notification handlers,
 // the delay object and the send gateway.
 #include "app/main_form_device.h"
+#include "device/no_board.h"
 
 #include "device/simulator_delay.h"
 #include "device/status_report.h"
@@ -10,21 +11,8 @@
 namespace app {
 namespace {
 
-// Stands in when the window is given no library: nothing is attached, nothing arrives.
-class NoBoard final : public device::HidLibrary {
-public:
-    bool Connect(device::NotifySink) override { return false; }
-    bool Disconnect() override { return false; }
-    device::DeviceHandle GetHandle(int, int) override { return 0; }
-    void SetReadNotify(device::DeviceHandle, bool) override {}
-    bool Read(device::DeviceHandle, device::Report&) override { return false; }
-    bool WriteEx(int, int, const device::Report&) override { return false; }
-    int GetVendorID(device::DeviceHandle) override { return 0; }
-    int GetProductID(device::DeviceHandle) override { return 0; }
-};
-
 device::HidLibrary& LibraryOf(const MainForm::Services& services) {
-    static NoBoard noBoard;
+    static device::NoBoard noBoard; // nothing attached, nothing arrives
     return services.hid != nullptr ? *services.hid : noBoard;
 }
 

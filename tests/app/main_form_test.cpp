@@ -1,6 +1,6 @@
 #include "app/help_window.h"
 #include "app/main_form.h"
-#include "device/hid_library.h"
+#include "device/no_board.h"
 #include "support/recording_messages.h"
 
 #include <QCheckBox>
@@ -21,16 +21,10 @@
 
 namespace {
 
-class CountingHid : public device::HidLibrary {
+class CountingHid : public device::NoBoard {
 public:
     bool Connect(device::NotifySink) override { return ++connects, true; }
     bool Disconnect() override { return ++disconnects, true; }
-    device::DeviceHandle GetHandle(int, int) override { return 0; }
-    void SetReadNotify(device::DeviceHandle, bool) override {}
-    bool Read(device::DeviceHandle, device::Report&) override { return false; }
-    bool WriteEx(int, int, const device::Report&) override { return false; }
-    int GetVendorID(device::DeviceHandle) override { return 0; }
-    int GetProductID(device::DeviceHandle) override { return 0; }
     int connects = 0;
     int disconnects = 0;
 };

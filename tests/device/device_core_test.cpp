@@ -4,6 +4,7 @@
 #include "device/simulator_delay.h"
 #include "device/status_report.h"
 #include "device/virtual_board.h"
+#include "support/board_reports.h"
 #include "support/manual_timeline.h"
 
 #include <gtest/gtest.h>
@@ -19,22 +20,6 @@ namespace {
 
 Report StatusReport(const std::string& code) {
     return Report{0, std::uint8_t(code[0]), std::uint8_t(code[1])};
-}
-
-// A move of exactly `ms` milliseconds on X: count x period / 508 with period 508.
-Report MoveOfMs(int ms) {
-    return Report{0,
-                  9,
-                  std::uint8_t(ms >> 16),
-                  std::uint8_t(ms >> 8),
-                  std::uint8_t(ms),
-                  0,
-                  0,
-                  0,
-                  0,
-                  0,
-                  508 >> 8,
-                  508 & 0xFF};
 }
 
 TEST(BoardCommand, MoveTimeFollowsTheLongestAxisAndBrokenFixedPartsAreMarked) {

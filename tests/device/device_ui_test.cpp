@@ -7,6 +7,7 @@
 #include "device/virtual_board_window.h"
 #include "device/waitable_timer.h"
 #include "device/window_status_fields.h"
+#include "support/board_reports.h"
 #include "support/recording_messages.h"
 #include "support/virtual_timeline.h"
 
@@ -33,22 +34,6 @@ namespace {
 const bool unixDispatcher = UseUnixEventDispatcher();
 
 const QString kCommunicationError = QStringLiteral(" Communication Error");
-
-// A move of exactly `ms` milliseconds on X: count x period / 508 with period 508.
-Report MoveOfMs(int ms) {
-    return Report{0,
-                  9,
-                  std::uint8_t(ms >> 16),
-                  std::uint8_t(ms >> 8),
-                  std::uint8_t(ms),
-                  0,
-                  0,
-                  0,
-                  0,
-                  0,
-                  508 >> 8,
-                  508 & 0xFF};
-}
 
 QString MessageOf(const char* code) {
     for (const LimitCode& limit : LimitCodes) {

@@ -5,6 +5,7 @@
 #include "device/report_sender.h"
 #include "device/virtual_board.h"
 #include "device/waitable_timer.h"
+#include "support/board_reports.h"
 #include "support/virtual_main_form.h"
 
 #include <QCoreApplication>
@@ -20,17 +21,6 @@ namespace {
 
 const bool unixDispatcher = UseUnixEventDispatcher();
 
-// 300 steps at period 508 on X: 300 ms.
-device::Report Move300Ms() {
-    device::Report report{};
-    report[1] = 9;
-    report[3] = 300 >> 8;
-    report[4] = 300 & 0xFF;
-    report[10] = 508 >> 8;
-    report[11] = 508 & 0xFF;
-    return report;
-}
-
 class MainFormDeviceTest : public ::testing::Test, protected VirtualMainForm {
 protected:
     void SetUp() override {
@@ -43,13 +33,13 @@ protected:
 
 TEST_F(MainFormDeviceTest, StartUpConnectsAndTheGatewaySendsOrSimulates) {
     Text9()->setText("OA");
-    form->SendReport(Move300Ms(), false);
+    form->SendReport(MoveOfMs(300), false);
     EXPECT_EQ(clock.NowMs(), 300);
     EXPECT_EQ(Text9()->text(), "OK");
     EXPECT_EQ(board.ReportsReceived(), 1u);
 
     form->controls().Text16->setText("35.5");
-    form->SendReport(Move300Ms(), true);
+    form->SendReport(MoveOfMs(300), true);
     EXPECT_EQ(clock.NowMs(), 336);
     EXPECT_EQ(board.ReportsReceived(), 1u);
     EXPECT_TRUE(messages.shown.isEmpty());
@@ -72,7 +62,7 @@ TEST_F(MainFormDeviceTest, ALimitReportShowsItsMessageWithTheOperationControlsLo
 
 TEST_F(MainFormDeviceTest, ClosingTheWindowClosesTheLink) {
     form->close();
-    EXPECT_FALSE(board.WriteEx(device::DeviceVendorId, device::DeviceProductId, Move300Ms()));
+    EXPECT_FALSE(board.WriteEx(device::DeviceVendorId, device::DeviceProductId, MoveOfMs(300)));
     board.SendStatus("XL");
     QCoreApplication::processEvents();
     EXPECT_TRUE(messages.shown.isEmpty());
