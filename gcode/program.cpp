@@ -1,8 +1,8 @@
 #include "gcode/program.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
-#include <cstring>
 #include <limits>
 
 namespace gcode {
@@ -86,41 +86,8 @@ char WordLetter(int wordIndex) {
 }
 
 std::size_t WriteThousandths(std::int32_t thousandths, char* out) {
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930"
-        "31323334353637383940414243444546474849505152535455565758596061"
-        "6263646566676869707172737475767778798081828384858687888990919293"
-        "949596979899";
-    char* p = out;
-    std::uint32_t magnitude;
-    if (thousandths < 0) {
-        *p++ = '-';
-        magnitude = 0u - static_cast<std::uint32_t>(thousandths);
-    } else {
-        magnitude = static_cast<std::uint32_t>(thousandths);
-    }
-    std::uint32_t whole = magnitude / 1000;
-    const std::uint32_t fraction = magnitude % 1000;
-    if (whole < 10000) {
-        std::memcpy(p, pairs + 2 * (whole / 100), 2);
-        std::memcpy(p + 2, pairs + 2 * (whole % 100), 2);
-        p += 4;
-    } else {
-        char digits[10];
-        int n = 0;
-        while (whole != 0) {
-            digits[n++] = static_cast<char>('0' + whole % 10);
-            whole /= 10;
-        }
-        while (n > 0) {
-            *p++ = digits[--n];
-        }
-    }
-    *p++ = '.';
-    *p++ = static_cast<char>('0' + fraction / 100);
-    std::memcpy(p, pairs + 2 * (fraction % 100), 2);
-    p += 2;
-    return static_cast<std::size_t>(p - out);
+    // A 32-bit cell writes at most 13 characters, well inside the general writer's room.
+    return encoding::WriteThousandthsText(thousandths, out);
 }
 
 bool ThousandthsOfWordText(std::string_view text, std::int32_t& thousandths) {
