@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -229,6 +230,20 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     c.ymaxloaded = named(new QLabel(QStringLiteral("0"), c.Frame6), "ymaxloaded");
     c.linesload = named(new QLabel(QStringLiteral("Lines Loaded: 0"), c.Frame6), "linesload");
     c.LineProcessed = named(new QLabel(c.Frame6), "LineProcessed");
+    c.LineProcessed->setMinimumWidth(c.LineProcessed->fontMetrics().horizontalAdvance("0000000"));
+    c.RunProgress = named(new QProgressBar(c.Frame6), "RunProgress");
+    c.RunProgress->setTextVisible(false);
+    c.RunProgress->setMaximumHeight(c.RunProgress->fontMetrics().height());
+    c.RunProgressText = named(new QLabel(c.Frame6), "RunProgressText");
+    // Shown while a live or simulated run goes on; they take their room all the time, so the
+    // frame does not jump when a run starts.
+    for (QWidget* w :
+         {static_cast<QWidget*>(c.RunProgress), static_cast<QWidget*>(c.RunProgressText)}) {
+        QSizePolicy keep = w->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(keep);
+        w->hide();
+    }
     c.Packet = named(new QLabel(c.Frame6), "Packet");
     c.Packet->setTextInteractionFlags(Qt::TextSelectableByMouse);
     c.Packet->setMinimumWidth(c.Packet->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 33);
@@ -244,10 +259,14 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     grid->addLayout(size, 0, 1);
     grid->addWidget(c.linesload, 1, 0, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Processing Line:"), c.Frame6), 2, 0);
-    grid->addWidget(c.LineProcessed, 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("USB Packet Out"), c.Frame6), 3, 0);
-    grid->addWidget(c.Packet, 3, 1);
-    grid->addWidget(c.Command5, 4, 1, Qt::AlignRight);
+    auto* processing = new QHBoxLayout;
+    processing->addWidget(c.LineProcessed);
+    processing->addWidget(c.RunProgress, 1);
+    grid->addLayout(processing, 2, 1);
+    grid->addWidget(c.RunProgressText, 3, 1);
+    grid->addWidget(new QLabel(QStringLiteral("USB Packet Out"), c.Frame6), 4, 0);
+    grid->addWidget(c.Packet, 4, 1);
+    grid->addWidget(c.Command5, 5, 1, Qt::AlignRight);
 }
 
 void buildWorkingFields(MainControls& c, QWidget* window) {
@@ -271,6 +290,16 @@ void buildWorkingFields(MainControls& c, QWidget* window) {
 }
 
 } // namespace
+
+std::array<QWidget*, 25> LockedControls(const MainControls& c) {
+    return {c.JogButtons[0],    c.JogButtons[1], c.JogButtons[2],    c.JogButtons[3],
+            c.JogButtons[4],    c.JogButtons[5], c.JogButtons[6],    c.JogButtons[7],
+            c.JogButtons[8],    c.JogButtons[9], c.XResetZeroButton, c.YResetZeroButton,
+            c.ZResetZeroButton, c.Command4,      c.LoadGcode,        c.Run2,
+            c.Check2,           c.Check3,        c.Text13,           c.Text14,
+            c.Text15,           c.InverseX,      c.InverseY,         c.InverseZ,
+            c.setpulses};
+}
 
 MainControls BuildMainControls(QWidget* window) {
     MainControls c;

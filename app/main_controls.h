@@ -2,12 +2,15 @@
 // widget also carries its name as its Qt objectName, so tests and scripts can find it.
 #pragma once
 
+#include "motion/planning.h"
+
 #include <array>
 
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -76,6 +79,8 @@ struct MainControls {
     QLabel* ymaxloaded = nullptr;
     QLabel* linesload = nullptr;
     QLabel* LineProcessed = nullptr;
+    QProgressBar* RunProgress = nullptr; // how far a live or simulated run has come
+    QLabel* RunProgressText = nullptr;   // "line N of M, about T left"
     QLabel* Packet = nullptr;
     QPushButton* Command5 = nullptr; // "Help"
 
@@ -86,7 +91,18 @@ struct MainControls {
     QPushButton* Command2 = nullptr;
     QTimer* Timer1 = nullptr;
 
-    QLineEdit* Text(int number) const { return Texts[static_cast<std::size_t>(number - 1)]; }
+    // The working fields by what they hold.
+    QLineEdit* StatusField() const { return Texts[8]; } // Text9: the board's last code, or "OA"
+    // Text1..Text3: the axis' distance of the move just planned ("" when it was not planned).
+    QLineEdit* DistanceEcho(motion::Axis a) const { return Texts[motion::index(a)]; }
+    // Text4..Text6: the axis' step count.
+    QLineEdit* StepsEcho(motion::Axis a) const { return Texts[3 + motion::index(a)]; }
+    // Text7, Text8, Text10: the direction bit before inversion.
+    QLineEdit* DirectionEcho(motion::Axis a) const {
+        return Texts[a == motion::Axis::Z ? 9 : 6 + motion::index(a)];
+    }
+    QLineEdit* XBinaryEcho() const { return Texts[10]; } // Text11: the X count in 24 bits
+
     QToolButton* JogButton(int number) const {
         return JogButtons[static_cast<std::size_t>(number - 1)];
     }
@@ -94,5 +110,8 @@ struct MainControls {
 
 // Creates every control inside `window` with its layout and start-up texts.
 MainControls BuildMainControls(QWidget* window);
+
+// The operation controls a run and a device message lock, always these 25 in this order.
+std::array<QWidget*, 25> LockedControls(const MainControls& c);
 
 } // namespace app

@@ -1,21 +1,25 @@
 #include "app/main_form.h"
 
+#include "app/device_link.h"
+#include "app/field_text.h"
 #include "app/help_window.h"
-#include "app/main_form_device.h"
-#include "app/main_form_program.h"
 #include "app/operator_messages.h"
-#include "device/hid_library.h"
-#include "encoding/number_text.h"
+#include "app/position_panel.h"
+#include "app/run_controller.h"
+#include "app/window_mirror.h"
+#include "device/status_report.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
 #include <QToolButton>
 
@@ -26,14 +30,13 @@
 namespace app {
 namespace {
 
-// The settings file holds 8-bit text in the system's own encoding.
+// The settings file holds 8-bit text in the system's own encoding, as the fields' core texts.
 QString fromFile(const std::string& line) {
-    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+    return FieldText(line);
 }
 
 std::string toFile(const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return CoreText(text);
 }
 
 std::filesystem::path toPath(const QString& folder) {
@@ -47,13 +50,37 @@ int twips(const QWidget* widget, int value) {
 } // namespace
 
 MainForm::MainForm(Services services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)), ui_(BuildMainControls(this)) {
+    : QWidget(parent), services_(std::move(services)), ui_(BuildMainControls(this)),
+      settings_(ui_) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Quorvane Gcode USB Test BetaV1.7 2006"));
     resize(1440, 880); // the plot gets a usable square beside the table and the settings
+    device_ = std::make_unique<DeviceLink>(DeviceLink::Uses{
+        services_.hid,
+        services_.clock,
+        services_.messages,
+        this,
+        this,
+        ui_.StatusField(),
+        &motion_.flags,
+        {{}, [this] { DisableControls(); }, [this] { EnableControls(); }},
+        [this](const encoding::MotionReport& report) { app::ShowPacket(ui_, report); }});
+    OperatorMessages& messages = device_->Messages();
+    run_ = std::make_unique<RunController>(
+        RunController::Uses{ui_, loaded_, motion_, guard_, settings_, messages, *device_,
+                            [this] { DisableControls(); }, [this] { EnableControls(); }});
+    position_ = std::make_unique<PositionPanel>(
+        PositionPanel::Uses{ui_, motion_, guard_, settings_, messages, *device_});
+    loader_ = std::make_unique<ProgramLoader>(
+        ProgramLoader::Uses{ui_, loaded_, motion_, guard_, *run_, messages,
+                            [this] { return device_->DelayTimer(); }, LastFolder,
+                            [this] { SaveSettings(); }, [this] { return TempFilePath(); }},
+        [this](const QString& filter, const QString& folder) {
+            return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder, filter);
+        });
     connectSettingsBehaviour();
+    connectMotionControls();
     connect(ui_.Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
-    connectProgramControls();
     connect(ui_.Command1, &QPushButton::clicked, this,
             [this] { ui_.Picture1->SetLogicalSize(9270); });
     connect(ui_.Command2, &QPushButton::clicked, this,
@@ -64,22 +91,105 @@ MainForm::~MainForm() = default;
 
 void MainForm::Startup() {
     ui_.Run2->setEnabled(false);
-    PlotScale = 19.2;
-    PreviewDone = 0;
-    PassToggle = 0;
+    motion_.pen = gcode::PlotPen(); // scale 19.2, first pass colour, pen at (50, 3500)
+    loaded_.PreviewDone = 0;
     ui_.Picture1->SetLogicalSize(4635);
-    PrevPlotX = PlotX = 50;
-    PrevPlotY = PlotY = 3500;
-    LineCount = 0;
-    connectDeviceLink(); // its result does not matter: the window starts without a board too
-    createDelayTimer();
-    XPosition = YPosition = ZPosition = 0;
+    loaded_.LineCount = 0;
+    device_->Connect(); // its result does not matter: the window starts without a board too
+    device_->CreateDelayTimer();
+    motion_.machine = motion::MachineState(); // every axis at 0, shown as 0000.000
     prepareGrid();
-    XDistanceText = YDistanceText = ZDistanceText = QStringLiteral("0");
-    ui_.XpositionDisplay->setText(QString::fromStdString(encoding::Format(XPosition)));
-    ui_.YpositionDisplay->setText(QString::fromStdString(encoding::Format(YPosition)));
-    ui_.ZpositionDisplay->setText(QString::fromStdString(encoding::Format(ZPosition)));
+    ShowPositions();
     LoadSettings();
+}
+
+void MainForm::connectMotionControls() {
+    connect(ui_.LoadGcode, &QPushButton::clicked, this, &MainForm::LoadGcode_Click);
+    connect(ui_.Run2, &QPushButton::clicked, this, &MainForm::Run2_Click);
+    connect(ui_.Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
+    connect(ui_.Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
+    const std::pair<QPushButton*, motion::Axis> zeros[] = {{ui_.XResetZeroButton, motion::Axis::X},
+                                                           {ui_.YResetZeroButton, motion::Axis::Y},
+                                                           {ui_.ZResetZeroButton, motion::Axis::Z}};
+    for (const auto& [button, axis] : zeros) {
+        connect(button, &QPushButton::clicked, this,
+                [this, axis = axis] { position_->ResetZero_Click(axis); });
+    }
+
+    // The keyboard: Escape stops wherever the focus is (an operator reaches it faster than the
+    // mouse); Ctrl+O and Ctrl+R click Load and Run when they can be clicked. No key ever jogs.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, this, &MainForm::Command3_Click);
+    const std::pair<QPushButton*, QKeySequence> keys[] = {
+        {ui_.LoadGcode, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {ui_.Run2, QKeySequence(Qt::CTRL | Qt::Key_R)}};
+    for (const auto& [button, key] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, button, [button = button] {
+            if (button->isEnabled()) {
+                button->click();
+            }
+        });
+    }
+    ui_.LoadGcode->setToolTip(QStringLiteral("Load a G-code file (Ctrl+O)"));
+    ui_.Run2->setToolTip(QStringLiteral("Run the loaded program (Ctrl+R)"));
+    ui_.Command3->setToolTip(QStringLiteral("Stop the run once the current line is done (Esc)"));
+}
+
+void MainForm::LoadGcode_Click() {
+    loader_->LoadGcode_Click();
+}
+
+void MainForm::Run2_Click() {
+    run_->Run2_Click();
+}
+
+void MainForm::Command3_Click() {
+    run_->Command3_Click();
+}
+
+void MainForm::Command4_Click() {
+    position_->Command4_Click();
+}
+
+void MainForm::SetFileChooser(ProgramLoader::FileChooser chooser) {
+    loader_->SetFileChooser(std::move(chooser));
+}
+
+void MainForm::ShowPositions() {
+    app::ShowPositions(ui_, motion_.machine);
+}
+
+bool MainForm::ProgramBusy() const {
+    return loader_->Busy();
+}
+
+bool MainForm::Running() const {
+    return run_->Running();
+}
+
+WaitWindow* MainForm::Wait() const {
+    return loader_->Wait();
+}
+
+QString MainForm::TempFilePath() const {
+    return QDir(DataFolder()).filePath(QStringLiteral("temp.txt"));
+}
+
+void MainForm::OnPlugged(device::DeviceHandle handle) {
+    device::HandlePlugged(device_->Hid(), handle);
+}
+
+void MainForm::OnUnplugged(device::DeviceHandle handle) {
+    device::HandleUnplugged(device_->Hid(), handle);
+}
+
+void MainForm::OnChanged() {
+    device::HandleChanged(device_->Hid());
+}
+
+void MainForm::OnRead(device::DeviceHandle handle) {
+    device_->OnRead(handle);
 }
 
 void MainForm::prepareGrid() {
@@ -148,26 +258,15 @@ void MainForm::Command5_Click() {
 }
 
 void MainForm::DisableControls() {
-    for (QWidget* control : LockedControls()) {
+    for (QWidget* control : LockedControls(ui_)) {
         control->setEnabled(false);
     }
 }
 
 void MainForm::EnableControls() {
-    for (QWidget* control : LockedControls()) {
+    for (QWidget* control : LockedControls(ui_)) {
         control->setEnabled(true);
     }
-}
-
-std::array<QWidget*, 25> MainForm::LockedControls() const {
-    const MainControls& c = ui_;
-    return {c.JogButtons[0],    c.JogButtons[1], c.JogButtons[2],    c.JogButtons[3],
-            c.JogButtons[4],    c.JogButtons[5], c.JogButtons[6],    c.JogButtons[7],
-            c.JogButtons[8],    c.JogButtons[9], c.XResetZeroButton, c.YResetZeroButton,
-            c.ZResetZeroButton, c.Command4,      c.LoadGcode,        c.Run2,
-            c.Check2,           c.Check3,        c.Text13,           c.Text14,
-            c.Text15,           c.InverseX,      c.InverseY,         c.InverseZ,
-            c.setpulses};
 }
 
 QString MainForm::SettingsPath() const {
@@ -185,7 +284,7 @@ void MainForm::chooseDataFolder() {
     QDir().mkpath(dataFolder_);
     // Said once: when the settings are first created in the per-user folder.
     if (!QFileInfo::exists(SettingsPath())) {
-        services_.messages->Show(
+        device_->Messages().Show(
             QStringLiteral("The program folder %1 cannot be written to. The settings "
                            "(quorvane.cfg) and the working copy of loaded programs (temp.txt) "
                            "are kept in %2 instead.")
@@ -198,7 +297,7 @@ void MainForm::LoadSettings() {
     chooseDataFolder();
     const SettingsReadResult read = ReadSettingsFile(toPath(SettingsPath()));
     if (read.status == SettingsReadResult::Missing) {
-        services_.messages->Show(QStringLiteral("quorvane.cfg missing, will create a new one."));
+        device_->Messages().Show(QStringLiteral("quorvane.cfg missing, will create a new one."));
         LastFolder = services_.programDirectory;
         applyDefaultSettings();
         SaveSettings();
@@ -207,7 +306,7 @@ void MainForm::LoadSettings() {
     if (read.status == SettingsReadResult::Unreadable) {
         // Saving now would replace settings we could not even read: keep the file as it is.
         savingBlocked_ = true;
-        services_.messages->Show(
+        device_->Messages().Show(
             QStringLiteral("quorvane.cfg could not be read (%1). The built-in settings are used "
                            "for now, and changes will not be saved, so that the file is kept "
                            "as it is.")
@@ -307,7 +406,7 @@ void MainForm::SaveSettings() {
     // message so that saves made while it is open stay quiet.
     if (!saveFailing_) {
         saveFailing_ = true;
-        services_.messages->Show(
+        device_->Messages().Show(
             QStringLiteral("The settings could not be saved (%1). Changes made now are lost "
                            "when the program closes.")
                 .arg(QString::fromStdString(error)));
@@ -315,8 +414,9 @@ void MainForm::SaveSettings() {
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
-    // Nothing to save: the settings file is always current.
-    disconnectDeviceLink();
+    // Nothing to save: the settings file is always current. A run or GOTO waiting for the
+    // board returns and sends nothing more.
+    device_->Close();
     if (help_) {
         help_->close();
     }

@@ -1,39 +1,36 @@
-// The main window: owns every control and the window-level state, runs the start-up sequence,
-// keeps the settings file in step with the settings fields, and locks the operation controls
-// while a program runs or a device message is open.
+// The main window: builds every control, runs the start-up sequence, keeps the settings file in
+// step with the settings fields, locks the operation controls while a program runs or a device
+// message is open, and wires the buttons to the controllers that do the work (the loader, the
+// run, the position panel) and the board's notifications to the device link.
 #pragma once
 
+#include "app/loaded_program.h"
 #include "app/main_controls.h"
+#include "app/motion_state.h"
+#include "app/program_loader.h"
+#include "app/settings_fields.h"
 #include "app/settings_file.h"
 #include "device/hid_notify.h"
-#include "gcode/extent.h"
-#include "motion/program_run.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
-#include <functional>
 #include <memory>
 
 namespace device {
 class HidLibrary;
-class ReportSender;
 class Timeline;
-class clsWaitableTimer;
 } // namespace device
-
-class QFile;
-
-namespace gcode {
-class Program;
-}
 
 namespace app {
 
-class OperatorMessages;
+class DeviceLink;
 class HelpWindow;
+class OperatorMessages;
+class PositionPanel;
+class RunController;
 class WaitWindow;
 
 class MainForm : public QWidget, public device::HidNotifyHandler {
@@ -61,7 +58,6 @@ public:
     // Lock and unlock the operation controls, always the same 25 in the same order.
     void DisableControls();
     void EnableControls();
-    std::array<QWidget*, 25> LockedControls() const;
 
     void LoadSettings();
     void SaveSettings();
@@ -69,55 +65,40 @@ public:
     // Where quorvane.cfg and the working copy temp.txt live.
     QString DataFolder() const { return dataFolder_; }
     QString SettingsPath() const;
+    QString TempFilePath() const;
     int SettingsWrites() const { return settingsWrites_; }
 
-    // Window-level fields set at start-up.
-    QString LastFolder;
-    double PlotScale = 19.2;
-    int PreviewDone = 0;
-    int PassToggle = 0;
-    double PrevPlotX = 50, PlotX = 50;
-    double PrevPlotY = 3500, PlotY = 3500;
-    int LineCount = 0;
-    double XPosition = 0, YPosition = 0, ZPosition = 0;
-    QString XDistanceText, YDistanceText, ZDistanceText;
+    QString LastFolder; // the folder the open dialog shows first
 
-    // Device link (main_form_device.cpp). The board's notifications, on the window's thread.
+    // The board's notifications, on the window's thread.
     void OnPlugged(device::DeviceHandle handle) override;
     void OnUnplugged(device::DeviceHandle handle) override;
     void OnChanged() override;
     void OnRead(device::DeviceHandle handle) override;
-    // The one way every motion report goes out: in Simulate mode the Text16 delay, otherwise
-    // the write and the wait for the board's "OK". GOTO and program lines write "OA" to Text9
-    // first, so that a stale "OK" does not pass for the new acknowledgement.
-    void SendReport(const device::Report& BufferOut, bool simulate);
-    device::ReportSender& Sender();
-    std::unique_ptr<device::clsWaitableTimer> DelayTimer;
-    device::Report BufferIn{};
-    int LimitStop = 0; // set by a limit or emergency-stop report; motions clear it when they start
 
-    // The loaded program (main_form_load.cpp) and the program run (main_form_run.cpp).
+    // The buttons' handlers, as a click runs them.
     void LoadGcode_Click();
     void Run2_Click();
-    // The open dialog: the chosen path, or an empty text on cancel. Tests answer it.
-    using FileChooser = std::function<QString(const QString& filter, const QString& folder)>;
-    void SetFileChooser(FileChooser chooser);
-    const gcode::Program* LoadedProgram() const; // what Grid1 shows; null before a load
-    bool ProgramBusy() const;                    // a load or its preview pass is running
-    WaitWindow* Wait() const;                    // the "Please Wait" notice, once made
-    QString TempFilePath() const;                // the working copy temp.txt
-    QString GcodeFile;
-    int TempLineCount = 0;
-    gcode::Extent XExtent, YExtent; // the number 0, then the largest X and Y word texts
-    int RunMode = 0;                // 0 preview, 1 live, 3 simulated
-    double LastCutZ = 0;            // lowest Z since the last rapid row, for the pass colours
-    int XDirection = 0, YDirection = 0, ZDirection = 0; // the bits as last sent
+    void Command3_Click(); // STOP
+    void Command4_Click(); // GOTO
+    void SetFileChooser(ProgramLoader::FileChooser chooser);
+
+    // Where the machine is (positions, display texts, direction bits), the plot pen and the
+    // run flags. After changing the machine from outside, ShowPositions mirrors it.
+    MotionState& Motion() { return motion_; }
+    void ShowPositions();
+    const LoadedProgram& Program() const { return loaded_; }
+    bool ProgramBusy() const; // a load or its preview pass is running
+    bool Running() const;     // a run (or a preview) is in progress
+    WaitWindow* Wait() const; // the "Please Wait" notice, once made
+    DeviceLink& Device() { return *device_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void connectSettingsBehaviour();
+    void connectMotionControls();
     void setpulses_Change();
     void Text16_Change();
     void Check1_Click();
@@ -129,22 +110,6 @@ private:
     void applySettingsLines(const SettingsLines& lines);
     SettingsLines currentSettingsLines() const;
 
-    void connectDeviceLink();
-    void disconnectDeviceLink();
-    void createDelayTimer();
-
-    void connectProgramControls();
-    void loadChosenFile(const QString& path);
-    std::shared_ptr<gcode::Program> filterAndReadBack(QFile& gcodeFile);
-    void runProgram();
-    void previewRows();
-    motion::MachineState machineFromFields() const;
-    void storeMachine(const motion::MachineState& machine);
-    motion::PlanSettings planSettingsFromFields() const;
-    motion::RunSpeeds runSpeedsFromFields() const;
-    void showAxisEchoes(const motion::PlannedMove& move);
-    void showReportEchoes(const motion::MoveReport& report);
-
     Services services_;
     MainControls ui_;
     QPointer<HelpWindow> help_;
@@ -152,10 +117,16 @@ private:
     int settingsWrites_ = 0;
     bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
     bool saveFailing_ = false;   // the operator has been told that saving fails
-    struct ProgramLink;
-    std::unique_ptr<ProgramLink> programLink_;
-    struct DeviceLink;
-    std::unique_ptr<DeviceLink> deviceLink_; // last: disconnects before the controls go
+
+    MotionState motion_;
+    LoadedProgram loaded_;
+    MotionGuard guard_;
+    SettingsFields settings_;
+    // Before the controllers, which use it until they go.
+    std::unique_ptr<DeviceLink> device_;
+    std::unique_ptr<RunController> run_;
+    std::unique_ptr<PositionPanel> position_;
+    std::unique_ptr<ProgramLoader> loader_;
 };
 
 } // namespace app

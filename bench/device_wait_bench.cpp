@@ -3,13 +3,13 @@
 // the event loop in the meantime, so the whole process should stay far below 5% of one core
 // (a polling wait would take 100%).
 #include "app/operator_messages.h"
+#include "app/window_status.h"
 #include "device/hid_notify.h"
 #include "device/report_sender.h"
 #include "device/status_report.h"
 #include "device/steady_timeline.h"
 #include "device/virtual_board.h"
 #include "device/waitable_timer.h"
-#include "device/window_status_fields.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -48,7 +48,7 @@ public:
     QLineEdit Text9;
     NoMessages messages;
     device::Report BufferIn{};
-    device::WindowStatusFields fields{&Text9, messages, {}};
+    app::WindowStatus fields{&Text9, messages, {}};
 
 private:
     device::HidLibrary& hid_;
@@ -88,7 +88,7 @@ void BM_AckWaitProcessorTime(benchmark::State& state) {
     link.ConnectDevice(&window);
     QCoreApplication::processEvents(); // the changed notification switches on the reports
     device::clsWaitableTimer DelayTimer(clock);
-    device::ReportSender sender(board, DelayTimer, clock, window.messages, &window.Text9);
+    device::ReportSender sender(board, DelayTimer, clock, window.fields, window.fields);
 
     double cpuSeconds = 0;
     double wallSeconds = 0;

@@ -2,6 +2,7 @@
 #include "bench/cam_gcode.h"
 #include "gcode/loader.h"
 #include "motion/program_run.h"
+#include "motion/run_stepper.h"
 
 #include <benchmark/benchmark.h>
 
@@ -88,7 +89,7 @@ void BM_PlanProgramRows(benchmark::State& state) {
     speeds.Prepare();
     for (auto _ : state) {
         motion::MachineState machine;
-        motion::StartRun(machine);
+        motion::ClearDirections(machine);
         std::uint64_t bytes = 0;
         for (std::size_t r = 0; r < program.LineCount(); ++r) {
             motion::ProgramRowMove move =
@@ -104,8 +105,7 @@ void BM_PlanProgramRows(benchmark::State& state) {
 }
 BENCHMARK(BM_PlanProgramRows)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
-// The same as quorvane-plan runs it: settings read once, each row planned into the result
-// the row before last used.
+// The same as quorvane-plan runs it: settings read once, the rows stepped through as a run.
 void BM_PlanProgramRowsPrepared(benchmark::State& state) {
     const gcode::Program program =
         gcode::LoadProgram(CamFile(static_cast<std::size_t>(state.range(0))), Feeds);
@@ -115,13 +115,13 @@ void BM_PlanProgramRowsPrepared(benchmark::State& state) {
     speeds.cutSpeedText = "500";
     speeds.Prepare();
     for (auto _ : state) {
-        motion::ProgramRowMove moves[2];
-        motion::StartRun(moves[1].planned.after);
+        motion::MachineState machine;
+        gcode::PlotPen pen;
+        motion::RunStepper run;
+        run.Begin(&program, motion::RunMode::Live, machine, pen, false);
         std::uint64_t bytes = 0;
-        for (std::size_t r = 0; r < program.LineCount(); ++r) {
-            motion::ProgramRowMove& move = moves[r % 2];
-            motion::PlanProgramRow(program, r, moves[(r + 1) % 2].planned.after, settings, speeds,
-                                   move);
+        while (run.HasNext()) {
+            const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
             if (const auto report = move.planned.report.Report(0)) {
                 bytes += report->bytes()[11];
             }

@@ -2,16 +2,13 @@
 // for the board's work, otherwise the write and the wait for the board's "OK".
 #pragma once
 
+#include "device/ack_source.h"
 #include "device/hid_library.h"
 #include "device/timeline.h"
 
+#include <QObject>
+
 #include <cstdint>
-
-class QLineEdit;
-
-namespace app {
-class OperatorMessages;
-}
 
 namespace device {
 
@@ -20,31 +17,46 @@ class clsWaitableTimer;
 inline constexpr std::int64_t AckTimeoutMs = 180'000;
 inline constexpr char CommunicationErrorMessage[] = " Communication Error";
 
-class ReportSender {
+class ReportSender final : public QObject {
+    Q_OBJECT
 public:
-    // Text9 is the window's status field: OnRead writes every code there and the wait watches it.
-    ReportSender(HidLibrary& hid, clsWaitableTimer& DelayTimer, Timeline& clock,
-                 app::OperatorMessages& messages, QLineEdit* Text9);
+    enum class Outcome {
+        Done,     // acknowledged, or the Simulate delay has passed
+        TimedOut, // no "OK" in time; the operator has closed " Communication Error"
+        Aborted,  // the window is closing: nothing was or will be sent
+    };
+
+    ReportSender(HidLibrary& hid, clsWaitableTimer& DelayTimer, Timeline& clock, AckSource& status,
+                 OperatorNotice& notice);
 
     // Simulate ? DelayTimer.Wait(simulatorDelayMs) : WriteEx + WaitForAck. The caller writes "OA"
-    // into Text9 first where a fresh acknowledgement is needed (GOTO, program lines).
-    void Send(const Report& BufferOut, bool simulate, int simulatorDelayMs);
+    // into the status field first where a fresh acknowledgement is needed.
+    Outcome Send(const Report& BufferOut, bool simulate, int simulatorDelayMs);
 
-    // Returns when Text9 holds exactly "OK" or the time-out has passed; in the latter case after
-    // the operator has closed " Communication Error". The window keeps running meanwhile, but
-    // the wait itself sleeps in the event loop until Text9 changes or the deadline comes.
-    void WaitForAck();
+    // Returns when the status field holds exactly "OK" or the time-out has passed; in the
+    // latter case after the operator has closed " Communication Error". The window keeps
+    // running meanwhile, but the wait itself sleeps until the field changes or the deadline.
+    Outcome WaitForAck();
 
-    // Tests shorten the time-out; the program keeps 180 s.
+    // The window closes: waits in progress (the delay's too) return at once and nothing more
+    // is sent, so a closing program never keeps driving the machine.
+    void Abort();
+    bool Aborted() const { return aborted_; }
+
+    // Tests may shorten the time-out; the program keeps 180 s.
     void SetAckTimeoutMs(std::int64_t timeoutMs) { ackTimeoutMs_ = timeoutMs; }
+
+signals:
+    void Aborting();
 
 private:
     HidLibrary& hid_;
-    clsWaitableTimer& DelayTimer;
+    clsWaitableTimer& delay_;
     Timeline& clock_;
-    app::OperatorMessages& messages_;
-    QLineEdit* Text9;
+    AckSource& status_;
+    OperatorNotice& notice_;
     std::int64_t ackTimeoutMs_ = AckTimeoutMs;
+    bool aborted_ = false;
 };
 
 } // namespace device

@@ -14,7 +14,7 @@ clsWaitableTimer::~clsWaitableTimer() {
 }
 
 void clsWaitableTimer::Wait(int MilliSeconds) {
-    if (MilliSeconds <= 0) {
+    if (MilliSeconds <= 0 || aborted_) {
         QCoreApplication::processEvents();
         return;
     }
@@ -22,9 +22,18 @@ void clsWaitableTimer::Wait(int MilliSeconds) {
     const Timeline::TimerId outer = TimerHandle;
     TimerHandle = clock_.CallAt(clock_.NowMs() + MilliSeconds, [&loop] { loop.quit(); });
     // An inner wait ends this loop's exec only when it returns to us: the quit is remembered.
+    loops_.push_back(&loop);
     loop.exec();
+    loops_.pop_back();
     clock_.Cancel(TimerHandle);
     TimerHandle = outer;
+}
+
+void clsWaitableTimer::Abort() {
+    aborted_ = true;
+    for (QEventLoop* loop : loops_) {
+        loop->quit();
+    }
 }
 
 } // namespace device

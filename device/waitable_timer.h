@@ -4,6 +4,10 @@
 
 #include "device/timeline.h"
 
+#include <vector>
+
+class QEventLoop;
+
 namespace device {
 
 class clsWaitableTimer {
@@ -20,9 +24,15 @@ public:
     // shutting down never hangs on a delay.
     void Wait(int MilliSeconds);
 
+    // The window closes: every wait in progress returns at once, and later ones after one pass
+    // of event processing.
+    void Abort();
+
 private:
     Timeline& clock_;
     Timeline::TimerId TimerHandle = 0; // the wake-up of the innermost wait in progress
+    std::vector<QEventLoop*> loops_;   // the waits in progress, outermost first
+    bool aborted_ = false;
 };
 
 } // namespace device

@@ -41,7 +41,7 @@ std::optional<PlotSegment> PlotRow(PlotPen& pen, const PlotRowInput& row) {
     pen.PlotY += (row.yDirection == yTowardsLarger ? -1 : 1) * pen.PlotScale * row.yDistanceMm;
 
     PlotSegment segment{pen.PrevPlotX, pen.PrevPlotY, pen.PlotX, pen.PlotY, PlotGreen};
-    if (row.runMode == PreviewRunMode) {
+    if (row.preview) {
         if (row.rapid) {
             return std::nullopt;
         }

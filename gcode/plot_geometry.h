@@ -23,11 +23,6 @@ inline constexpr std::uint32_t PlotRed = 0x0000FF;   // feed rows while PassTogg
 inline constexpr std::uint32_t PlotBlack = 0x000000; // feed rows while PassToggle is 1
 inline constexpr std::uint32_t PlotGreen = 0x00FF00; // feed rows of the preview pass
 
-// RunMode of the program run: only the preview draws differently.
-inline constexpr int PreviewRunMode = 0;
-inline constexpr int LiveRunMode = 1;
-inline constexpr int SimulateRunMode = 3;
-
 struct PlotPen {
     double PlotX = 50;
     double PlotY = 3500;
@@ -59,7 +54,9 @@ struct PlotRowInput {
     bool inverseY = false;
     bool rapid = false;  // motion code "G00 "
     double zShownMm = 0; // the Z display after the row was planned
-    int runMode = PreviewRunMode;
+    // The preview pass draws feed rows in green and rapid rows not at all; a live or simulated
+    // run draws every row in its pass colour.
+    bool preview = true;
 };
 
 struct PlotSegment {

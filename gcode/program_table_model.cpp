@@ -44,6 +44,12 @@ std::uint32_t ProgramTableModel::FirstCellColour(int row) const {
     return it == colouredRows_.end() ? RowWhite : it->second;
 }
 
+void ProgramTableModel::ClearFirstCellColours() {
+    while (!colouredRows_.empty()) {
+        SetFirstCellColour(colouredRows_.begin()->first, RowWhite);
+    }
+}
+
 std::string ProgramTableModel::CellText(int row, int column) const {
     if (!program_ || row < 0 || row >= rows_) {
         return {};

@@ -32,6 +32,8 @@ public:
     // The background of a row's first cell, as a 0xBBGGRR number.
     void SetFirstCellColour(int row, std::uint32_t bgr);
     std::uint32_t FirstCellColour(int row) const;
+    // Every first cell white again.
+    void ClearFirstCellColours();
 
     // The cell text as the table holds it; empty outside the table.
     std::string CellText(int row, int column) const;

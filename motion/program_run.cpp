@@ -80,8 +80,8 @@ void PlanProgramRow(const gcode::Program& program, std::size_t row, const Machin
     PlanMove(state, settings, request, out.planned);
 }
 
-gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings& settings,
-                                 int runMode) {
+gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const std::array<bool, 3>& inverse,
+                                 bool preview) {
     gcode::PlotRowInput plot;
     const MachineState& after = move.planned.after;
     if (const auto& x = move.planned.echoes[index(Axis::X)]) {
@@ -92,8 +92,8 @@ gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings&
     }
     plot.xDirection = after[Axis::X].direction ? 1 : 0;
     plot.yDirection = after[Axis::Y].direction ? 1 : 0;
-    plot.inverseX = settings.inverse[index(Axis::X)];
-    plot.inverseY = settings.inverse[index(Axis::Y)];
+    plot.inverseX = inverse[index(Axis::X)];
+    plot.inverseY = inverse[index(Axis::Y)];
     plot.rapid = move.rapid;
     const std::string& zShown = after[Axis::Z].positionText;
     if (std::int32_t t = 0; gcode::ThousandthsOfWordText(zShown, t)) {
@@ -101,11 +101,11 @@ gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings&
     } else {
         plot.zShownMm = encoding::NumberOf(zShown).value_or(0.0);
     }
-    plot.runMode = runMode;
+    plot.preview = preview;
     return plot;
 }
 
-void StartRun(MachineState& state) {
+void ClearDirections(MachineState& state) {
     for (AxisState& axis : state.axes) {
         axis.direction = false;
     }

@@ -50,12 +50,13 @@ void PlanProgramRow(const gcode::Program& program, std::size_t row, const Machin
                     ProgramRowMove& out);
 
 // What the plot needs of a planned row: its X and Y distances, the bits as sent, the motion
-// code and the Z display after the move.
-gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const PlanSettings& settings,
-                                 int runMode);
+// code and the Z display after the move. `inverse` are the Inverse boxes the row was planned
+// with; `preview` is the preview pass's way of drawing.
+gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const std::array<bool, 3>& inverse,
+                                 bool preview);
 
-// Every run starts with the three direction bits cleared.
-void StartRun(MachineState& state);
+// Every run and every GOTO starts with the three direction bits cleared.
+void ClearDirections(MachineState& state);
 
 // Board time of one report: its longest count times the step period, at 508,000 period units
 // per second.

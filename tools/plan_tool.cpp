@@ -1,7 +1,7 @@
 #include "tools/plan_tool.h"
 
 #include "gcode/loader.h"
-#include "motion/program_run.h"
+#include "motion/run_stepper.h"
 
 #include <charconv>
 #include <cmath>
@@ -54,22 +54,6 @@ private:
 char* put(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
     return p + text.size();
-}
-
-std::string durationText(double seconds) {
-    char buf[64];
-    const auto whole = static_cast<long long>(seconds);
-    const long long hours = whole / 3600;
-    const long long minutes = (whole % 3600) / 60;
-    const double rest = seconds - static_cast<double>(hours * 3600 + minutes * 60);
-    if (hours > 0) {
-        std::snprintf(buf, sizeof buf, "%lld h %02lld min %04.1f s", hours, minutes, rest);
-    } else if (minutes > 0) {
-        std::snprintf(buf, sizeof buf, "%lld min %04.1f s", minutes, rest);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.1f s", rest);
-    }
-    return buf;
 }
 
 std::string lineName(std::size_t row, const gcode::KeptLineNumbers& fileLines) {
@@ -320,11 +304,11 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     speeds.cutSpeedText = lines[app::CutSpeedLine];
     speeds.Prepare();
 
-    // Loading zeroes the positions; the run then clears the direction bits. Each row is planned
-    // from the state the row before left, into the other of two results, so no row copies a
-    // machine state or builds its strings anew.
-    motion::ProgramRowMove moves[2];
-    motion::StartRun(moves[1].planned.after);
+    // Loading zeroes the positions; the run then clears the direction bits.
+    motion::MachineState machine;
+    gcode::PlotPen pen;
+    motion::RunStepper run;
+    run.Begin(&program, motion::RunMode::Live, machine, pen, false);
 
     Buffered buffer(out);
     std::string text;
@@ -343,10 +327,9 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     std::uint64_t reports = 0;
     double seconds = 0;
     int status = PlanExitDone;
-    for (std::size_t row = 0; row < program.LineCount(); ++row) {
-        const motion::MachineState& state = moves[(row + 1) % 2].planned.after;
-        motion::ProgramRowMove& move = moves[row % 2];
-        motion::PlanProgramRow(program, row, state, settings, speeds, move);
+    while (run.HasNext()) {
+        const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
+        const std::size_t row = run.Row();
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;
             if (options.json) {
@@ -365,7 +348,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         const motion::MoveReport& report = move.planned.report;
         reports += report.reportCount;
         if (options.json) {
-            writeRowJson(buffer, row, program, move.planned, move.planned.after, scratch);
+            writeRowJson(buffer, row, program, move.planned, machine, scratch);
             continue;
         }
         seconds += motion::MoveSeconds(report);
@@ -381,7 +364,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
                 "\n";
         text += "Reports:        " + std::to_string(reports) +
                 (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
-        text += "Machine time:   " + durationText(seconds) +
+        text += "Machine time:   " + motion::DurationText(seconds) +
                 " (estimated: per report the longest count x step period / 508,000 s)\n";
         text += warnings.empty() ? std::string("No warnings.\n") : warnings;
         buffer.Append(text);

@@ -152,9 +152,9 @@ TEST_F(MainFormTest, StartUpPreparesDisplaysTableAndDeviceLink) {
     }
     EXPECT_EQ(ui().Grid1->model()->rowCount(), 100);
     EXPECT_EQ(ui().Grid1->model()->columnCount(), 5);
-    EXPECT_EQ(form->PlotScale, 19.2);
-    EXPECT_EQ(form->PlotX, 50);
-    EXPECT_EQ(form->PlotY, 3500);
+    EXPECT_EQ(form->Motion().pen.PlotScale, 19.2);
+    EXPECT_EQ(form->Motion().pen.PlotX, 50);
+    EXPECT_EQ(form->Motion().pen.PlotY, 3500);
     EXPECT_EQ(hid.connects, 1);
     form->close();
     EXPECT_EQ(hid.disconnects, 1);
@@ -279,7 +279,7 @@ TEST_F(MainFormTest, LockingSwitchesExactlyTheOperationControls) {
         "Check2",           "Check3",      "Text13",           "Text14",
         "Text15",           "InverseX",    "InverseY",         "InverseZ",
         "setpulses"};
-    const auto order = form->LockedControls();
+    const auto order = app::LockedControls(ui());
     ASSERT_EQ(order.size(), static_cast<std::size_t>(locked.size()));
     for (int i = 0; i < locked.size(); ++i) {
         EXPECT_EQ(order[static_cast<std::size_t>(i)]->objectName(), locked[i]);

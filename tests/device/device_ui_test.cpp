@@ -1,12 +1,12 @@
 // The device link on the window's thread, against the virtual board in virtual time: the hook,
 // the delay, the acknowledgement wait, the status report's messages and the send gateway.
+#include "app/window_status.h"
 #include "device/hid_notify.h"
 #include "device/report_sender.h"
 #include "device/status_report.h"
 #include "device/virtual_board.h"
 #include "device/virtual_board_window.h"
 #include "device/waitable_timer.h"
-#include "device/window_status_fields.h"
 #include "support/board_reports.h"
 #include "support/recording_messages.h"
 #include "support/virtual_timeline.h"
@@ -101,14 +101,14 @@ protected:
     int LimitStop = 0;
     QStringList lockCalls;
     Report BufferIn{};
-    WindowStatusFields fields{
+    app::WindowStatus fields{
         &Text9, messages,
-        WindowStatusFields::Procedures{[this] { LimitStop = 1; },
-                                       [this] { lockCalls << QStringLiteral("Disable"); },
-                                       [this] { lockCalls << QStringLiteral("Enable"); }}};
+        app::WindowStatus::Procedures{[this] { LimitStop = 1; },
+                                      [this] { lockCalls << QStringLiteral("Disable"); },
+                                      [this] { lockCalls << QStringLiteral("Enable"); }}};
     HIDDLLInterface link{board, *this};
     clsWaitableTimer DelayTimer{clock};
-    ReportSender sender{board, DelayTimer, clock, messages, &Text9};
+    ReportSender sender{board, DelayTimer, clock, fields, fields};
     std::vector<std::pair<int, DeviceHandle>> handled;
     std::vector<std::int64_t> readAtMs;
 };

@@ -1,6 +1,7 @@
 // The device link as the main window wires it: connected at start-up, reports reaching OnRead,
 // the send gateway, the limit message with the controls locked, and the link closed with the
 // window.
+#include "app/device_link.h"
 #include "app/main_form.h"
 #include "device/report_sender.h"
 #include "device/virtual_board.h"
@@ -28,18 +29,18 @@ protected:
         Start();
     }
 
-    QLineEdit* Text9() { return form->controls().Text(9); }
+    QLineEdit* Text9() { return form->controls().StatusField(); }
 };
 
 TEST_F(MainFormDeviceTest, StartUpConnectsAndTheGatewaySendsOrSimulates) {
+    device::ReportSender& sender = *form->Device().Sender();
     Text9()->setText("OA");
-    form->SendReport(MoveOfMs(300), false);
+    sender.Send(MoveOfMs(300), false, 0);
     EXPECT_EQ(clock.NowMs(), 300);
     EXPECT_EQ(Text9()->text(), "OK");
     EXPECT_EQ(board.ReportsReceived(), 1u);
 
-    form->controls().Text16->setText("35.5");
-    form->SendReport(MoveOfMs(300), true);
+    sender.Send(MoveOfMs(300), true, 36);
     EXPECT_EQ(clock.NowMs(), 336);
     EXPECT_EQ(board.ReportsReceived(), 1u);
     EXPECT_TRUE(messages.shown.isEmpty());
@@ -55,7 +56,7 @@ TEST_F(MainFormDeviceTest, ALimitReportShowsItsMessageWithTheOperationControlsLo
     QCoreApplication::processEvents();
     EXPECT_EQ(messages.shown, QStringList{"Emergency Stop Activated, Terminating Run sequence"});
     EXPECT_TRUE(lockedWhileOpen);
-    EXPECT_EQ(form->LimitStop, 1);
+    EXPECT_EQ(form->Motion().flags.LimitStop, 1);
     EXPECT_EQ(Text9()->text(), "ES");
     EXPECT_TRUE(form->controls().Run2->isEnabled()); // unlocked after, Run included
 }
@@ -66,7 +67,7 @@ TEST_F(MainFormDeviceTest, ClosingTheWindowClosesTheLink) {
     board.SendStatus("XL");
     QCoreApplication::processEvents();
     EXPECT_TRUE(messages.shown.isEmpty());
-    EXPECT_EQ(form->LimitStop, 0);
+    EXPECT_EQ(form->Motion().flags.LimitStop, 0);
 }
 
 } // namespace

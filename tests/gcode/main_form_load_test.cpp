@@ -82,8 +82,8 @@ protected:
 
 TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     c().Check2->setChecked(true);
-    c().XpositionDisplay->setText("0012.000");
-    form->XPosition = 12;
+    form->Motion().machine[motion::Axis::X] = {"0012.000", 12.0, false};
+    form->ShowPositions();
     const QString path =
         WriteFile("square.nc", "%\r\n(square)\r\nN10 G00 X0 Y0\r\n"
                                "N20 G01 X10 F200\r\nY10\r\nG01 X0\r\nY0\r\nM30\r\n");
@@ -98,8 +98,8 @@ TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     EXPECT_TRUE(messages.shown.isEmpty()) << messages.shown.join("|").toStdString();
 
     ASSERT_EQ(c().Grid1Model->rowCount(), 5);
-    EXPECT_EQ(form->LineCount, 5);
-    EXPECT_EQ(form->TempLineCount, 5);
+    EXPECT_EQ(form->Program().LineCount, 5);
+    EXPECT_EQ(form->Program().TempLineCount, 5);
     EXPECT_EQ(Cell(0, 0), "G00 ");
     EXPECT_EQ(Cell(0, 4), "F1000.000");
     EXPECT_EQ(Cell(2, 2), "Y0010.000 ");
@@ -116,16 +116,16 @@ TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     EXPECT_GT(GreenPixels(), 20);
     EXPECT_EQ(board.ReportsReceived(), 0u);
     EXPECT_EQ(c().XpositionDisplay->text(), "0000.000");
-    EXPECT_EQ(form->XPosition, 0);
-    EXPECT_EQ(form->PreviewDone, 1);
+    EXPECT_EQ(form->Motion().machine[motion::Axis::X].positionMm, 0);
+    EXPECT_EQ(form->Program().PreviewDone, 1);
     EXPECT_TRUE(c().Run2->isEnabled());
     EXPECT_TRUE(c().LoadGcode->isEnabled());
     EXPECT_FALSE(form->Wait()->isVisible());
-    EXPECT_EQ(c().Text(9)->text(), "OA");
+    EXPECT_EQ(c().StatusField()->text(), "OA");
     // The last row, Y back 10 mm at F200: flag byte 0, Y 5333 steps, period 285.
     EXPECT_EQ(c().Packet->text(), "000002021300129");
-    EXPECT_NEAR(form->PlotX, 60, 1e-9);
-    EXPECT_NEAR(form->PlotY, 4555, 1e-9);
+    EXPECT_NEAR(form->Motion().pen.PlotX, 60, 1e-9);
+    EXPECT_NEAR(form->Motion().pen.PlotY, 4555, 1e-9);
 }
 
 TEST_F(MainFormLoadTest, CancelLeavesAnEmptyTableAndZeroExtents) {
@@ -138,8 +138,8 @@ TEST_F(MainFormLoadTest, CancelLeavesAnEmptyTableAndZeroExtents) {
     Load(QString());
     EXPECT_EQ(c().Grid1Model->rowCount(), 100);
     EXPECT_EQ(Cell(0, 0), "");
-    EXPECT_EQ(form->LineCount, 0);
-    EXPECT_EQ(form->LoadedProgram(), nullptr);
+    EXPECT_EQ(form->Program().LineCount, 0);
+    EXPECT_EQ(form->Program().program, nullptr);
     EXPECT_FALSE(c().Check2->isChecked());
     EXPECT_EQ(c().xmaxloaded->text(), "0");
     EXPECT_EQ(c().ymaxloaded->text(), "0");
@@ -156,7 +156,7 @@ TEST_F(MainFormLoadTest, FileThatCannotBeOpenedIsReportedAndLoadsNothing) {
     EXPECT_TRUE(messages.shown[0].startsWith("The G-code file "))
         << messages.shown[0].toStdString();
     EXPECT_EQ(c().Grid1Model->rowCount(), 100);
-    EXPECT_EQ(form->LineCount, 0);
+    EXPECT_EQ(form->Program().LineCount, 0);
     EXPECT_EQ(c().XpositionDisplay->text(), "0003.000");
     EXPECT_TRUE(form->Wait() == nullptr || !form->Wait()->isVisible());
     EXPECT_FALSE(form->ProgramBusy());
@@ -185,7 +185,7 @@ TEST_F(MainFormLoadTest, LoadAndRunClicksDuringALoadAreIgnored) {
         form.get(), [this] { form->LoadGcode_Click(); }, Qt::QueuedConnection);
     Load(path);
     EXPECT_EQ(dialogs, 1);
-    EXPECT_EQ(form->LineCount, 1);
+    EXPECT_EQ(form->Program().LineCount, 1);
     QCoreApplication::processEvents();
     EXPECT_EQ(dialogs, 1);
 }
@@ -205,7 +205,7 @@ TEST_F(MainFormLoadTest, LargeFileMovesTheProgressBarThroughout) {
     ASSERT_NE(bar, nullptr);
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { seen << v; });
     Load(path);
-    EXPECT_EQ(form->LineCount, 150001);
+    EXPECT_EQ(form->Program().LineCount, 150001);
     ASSERT_GE(seen.size(), 6);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](int v) { return v > 0 && v < 1000; }), 5);
@@ -219,7 +219,7 @@ TEST_F(MainFormLoadTest, RefusedRowEndsThePreviewWithItsMessage) {
     EXPECT_EQ(c().XpositionDisplay->text(), "0000.000");
     EXPECT_EQ(c().YpositionDisplay->text(), "0000.000");
     EXPECT_TRUE(c().Run2->isEnabled());
-    EXPECT_EQ(form->LineCount, 3);
+    EXPECT_EQ(form->Program().LineCount, 3);
 }
 
 TEST_F(MainFormLoadTest, EmptyProgramsAndRunsWithoutAProgramDoNothingHarmful) {

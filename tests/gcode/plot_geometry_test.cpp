@@ -13,14 +13,14 @@ using gcode::PlotSegment;
 
 // A row as move planning leaves it: unsigned distances and the bits of a move towards larger
 // (or smaller) X and Y with nothing inverted.
-PlotRowInput Move(double dx, double dy, bool rapid = false, int runMode = gcode::PreviewRunMode) {
+PlotRowInput Move(double dx, double dy, bool rapid = false, bool preview = true) {
     PlotRowInput row;
     row.xDistanceMm = std::abs(dx);
     row.yDistanceMm = std::abs(dy);
     row.xDirection = dx > 0 ? 1 : 0;
     row.yDirection = dy > 0 ? 1 : 0;
     row.rapid = rapid;
-    row.runMode = runMode;
+    row.preview = preview;
     return row;
 }
 

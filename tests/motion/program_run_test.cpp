@@ -1,4 +1,5 @@
 #include "motion/program_run.h"
+#include "motion/run_stepper.h"
 
 #include "encoding/thousandths.h"
 #include "gcode/loader.h"
@@ -21,19 +22,18 @@ struct LoadedRun {
         speeds.travelSpeedText = "1000";
         speeds.cutSpeedText = "500";
         speeds.Prepare();
-        motion::StartRun(state);
+        motion::ClearDirections(state);
     }
 
-    // Plans every row as the run does and returns the drawn segments.
-    std::vector<gcode::PlotSegment> Draw(int runMode) {
-        gcode::ResetPlot(pen, program.XExtent, program.YExtent, scaleToFit, 0);
+    // Steps through every row as the run does and returns the drawn segments.
+    std::vector<gcode::PlotSegment> Draw(motion::RunMode mode) {
+        motion::RunStepper run;
+        run.Begin(&program, mode, state, pen, scaleToFit);
+        const motion::PreparedPlanSettings prepared(settings);
         std::vector<gcode::PlotSegment> drawn;
-        for (std::size_t r = 0; r < program.LineCount(); ++r) {
-            motion::ProgramRowMove move =
-                motion::PlanProgramRow(program, r, state, settings, speeds);
-            EXPECT_FALSE(move.planned.error) << "row " << r;
-            state = move.planned.after;
-            if (auto s = gcode::PlotRow(pen, motion::RowPlotInput(move, settings, runMode))) {
+        while (run.HasNext()) {
+            EXPECT_FALSE(run.PlanNext(prepared, speeds).planned.error) << "row " << run.Row();
+            if (auto s = run.DrawRow()) {
                 drawn.push_back(*s);
             }
         }
@@ -78,7 +78,7 @@ TEST(ProgramRun, OverrideGivesEveryFeedRowTheCutSpeedPeriod) {
 
 TEST(ProgramRun, ZOnlyRowMovesNeitherXNorYNorThePen) {
     LoadedRun run("G01 X5 Y5\nG01 Z-2\n");
-    const std::vector<gcode::PlotSegment> drawn = run.Draw(gcode::LiveRunMode);
+    const std::vector<gcode::PlotSegment> drawn = run.Draw(motion::RunMode::Live);
     ASSERT_EQ(drawn.size(), 2u);
     EXPECT_EQ(drawn[1].x0, drawn[1].x1);
     EXPECT_EQ(drawn[1].y0, drawn[1].y1);
@@ -90,7 +90,7 @@ TEST(ProgramRun, ZOnlyRowMovesNeitherXNorYNorThePen) {
 
 TEST(ProgramRun, PreviewDrawsTheSquareProgramInGreenFromTheOrigin) {
     LoadedRun run("G00 X0 Y0\nG01 X10\nG01 Y10\nG01 X0\nG01 Y0\n");
-    const std::vector<gcode::PlotSegment> drawn = run.Draw(gcode::PreviewRunMode);
+    const std::vector<gcode::PlotSegment> drawn = run.Draw(motion::RunMode::Preview);
     ASSERT_EQ(drawn.size(), 4u);
     const double corners[5][2] = {{60, 4555}, {252, 4555}, {252, 4363}, {60, 4363}, {60, 4555}};
     for (std::size_t i = 0; i < drawn.size(); ++i) {
@@ -105,7 +105,7 @@ TEST(ProgramRun, PreviewDrawsTheSquareProgramInGreenFromTheOrigin) {
 TEST(ProgramRun, InvertedAxesStillPlotTowardsLargerXAndY) {
     LoadedRun run("G01 X10 Y10\nG01 X0\n");
     run.settings.inverse = {true, true, false};
-    const std::vector<gcode::PlotSegment> drawn = run.Draw(gcode::PreviewRunMode);
+    const std::vector<gcode::PlotSegment> drawn = run.Draw(motion::RunMode::Preview);
     ASSERT_EQ(drawn.size(), 2u);
     EXPECT_NEAR(drawn[0].x1, 252, 1e-9);
     EXPECT_NEAR(drawn[0].y1, 4363, 1e-9);
@@ -114,7 +114,7 @@ TEST(ProgramRun, InvertedAxesStillPlotTowardsLargerXAndY) {
 
 TEST(ProgramRun, LiveRunColoursFollowTheDepthPasses) {
     LoadedRun run("G00 Z1\nG01 Z-1\nG01 X10\nG01 Z-2\nG01 X0\nG00 Z1\nG01 X5\n");
-    const std::vector<gcode::PlotSegment> drawn = run.Draw(gcode::LiveRunMode);
+    const std::vector<gcode::PlotSegment> drawn = run.Draw(motion::RunMode::Live);
     const std::vector<std::uint32_t> colours = {gcode::PlotBlue, gcode::PlotBlack, gcode::PlotBlack,
                                                 gcode::PlotRed,  gcode::PlotRed,   gcode::PlotBlue,
                                                 gcode::PlotRed};

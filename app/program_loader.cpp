@@ -1,8 +1,11 @@
 // The Load button: the open dialog, the filter pass into the working copy temp.txt, the row
 // pass back out of it into Grid1, the position reset and the preview pass.
-#include "app/main_form.h"
-#include "app/main_form_program.h"
+#include "app/program_loader.h"
+
+#include "app/field_text.h"
 #include "app/operator_messages.h"
+#include "app/run_controller.h"
+#include "app/window_mirror.h"
 #include "device/waitable_timer.h"
 #include "gcode/loader.h"
 #include "gcode/plot_widget.h"
@@ -13,6 +16,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,14 +27,9 @@ namespace {
 
 const QString GcodeFilter = QStringLiteral("Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc)");
 
-std::string latin1(const QString& text) {
-    const QByteArray bytes = text.toLatin1();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-QString fromLatin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
+// The file is read, and the table filled, a piece at a time: between pieces the window paints
+// and the notice's bar moves.
+constexpr qint64 LoadChunkBytes = qint64{1} << 20;
 
 // Share of the wait window's bar per stage, in thousandths.
 constexpr int FilterShare = 350;
@@ -38,86 +37,65 @@ constexpr int RowShare = 250;
 
 } // namespace
 
-void MainForm::connectProgramControls() {
-    programLink_ = std::make_unique<ProgramLink>();
-    programLink_->chooseFile = [this](const QString& filter, const QString& folder) {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder, filter);
-    };
-    connect(ui_.LoadGcode, &QPushButton::clicked, this, &MainForm::LoadGcode_Click);
-    connect(ui_.Run2, &QPushButton::clicked, this, &MainForm::Run2_Click);
-}
+ProgramLoader::ProgramLoader(Uses uses, FileChooser chooser)
+    : u_(std::move(uses)), chooseFile_(std::move(chooser)) {}
 
-void MainForm::SetFileChooser(FileChooser chooser) {
-    programLink_->chooseFile = std::move(chooser);
-}
-
-const gcode::Program* MainForm::LoadedProgram() const {
-    return programLink_->program.get();
-}
-
-bool MainForm::ProgramBusy() const {
-    return programLink_->busy;
-}
-
-WaitWindow* MainForm::Wait() const {
-    return programLink_->wait;
-}
-
-QString MainForm::TempFilePath() const {
-    return QDir(DataFolder()).filePath(QStringLiteral("temp.txt"));
-}
-
-void MainForm::LoadGcode_Click() {
-    ProgramLink& link = *programLink_;
-    if (link.busy) {
-        return;
+void ProgramLoader::pause(int ms) {
+    if (device::clsWaitableTimer* delay = u_.delayTimer()) {
+        delay->Wait(ms);
     }
-    link.busy = true;
+}
+
+void ProgramLoader::LoadGcode_Click() {
+    if (u_.guard.Busy()) {
+        return; // a load, or a motion waiting for the board: loading now would zero its positions
+    }
+    const MotionGuard::Hold hold(u_.guard);
+    busy_ = true;
+    const MainControls& c = u_.controls;
 
     // Reset: every click, before the dialog.
-    ui_.Check2->setChecked(false);
-    XExtent.Reset();
-    YExtent.Reset();
-    link.program.reset();
-    ui_.Grid1Model->ResetEmpty(100);
-    TempLineCount = 0;
-    LineCount = 0;
+    c.Check2->setChecked(false);
+    u_.loaded.program.reset();
+    c.Grid1Model->ResetEmpty(100);
+    u_.loaded.TempLineCount = 0;
+    u_.loaded.LineCount = 0;
 
-    const QString chosen = link.chooseFile(GcodeFilter, LastFolder);
+    const QString chosen = chooseFile_(GcodeFilter, u_.LastFolder);
     if (!chosen.isEmpty()) {
         loadChosenFile(chosen);
     }
 
     // Always, also after a cancelled dialog or a file that could not be loaded.
-    if (link.wait) {
-        link.wait->hide();
+    if (wait_) {
+        wait_->hide();
     }
-    ui_.xmaxloaded->setText(fromLatin1(XExtent.Shown()));
-    ui_.ymaxloaded->setText(fromLatin1(YExtent.Shown()));
-    link.busy = false;
+    const gcode::Extent none;
+    const gcode::Program* program = u_.loaded.program.get();
+    c.xmaxloaded->setText(FieldText((program ? program->XExtent : none).Shown()));
+    c.ymaxloaded->setText(FieldText((program ? program->YExtent : none).Shown()));
+    busy_ = false;
 }
 
-void MainForm::loadChosenFile(const QString& path) {
-    GcodeFile = path;
-    LastFolder = QFileInfo(path).absolutePath();
-    SaveSettings();
+void ProgramLoader::loadChosenFile(const QString& path) {
+    const MainControls& c = u_.controls;
+    u_.loaded.GcodeFile = path;
+    u_.LastFolder = QFileInfo(path).absolutePath();
+    u_.saveSettings();
 
     QFile gcodeFile(path);
     if (!gcodeFile.open(QIODevice::ReadOnly)) {
-        services_.messages->Show(QStringLiteral("The G-code file %1 could not be opened: %2")
-                                     .arg(QDir::toNativeSeparators(path), gcodeFile.errorString()));
+        u_.messages.Show(QStringLiteral("The G-code file %1 could not be opened: %2")
+                             .arg(QDir::toNativeSeparators(path), gcodeFile.errorString()));
         return;
     }
-    ProgramLink& link = *programLink_;
-    if (!link.wait) {
-        link.wait = new WaitWindow(this);
-        link.wait->setWindowFlag(Qt::Window);
+    if (!wait_) {
+        wait_ = new WaitWindow(c.Frame1->window());
+        wait_->setWindowFlag(Qt::Window);
     }
-    link.wait->ShowProgress(gcodeFile.size() > LoadChunkBytes);
-    link.wait->show();
-    if (DelayTimer) {
-        DelayTimer->Wait(100); // lets the window and the notice paint
-    }
+    wait_->ShowProgress(gcodeFile.size() > LoadChunkBytes);
+    wait_->show();
+    pause(100); // lets the window and the notice paint
 
     std::shared_ptr<gcode::Program> program = filterAndReadBack(gcodeFile);
     if (!program) {
@@ -125,32 +103,29 @@ void MainForm::loadChosenFile(const QString& path) {
     }
 
     // The program's coordinates count from where the machine stands now.
-    link.program = program;
-    ui_.Grid1Model->SetProgram(program);
-    XExtent = program->XExtent;
-    YExtent = program->YExtent;
-    LineCount = static_cast<int>(ui_.Grid1Model->rowCount());
-    XPosition = YPosition = ZPosition = 0;
-    for (QLabel* display : {ui_.XpositionDisplay, ui_.YpositionDisplay, ui_.ZpositionDisplay}) {
-        display->setText(QStringLiteral("0000.000"));
+    u_.loaded.program = program;
+    c.Grid1Model->SetProgram(program);
+    u_.loaded.LineCount = static_cast<int>(c.Grid1Model->rowCount());
+    for (motion::AxisState& axis : u_.motion.machine.axes) {
+        axis.positionMm = 0;
+        axis.positionText = "0000.000";
     }
-    PrevPlotX = PlotX = gcode::PlotOriginX;
-    PrevPlotY = PlotY = gcode::PlotOriginY;
-    RunMode = gcode::PreviewRunMode;
+    ShowPositions(c, u_.motion.machine);
+    u_.motion.pen.ToOrigin();
 
-    ui_.linesload->setText(QStringLiteral("Line Count = %1").arg(LineCount));
-    ui_.Grid1->scrollToTop();
-    PreviewDone = 0;
-    runProgram();
-    PreviewDone = 1;
-    ui_.Grid1->scrollToTop();
+    c.linesload->setText(QStringLiteral("Line Count = %1").arg(u_.loaded.LineCount));
+    c.Grid1->scrollToTop();
+    u_.loaded.PreviewDone = 0;
+    u_.run.RunProgram(wait_);
+    u_.loaded.PreviewDone = 1;
+    c.Grid1->scrollToTop();
 }
 
-std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
-    WaitWindow& wait = *programLink_->wait;
-    const QString tempPath = TempFilePath();
+std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFile) {
+    WaitWindow& wait = *wait_;
+    const QString tempPath = u_.tempFilePath();
     const auto tempFailed = [&](const QString& what, const QString& why) {
-        services_.messages->Show(
+        u_.messages.Show(
             QStringLiteral("The working copy %1 could not be %2: %3. The program is not loaded.")
                 .arg(QDir::toNativeSeparators(tempPath), what, why));
         return nullptr;
@@ -169,9 +144,9 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
     for (;;) {
         const qint64 n = gcodeFile.read(chunk.data(), chunk.size());
         if (n < 0) {
-            services_.messages->Show(
+            u_.messages.Show(
                 QStringLiteral("The G-code file %1 could not be read: %2")
-                    .arg(QDir::toNativeSeparators(GcodeFile), gcodeFile.errorString()));
+                    .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), gcodeFile.errorString()));
             return nullptr;
         }
         kept.clear();
@@ -191,16 +166,14 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
         if (fileBytes > 0) {
             wait.SetProgress(static_cast<int>(FilterShare * std::min(done, fileBytes) / fileBytes));
         }
-        if (DelayTimer) {
-            DelayTimer->Wait(0);
-        }
+        pause(0);
     }
     gcodeFile.close();
     if (!temp.flush() || temp.error() != QFileDevice::NoError) {
         return tempFailed(QStringLiteral("written"), temp.errorString());
     }
     temp.close();
-    TempLineCount = static_cast<int>(filter.TempLineCount());
+    u_.loaded.TempLineCount = static_cast<int>(filter.TempLineCount());
 
     // Pass 2: the working copy read back, one row per line.
     QFile back(tempPath);
@@ -208,8 +181,9 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
         return tempFailed(QStringLiteral("read"), back.errorString());
     }
     const qint64 tempBytes = back.size();
-    gcode::ProgramBuilder builder({latin1(ui_.cutspeed->text()), latin1(ui_.Travspeed->text())},
-                                  filter.TempLineCount());
+    gcode::ProgramBuilder builder(
+        {CoreText(u_.controls.cutspeed->text()), CoreText(u_.controls.Travspeed->text())},
+        filter.TempLineCount());
     done = 0;
     for (;;) {
         const qint64 n = back.read(chunk.data(), chunk.size());
@@ -225,9 +199,7 @@ std::shared_ptr<gcode::Program> MainForm::filterAndReadBack(QFile& gcodeFile) {
             wait.SetProgress(FilterShare +
                              static_cast<int>(RowShare * std::min(done, tempBytes) / tempBytes));
         }
-        if (DelayTimer) {
-            DelayTimer->Wait(0);
-        }
+        pause(0);
     }
     auto program = std::make_shared<gcode::Program>(builder.Finish());
     program->TempLineCount = filter.TempLineCount();

@@ -1,0 +1,55 @@
+#include "app/device_link.h"
+
+#include "device/no_board.h"
+#include "device/status_report.h"
+#include "device/steady_timeline.h"
+
+namespace app {
+namespace {
+
+device::HidLibrary& libraryOf(device::HidLibrary* given) {
+    static device::NoBoard noBoard; // nothing attached, nothing arrives
+    return given != nullptr ? *given : noBoard;
+}
+
+} // namespace
+
+DeviceLink::DeviceLink(Uses uses)
+    : uses_(std::move(uses)),
+      ownClock_(uses_.clock ? nullptr : std::make_unique<device::SteadyTimeline>()),
+      ownMessages_(uses_.messages ? nullptr : std::make_unique<MessageBoxMessages>(uses_.window)),
+      hid_(libraryOf(uses_.hid)), clock_(ownClock_ ? *ownClock_ : *uses_.clock),
+      messages_(ownMessages_ ? *ownMessages_ : *uses_.messages),
+      status_(uses_.Text9, messages_,
+              WindowStatus::Procedures{[flags = uses_.flags] { flags->LimitStop = 1; },
+                                       uses_.lock.disableControls, uses_.lock.enableControls}),
+      hook_(hid_, *uses_.handler) {}
+
+DeviceLink::~DeviceLink() = default;
+
+void DeviceLink::Connect() {
+    hook_.ConnectDevice(uses_.window);
+}
+
+void DeviceLink::CreateDelayTimer() {
+    DelayTimer_ = std::make_unique<device::clsWaitableTimer>(clock_);
+    sender_ = std::make_unique<device::ReportSender>(hid_, *DelayTimer_, clock_, status_, status_);
+    gateway_ = std::make_unique<MoveGateway>(*sender_, status_, *uses_.flags, uses_.showPacket);
+}
+
+void DeviceLink::Close() {
+    if (sender_) {
+        sender_->Abort();
+    } else if (DelayTimer_) {
+        DelayTimer_->Abort();
+    }
+    if (hook_.IsConnected()) {
+        hook_.DisconnectDevice();
+    }
+}
+
+void DeviceLink::OnRead(device::DeviceHandle handle) {
+    device::HandleRead(hid_, handle, BufferIn_, status_);
+}
+
+} // namespace app

@@ -1,0 +1,20 @@
+// The program the Load button last loaded, as the table shows it and the run executes it.
+#pragma once
+
+#include "gcode/program.h"
+
+#include <QString>
+#include <memory>
+
+namespace app {
+
+struct LoadedProgram {
+    std::shared_ptr<const gcode::Program> program; // null before a load and after a cancel
+    int LineCount = 0;                             // rows of the loaded program
+    int TempLineCount = 0;                         // lines the filter pass kept in temp.txt
+    // 0 until a load's preview pass is done: only then does Run drive the board.
+    int PreviewDone = 0;
+    QString GcodeFile;
+};
+
+} // namespace app

@@ -1,0 +1,41 @@
+// Where the machine is and what a running motion must know, held once for the whole window:
+// the tracked positions with their display texts and direction bits, the plot pen, and the two
+// flags that carry events into a motion. Controls mirror it (window_mirror.h); nothing else
+// keeps a copy.
+#pragma once
+
+#include "gcode/plot_geometry.h"
+#include "motion/planning.h"
+#include "motion/run_stepper.h"
+
+namespace app {
+
+struct MotionState {
+    motion::MachineState machine; // XPosition/XpositionDisplay/XDirection ... of every axis
+    gcode::PlotPen pen;           // PlotX, PrevPlotX, PlotScale, LastCutZ, PassToggle
+    motion::RunFlags flags;       // LimitStop, StopRequested
+};
+
+// One motion at a time. A GOTO, a program line or a jog tick lets events run while it waits
+// for the board; a click that would start a second motion (or a load, which zeroes the
+// positions) inside that wait is ignored. STOP, the settings fields and Help stay usable.
+class MotionGuard {
+public:
+    bool Busy() const { return depth_ > 0; }
+
+    class Hold {
+    public:
+        explicit Hold(MotionGuard& guard) : guard_(guard) { ++guard_.depth_; }
+        ~Hold() { --guard_.depth_; }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        MotionGuard& guard_;
+    };
+
+private:
+    int depth_ = 0;
+};
+
+} // namespace app

@@ -1,0 +1,47 @@
+// The one way every move goes out. For each report of a move: "OA" into the status field (so a
+// stale "OK" never passes for this report's acknowledgement), the "USB Packet Out" echo, then
+// the Simulate delay or the write and the wait for "OK". A move too long for one report goes
+// out as its parts one after another, each acknowledged before the next, and no further part
+// goes out once a limit or emergency-stop report has come in.
+#pragma once
+
+#include "device/hid_library.h"
+#include "device/report_sender.h"
+#include "device/status_report.h"
+#include "encoding/motion_report.h"
+#include "motion/planning.h"
+#include "motion/run_stepper.h"
+
+#include <functional>
+
+namespace app {
+
+class MoveGateway {
+public:
+    enum class Sent {
+        Done,         // every report went out (or was simulated)
+        LimitStopped, // a limit or emergency stop came in; the rest of the move was not sent
+        Closed,       // the window is closing; nothing more goes out
+    };
+    using PacketEcho = std::function<void(const encoding::MotionReport&)>;
+
+    MoveGateway(device::ReportSender& sender, device::StatusFields& status,
+                const motion::RunFlags& flags, PacketEcho showPacket);
+
+    // Sends every report of a planned move (it must have no error). `showPacket` replaces the
+    // usual echo for this move, for a run that shows its lines at a readable pace.
+    Sent Send(const motion::MoveReport& move, bool simulate, int simulatorDelayMs,
+              const PacketEcho& showPacket = {});
+
+    // The report as it went out last: index 0 the report identifier, 1..64 the report.
+    const device::Report& BufferOut() const { return BufferOut_; }
+
+private:
+    device::ReportSender& sender_;
+    device::StatusFields& status_;
+    const motion::RunFlags& flags_;
+    PacketEcho showPacket_;
+    device::Report BufferOut_{};
+};
+
+} // namespace app

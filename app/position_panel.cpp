@@ -1,0 +1,52 @@
+#include "app/position_panel.h"
+
+#include "app/device_link.h"
+#include "app/field_text.h"
+#include "app/operator_messages.h"
+#include "app/window_mirror.h"
+#include "manual/zeroing.h"
+#include "motion/goto_move.h"
+#include "motion/program_run.h"
+
+#include <QLineEdit>
+
+namespace app {
+
+void PositionPanel::Command4_Click() {
+    MoveGateway* gateway = u_.device.Gateway();
+    if (gateway == nullptr || u_.guard.Busy()) {
+        return; // one motion at a time: a run, a load or another GOTO is waiting
+    }
+    const MotionGuard::Hold hold(u_.guard);
+    const MainControls& c = u_.controls;
+    MotionState& m = u_.motion;
+    m.flags.LimitStop = 0;
+    motion::ClearDirections(m.machine);
+
+    QLineEdit* boxes[3] = {c.Text13, c.Text14, c.Text15};
+    std::array<std::string, 3> entries;
+    for (const motion::Axis a : motion::kAxes) {
+        QLineEdit* box = boxes[motion::index(a)];
+        entries[motion::index(a)] = motion::NormaliseGotoEntry(CoreText(box->text()));
+        box->setText(FieldText(entries[motion::index(a)]));
+    }
+    const motion::PlannedMove move =
+        motion::PlanGoto(m.machine, u_.settings.Plan(), entries, u_.settings.TravelSpeed());
+    if (move.error) {
+        // Nothing is sent, so the displays stay where the machine is.
+        u_.messages.Show(FieldText(move.error->message));
+        return;
+    }
+    m.machine = move.after;
+    ShowPositions(c, m.machine);
+    ShowMoveEchoes(c, move);
+    ShowDirectionEchoes(c, move);
+    gateway->Send(move.report, u_.settings.Simulate(), u_.settings.SimulatorDelayMs());
+}
+
+void PositionPanel::ResetZero_Click(motion::Axis axis) {
+    manual::ZeroAxis(u_.motion.machine, axis);
+    ShowPositions(u_.controls, u_.motion.machine);
+}
+
+} // namespace app

@@ -1,0 +1,64 @@
+// The Load button: the open dialog, the filter pass into the working copy temp.txt, the row
+// pass back out of it into Grid1, the position reset and the preview pass.
+#pragma once
+
+#include "app/loaded_program.h"
+#include "app/main_controls.h"
+#include "app/motion_state.h"
+#include "app/wait_window.h"
+
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QFile;
+
+namespace device {
+class clsWaitableTimer;
+}
+
+namespace app {
+
+class OperatorMessages;
+class RunController;
+
+class ProgramLoader {
+public:
+    // The open dialog: the chosen path, or an empty text on cancel. Tests answer it.
+    using FileChooser = std::function<QString(const QString& filter, const QString& folder)>;
+
+    struct Uses {
+        const MainControls& controls;
+        LoadedProgram& loaded;
+        MotionState& motion;
+        MotionGuard& guard;
+        RunController& run; // for the preview pass
+        OperatorMessages& messages;
+        std::function<device::clsWaitableTimer*()> delayTimer; // made at start-up
+        QString& LastFolder;
+        std::function<void()> saveSettings;
+        std::function<QString()> tempFilePath;
+    };
+
+    ProgramLoader(Uses uses, FileChooser chooser);
+
+    void LoadGcode_Click();
+    void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    bool Busy() const { return busy_; }
+    WaitWindow* Wait() const { return wait_; }
+
+private:
+    void loadChosenFile(const QString& path);
+    std::shared_ptr<gcode::Program> filterAndReadBack(QFile& gcodeFile);
+    void pause(int ms);
+
+    Uses u_;
+    FileChooser chooseFile_;
+    QPointer<WaitWindow> wait_; // the "Please Wait" notice, made at the first load
+    // A load or its preview pass is in progress. They let events run to keep the window alive,
+    // so a second Load or a Run click could arrive in the middle: both are ignored.
+    bool busy_ = false;
+};
+
+} // namespace app

@@ -1,0 +1,279 @@
+#include "app/run_controller.h"
+
+#include "app/device_link.h"
+#include "app/field_text.h"
+#include "app/operator_messages.h"
+#include "app/wait_window.h"
+#include "app/window_mirror.h"
+#include "gcode/plot_widget.h"
+#include "gcode/program_table_model.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTableView>
+
+#include <algorithm>
+#include <limits>
+
+namespace app {
+namespace {
+
+// A board that answers at once takes thousands of lines a second, more than anyone can read
+// or the window can paint. What the operator sees follows the run at most this often, always
+// showing the latest line, and always the line the run ends on.
+constexpr std::int64_t ShowEveryMs = 40;
+// The progress label and bar need less: a few updates a second.
+constexpr std::int64_t ProgressEveryMs = 250;
+constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min() / 2;
+
+// The preview has no waits: it lets the window paint, and the notice's bar move, this often.
+constexpr std::size_t PreviewRowsPerStep = 32768;
+constexpr int PreviewProgressStart = 600; // thousandths of the notice's bar
+
+} // namespace
+
+RunController::RunController(Uses uses) : u_(std::move(uses)) {}
+
+RunController::~RunController() {
+    if (showTimer_ != 0) {
+        u_.device.Clock().Cancel(showTimer_);
+    }
+}
+
+void RunController::Run2_Click() {
+    if (u_.guard.Busy()) {
+        return; // one motion at a time: a load, a GOTO or a line is waiting
+    }
+    const MotionGuard::Hold hold(u_.guard);
+    RunProgram();
+}
+
+void RunController::Command3_Click() {
+    u_.motion.flags.StopRequested = 1;
+}
+
+void RunController::RunProgram(WaitWindow* previewNotice) {
+    running_ = true;
+    startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
+    if (stepper_.Mode() == motion::RunMode::Preview) {
+        previewRows(previewNotice);
+    } else {
+        while (stepper_.HasNext() && runLine()) {
+        }
+    }
+    endRun();
+    running_ = false;
+}
+
+void RunController::startRun(motion::RunMode mode) {
+    const MainControls& c = u_.controls;
+    const gcode::Program* program = u_.loaded.LineCount > 0 ? u_.loaded.program.get() : nullptr;
+    u_.disableControls();
+    stepper_.Begin(program, mode, u_.motion.machine, u_.motion.pen, c.Check3->isChecked());
+    u_.motion.flags.LimitStop = 0;
+    u_.motion.flags.StopRequested = 0;
+    c.Picture1->Erase();
+    // Every mark of an earlier run goes, not only the last row's: a red row ahead of the line
+    // being cut would point at the wrong place.
+    c.Grid1Model->ClearFirstCellColours();
+    highlighted_ = -1;
+    anyRow_ = false;
+    segments_.clear();
+    packet_.reset();
+    shownAtMs_ = progressAtMs_ = Never;
+    remainingSeconds_.clear();
+    if (mode == motion::RunMode::Live && program != nullptr) {
+        remainingSeconds_ = motion::RemainingSeconds(
+            *program, u_.motion.machine, motion::PreparedPlanSettings(u_.settings.Plan()),
+            u_.settings.Speeds());
+    }
+    const bool progress = mode != motion::RunMode::Preview && stepper_.RowCount() > 0;
+    c.RunProgress->setVisible(progress);
+    c.RunProgressText->setVisible(progress);
+}
+
+// One line of a live or simulated run; false ends the run.
+bool RunController::runLine() {
+    const motion::ProgramRowMove& move =
+        stepper_.PlanNext(motion::PreparedPlanSettings(u_.settings.Plan()), u_.settings.Speeds());
+    anyRow_ = true;
+    if (refused(move)) {
+        return false;
+    }
+    u_.device.Status().SetText9("OA");
+    // Check point: a limit or emergency stop reported during the last line's wait ends the
+    // run here, before this line is drawn or sent.
+    if (u_.motion.flags.LimitStop == 1) {
+        return false;
+    }
+    if (const auto segment = stepper_.DrawRow()) {
+        segments_.push_back(*segment);
+    }
+    const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
+    const MoveGateway::Sent sent = u_.device.Gateway()->Send(
+        move.planned.report, simulate, simulate ? u_.settings.SimulatorDelayMs() : 0,
+        [this](const encoding::MotionReport& report) {
+            packet_ = report;
+            lineChanged();
+        });
+    if (sent != MoveGateway::Sent::Done) {
+        return false;
+    }
+    // Check point: STOP takes effect once the line is done.
+    if (u_.motion.flags.StopRequested == 1) {
+        showRun();
+        u_.messages.Show(QStringLiteral("Run Stopped"));
+        return false;
+    }
+    return true;
+}
+
+void RunController::previewRows(WaitWindow* notice) {
+    const bool progress = notice && notice->isVisible() && notice->ProgressShown();
+    motion::PreparedPlanSettings settings(u_.settings.Plan());
+    motion::RunSpeeds speeds = u_.settings.Speeds();
+    segments_.reserve(std::min(stepper_.RowCount(), PreviewRowsPerStep));
+    while (stepper_.HasNext()) {
+        const std::size_t row = stepper_.NextRow();
+        if (row > 0 && row % PreviewRowsPerStep == 0) {
+            u_.controls.Picture1->DrawSegments(segments_);
+            segments_.clear();
+            if (progress) {
+                notice->SetProgress(
+                    PreviewProgressStart +
+                    static_cast<int>((1000 - PreviewProgressStart) * row / stepper_.RowCount()));
+            }
+            if (device::clsWaitableTimer* delay = u_.device.DelayTimer()) {
+                delay->Wait(0);
+            }
+            // The settings are read afresh at every line; they can only have changed while
+            // the events ran.
+            settings = motion::PreparedPlanSettings(u_.settings.Plan());
+            speeds = u_.settings.Speeds();
+        }
+        const motion::ProgramRowMove& move = stepper_.PlanNext(settings, speeds);
+        anyRow_ = true;
+        if (refused(move)) {
+            return;
+        }
+        // Check points, as in a run: the preview lets events in only between its pieces.
+        if (u_.motion.flags.LimitStop == 1) {
+            return;
+        }
+        if (const auto segment = stepper_.DrawRow()) {
+            segments_.push_back(*segment);
+        }
+        if (u_.motion.flags.StopRequested == 1) {
+            showRun();
+            u_.messages.Show(QStringLiteral("Run Stopped"));
+            return;
+        }
+    }
+    if (progress) {
+        notice->SetProgress(1000);
+    }
+}
+
+// A row that cannot be planned ends the run with its message, the highlight on that row.
+bool RunController::refused(const motion::ProgramRowMove& move) {
+    if (!move.planned.error) {
+        return false;
+    }
+    showRun();
+    u_.messages.Show(FieldText(move.planned.error->message));
+    return true;
+}
+
+void RunController::endRun() {
+    stepper_.End();
+    if (anyRow_) {
+        // Each row of the preview wrote "OA" before its check point; once is enough.
+        if (stepper_.Mode() == motion::RunMode::Preview && !stepper_.Current().planned.error) {
+            u_.device.Status().SetText9("OA");
+        }
+        showRun();
+    } else {
+        ShowPositions(u_.controls, u_.motion.machine);
+    }
+    if (showTimer_ != 0) {
+        u_.device.Clock().Cancel(showTimer_);
+        showTimer_ = 0;
+    }
+    u_.controls.RunProgress->hide();
+    u_.controls.RunProgressText->hide();
+    u_.enableControls();
+}
+
+void RunController::lineChanged() {
+    device::Timeline& clock = u_.device.Clock();
+    if (clock.NowMs() - shownAtMs_ >= ShowEveryMs) {
+        showRun();
+    } else if (showTimer_ == 0) {
+        showTimer_ = clock.CallAt(shownAtMs_ + ShowEveryMs, [this] {
+            showTimer_ = 0;
+            showRun();
+        });
+    }
+}
+
+// What the run has got to, on screen: line number, highlight, the row at the top of the
+// table, displays, echoes, the plot and the packet.
+void RunController::showRun() {
+    const MainControls& c = u_.controls;
+    shownAtMs_ = u_.device.Clock().NowMs();
+    const int row = static_cast<int>(stepper_.Row());
+    if (stepper_.Mode() != motion::RunMode::Preview) {
+        c.LineProcessed->setText(QString::number(row + 1));
+        if (highlighted_ != row) {
+            c.Grid1Model->SetFirstCellColour(highlighted_, gcode::RowWhite);
+            c.Grid1Model->SetFirstCellColour(row, gcode::RowRed);
+            highlighted_ = row;
+        }
+    }
+    c.Grid1->scrollTo(c.Grid1Model->index(row, 0), QAbstractItemView::PositionAtTop);
+    ShowPositions(c, u_.motion.machine);
+    ShowMoveEchoes(c, stepper_.Current().planned);
+    ShowDirectionEchoes(c, stepper_.DirectionEchoes());
+    if (packet_) {
+        ShowPacket(c, *packet_);
+        packet_.reset();
+    } else if (stepper_.Mode() == motion::RunMode::Preview) {
+        // The preview sends nothing, but builds every report: the last one built is shown.
+        if (const motion::ProgramRowMove* last = stepper_.LastPlanned()) {
+            if (const auto report = last->planned.report.Report(0)) {
+                ShowPacket(c, *report);
+            }
+        }
+    }
+    if (!segments_.empty()) {
+        c.Picture1->DrawSegments(segments_);
+        segments_.clear();
+    }
+    showProgress(false);
+}
+
+void RunController::showProgress(bool now) {
+    const motion::RunMode mode = stepper_.Mode();
+    const std::int64_t nowMs = u_.device.Clock().NowMs();
+    if (mode == motion::RunMode::Preview || (!now && nowMs - progressAtMs_ < ProgressEveryMs)) {
+        return;
+    }
+    progressAtMs_ = nowMs;
+    const std::size_t row = stepper_.Row();
+    const std::size_t rows = stepper_.RowCount();
+    const double leftSeconds = mode == motion::RunMode::Live
+                                   ? (row < remainingSeconds_.size() ? remainingSeconds_[row] : 0.0)
+                                   : static_cast<double>(rows - row) *
+                                         std::max(0, u_.settings.SimulatorDelayMs()) / 1000.0;
+    const MainControls& c = u_.controls;
+    c.RunProgress->setRange(0, static_cast<int>(rows));
+    c.RunProgress->setValue(static_cast<int>(row + 1));
+    c.RunProgressText->setText(QStringLiteral("line %1 of %2, about %3 left")
+                                   .arg(row + 1)
+                                   .arg(rows)
+                                   .arg(FieldText(motion::DurationText(leftSeconds))));
+}
+
+} // namespace app

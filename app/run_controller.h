@@ -1,0 +1,76 @@
+// The Run and STOP buttons: the loaded program run line by line on the board, simulated with
+// a fixed delay per line, or drawn as the preview after a load; STOP and the board's limit and
+// emergency-stop reports end a run early.
+#pragma once
+
+#include "app/loaded_program.h"
+#include "app/main_controls.h"
+#include "app/motion_state.h"
+#include "app/settings_fields.h"
+#include "device/timeline.h"
+#include "encoding/motion_report.h"
+#include "gcode/plot_geometry.h"
+#include "motion/run_stepper.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace app {
+
+class DeviceLink;
+class OperatorMessages;
+class WaitWindow;
+
+class RunController {
+public:
+    struct Uses {
+        const MainControls& controls;
+        const LoadedProgram& loaded;
+        MotionState& motion;
+        MotionGuard& guard;
+        const SettingsFields& settings;
+        OperatorMessages& messages;
+        DeviceLink& device;
+        std::function<void()> disableControls;
+        std::function<void()> enableControls;
+    };
+
+    explicit RunController(Uses uses);
+    ~RunController();
+
+    void Run2_Click();
+    // STOP: takes effect when the running line is done; a press while nothing runs is cleared
+    // by the next run's start.
+    void Command3_Click();
+
+    // The run itself, in the mode Simulate and the loaded program's preview state choose. The
+    // loader calls it for its preview pass, with the notice whose bar follows the preview.
+    void RunProgram(WaitWindow* previewNotice = nullptr);
+    bool Running() const { return running_; }
+
+private:
+    void startRun(motion::RunMode mode);
+    bool runLine();
+    void previewRows(WaitWindow* notice);
+    void endRun();
+    bool refused(const motion::ProgramRowMove& move);
+    void lineChanged();
+    void showRun();
+    void showProgress(bool now);
+
+    Uses u_;
+    motion::RunStepper stepper_;
+    bool running_ = false;
+    bool anyRow_ = false;                          // a row of this run has been planned
+    std::vector<gcode::PlotSegment> segments_;     // drawn, not yet painted
+    std::optional<encoding::MotionReport> packet_; // sent, not yet echoed
+    int highlighted_ = -1;                         // the row whose first cell is red
+    std::int64_t shownAtMs_ = 0;
+    std::int64_t progressAtMs_ = 0;
+    device::Timeline::TimerId showTimer_ = 0;
+    std::vector<double> remainingSeconds_; // of a live run, by row
+};
+
+} // namespace app

@@ -1,0 +1,42 @@
+#include "app/settings_fields.h"
+
+#include "app/field_text.h"
+#include "device/simulator_delay.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace app {
+
+motion::PlanSettings SettingsFields::Plan() const {
+    motion::PlanSettings settings;
+    settings.pulsesPerMmText = CoreText(c_.setpulses->text());
+    settings.pwDelayText = CoreText(c_.pwm1->text());
+    settings.inverse = {c_.InverseX->isChecked(), c_.InverseY->isChecked(),
+                        c_.InverseZ->isChecked()};
+    settings.limitsDisabled = c_.Dlimits->isChecked();
+    return settings;
+}
+
+motion::RunSpeeds SettingsFields::Speeds() const {
+    motion::RunSpeeds speeds;
+    speeds.overrideGcode = c_.Check1->isChecked();
+    speeds.travelSpeedText = CoreText(c_.Travspeed->text());
+    speeds.cutSpeedText = CoreText(c_.cutspeed->text());
+    speeds.Prepare();
+    return speeds;
+}
+
+std::string SettingsFields::TravelSpeed() const {
+    return CoreText(c_.Travspeed->text());
+}
+
+bool SettingsFields::Simulate() const {
+    return c_.Check2->isChecked();
+}
+
+int SettingsFields::SimulatorDelayMs() const {
+    return device::SimulatorDelayMs(CoreText(c_.Text16->text()));
+}
+
+} // namespace app

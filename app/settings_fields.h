@@ -1,0 +1,29 @@
+// The settings fields read into the core's inputs. A handler reads them when it starts (and a
+// run at every line, as the operator may change speeds, the PW delay or Dlimits meanwhile).
+#pragma once
+
+#include "app/main_controls.h"
+#include "motion/planning.h"
+#include "motion/program_run.h"
+
+#include <string>
+
+namespace app {
+
+class SettingsFields {
+public:
+    explicit SettingsFields(const MainControls& controls) : c_(controls) {}
+
+    // setpulses, pwm1, the Inverse boxes and Dlimits.
+    motion::PlanSettings Plan() const;
+    // Override, Travelling and Cutting, with the override speeds formatted.
+    motion::RunSpeeds Speeds() const;
+    std::string TravelSpeed() const; // Travspeed as typed
+    bool Simulate() const;           // Check2
+    int SimulatorDelayMs() const;    // Text16, in whole milliseconds
+
+private:
+    const MainControls& c_;
+};
+
+} // namespace app

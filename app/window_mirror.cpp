@@ -1,0 +1,51 @@
+#include "app/window_mirror.h"
+
+#include "app/field_text.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+namespace app {
+
+void ShowPositions(const MainControls& c, const motion::MachineState& machine) {
+    QLabel* displays[3] = {c.XpositionDisplay, c.YpositionDisplay, c.ZpositionDisplay};
+    for (const motion::Axis a : motion::kAxes) {
+        displays[motion::index(a)]->setText(FieldText(machine[a].positionText));
+    }
+}
+
+void ShowMoveEchoes(const MainControls& c, const motion::PlannedMove& move) {
+    const bool reported = !move.report.error;
+    for (const motion::Axis a : motion::kAxes) {
+        const auto& echo = move.echoes[motion::index(a)];
+        c.DistanceEcho(a)->setText(echo ? FieldText(echo->distanceText) : QString());
+        c.StepsEcho(a)->setText(reported ? FieldText(move.report.StepsText(a)) : QString());
+    }
+    if (reported) {
+        c.XBinaryEcho()->setText(FieldText(move.report.XBinaryText()));
+    }
+}
+
+void ShowDirectionEchoes(const MainControls& c, const std::array<std::optional<bool>, 3>& bits) {
+    for (const motion::Axis a : motion::kAxes) {
+        if (const auto bit = bits[motion::index(a)]) {
+            c.DirectionEcho(a)->setText(*bit ? QStringLiteral("1") : QStringLiteral("0"));
+        }
+    }
+}
+
+void ShowDirectionEchoes(const MainControls& c, const motion::PlannedMove& move) {
+    std::array<std::optional<bool>, 3> bits;
+    for (const motion::Axis a : motion::kAxes) {
+        if (const auto& echo = move.echoes[motion::index(a)]) {
+            bits[motion::index(a)] = echo->direction;
+        }
+    }
+    ShowDirectionEchoes(c, bits);
+}
+
+void ShowPacket(const MainControls& c, const encoding::MotionReport& report) {
+    c.Packet->setText(FieldText(report.Packet()));
+}
+
+} // namespace app

@@ -1,0 +1,101 @@
+// The program run without a window: begin, then one row at a time, then end.
+//
+// The preview pass after a load, the live and the simulated run, the dry-run tool and the
+// remaining-time estimate all step through a program with this one class, so what the window
+// sends, draws and shows is exactly what the dry run prints. The caller owns the machine state
+// and the plot pen; the stepper works on them in place, so there is never a second copy of
+// where the machine is.
+#pragma once
+
+#include "gcode/plot_geometry.h"
+#include "gcode/program.h"
+#include "motion/planning.h"
+#include "motion/program_run.h"
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace motion {
+
+// RunMode of a run, fixed when it starts. The numbers are the ones the operator's manuals use.
+enum class RunMode : int { Preview = 0, Live = 1, Simulate = 3 };
+
+// Simulate checked: a simulated run. Otherwise live once a load's preview is done, else the
+// preview itself (the loader's pass, or a Run click before any load).
+RunMode ChooseRunMode(bool simulateChecked, bool previewDone);
+
+// The two flags that carry events into a running motion. Handlers that run inside a wait set
+// them; the run reads them only at its check points.
+struct RunFlags {
+    int LimitStop = 0;     // a limit or emergency-stop report arrived; motions clear it at start
+    int StopRequested = 0; // STOP was pressed; cleared at the start of every run
+};
+
+class RunStepper {
+public:
+    // Start of a run: the shown positions are noted (modes 3 and 0 put them back at the end),
+    // the pen goes to the origin with the scale of the fit rule and the pass colouring starts
+    // at the Z shown now, and the direction bits are cleared. `program` may be null (nothing
+    // loaded): the run then has no rows. Both references must outlive the run.
+    void Begin(const gcode::Program* program, RunMode mode, MachineState& machine,
+               gcode::PlotPen& pen, bool scaleToFit);
+
+    RunMode Mode() const { return mode_; }
+    std::size_t RowCount() const { return rows_; }
+    bool HasNext() const { return next_ < rows_; }
+    // The row planned last (0-based); valid after the first PlanNext.
+    std::size_t Row() const { return next_ - 1; }
+    std::size_t NextRow() const { return next_; }
+
+    // Plans the next row from the machine state as it stands (speeds and settings as read for
+    // this row). On success the machine advances to the row's end; on an error it stays where
+    // the previous row left it, and the move says why and how far its axes got.
+    const ProgramRowMove& PlanNext(const PreparedPlanSettings& settings, const RunSpeeds& speeds);
+    const ProgramRowMove& Current() const { return slots_[current_]; }
+    // The last row planned without an error, if any: its report is what went out last.
+    const ProgramRowMove* LastPlanned() const;
+
+    // Moves the pen by the row planned last and gives its segment; none for a rapid row of the
+    // preview, which moves the pen without drawing.
+    std::optional<gcode::PlotSegment> DrawRow();
+
+    // Per axis the direction echo (before inversion) of the last row of this run that planned
+    // the axis; an axis no row planned keeps whatever its echo showed before the run.
+    const std::array<std::optional<bool>, 3>& DirectionEchoes() const { return directionEchoes_; }
+
+    // End of a run: a preview or a simulated run leaves the machine where it started (display
+    // texts formatted again, tracked positions their numbers); a live run leaves it where the
+    // program took it. Direction bits stay as the last report left them.
+    void End();
+
+private:
+    const gcode::Program* program_ = nullptr;
+    RunMode mode_ = RunMode::Preview;
+    MachineState* machine_ = nullptr;
+    gcode::PlotPen* pen_ = nullptr;
+    std::size_t rows_ = 0;
+    std::size_t next_ = 0;
+    std::array<std::string, 3> startTexts_;
+    std::array<bool, 3> inverse_{}; // of the row planned last, for its plot direction
+    // Two results used in turn, so the last good row survives a refused one and no row builds
+    // its strings anew.
+    ProgramRowMove slots_[2];
+    std::size_t current_ = 0;
+    bool anyPlanned_ = false;
+    std::array<std::optional<bool>, 3> directionEchoes_;
+};
+
+// Board time still ahead at each row of a live run, by the dry run's estimate (per report the
+// longest count x step period / 508,000 s): element r is the time of rows r to the end, and
+// one more element, 0, follows the last row. Rows from a refused one on count nothing: the run
+// stops there.
+std::vector<double> RemainingSeconds(const gcode::Program& program, const MachineState& start,
+                                     const PreparedPlanSettings& settings, const RunSpeeds& speeds);
+
+// A duration for the operator: "12.3 s", "4 min 05.0 s", "1 h 02 min 03.4 s".
+std::string DurationText(double seconds);
+
+} // namespace motion
