@@ -229,6 +229,25 @@ TEST_F(DeviceLinkTest, ASecondReportWhileTheFirstMessageIsOpenIsHandledInsideIt)
     EXPECT_EQ(lockCalls.last(), "Enable");
 }
 
+TEST_F(DeviceLinkTest, AbortEndsTheWaitsInProgressAndNothingIsSentAfter) {
+    Connect();
+    board.SetAnswering(false);
+    clock.CallAt(500, [this] { sender.Abort(); });
+    Text9.setText(QStringLiteral("OA"));
+    EXPECT_EQ(sender.Send(MoveOfMs(100), false, 0), ReportSender::Outcome::Aborted);
+    EXPECT_EQ(clock.NowMs(), 500);
+    EXPECT_EQ(sender.Send(MoveOfMs(100), false, 0), ReportSender::Outcome::Aborted);
+    EXPECT_EQ(sender.Send(MoveOfMs(100), true, 1000), ReportSender::Outcome::Aborted);
+    EXPECT_EQ(board.ReportsReceived(), 1u);
+    EXPECT_TRUE(messages.shown.isEmpty());
+
+    // A delay in progress ends too, however long it was meant to be.
+    clsWaitableTimer delay(clock);
+    clock.CallAt(600, [&] { delay.Abort(); });
+    delay.Wait(60'000);
+    EXPECT_EQ(clock.NowMs(), 600);
+}
+
 // ---- the delay
 
 TEST_F(DeviceLinkTest, NestedDelaysEndAtTheLaterEndTime) {
