@@ -23,9 +23,12 @@ namespace {
 // A board that answers at once takes thousands of lines a second, more than anyone can read
 // or the window can paint. What the operator sees follows the run at most this often, always
 // showing the latest line, and always the line the run ends on.
-constexpr std::int64_t ShowEveryMs = 40;
-// The progress label and bar need less: a few updates a second.
+constexpr std::int64_t ShowEveryMs = 50;
+// The progress label and bar need less: a few updates a second. So does the table's scrolling:
+// an item view paints all its rows again whenever it scrolls, by far the dearest part of a
+// frame, and between two scrolls the red row only moves down within the view.
 constexpr std::int64_t ProgressEveryMs = 250;
+constexpr std::int64_t ScrollEveryMs = 400;
 constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min() / 2;
 
 // The preview has no waits: it lets the window paint, and the notice's bar move, this often.
@@ -82,7 +85,7 @@ void RunController::startRun(motion::RunMode mode) {
     anyRow_ = false;
     segments_.clear();
     packet_.reset();
-    shownAtMs_ = progressAtMs_ = Never;
+    shownAtMs_ = progressAtMs_ = scrolledAtMs_ = simulatedDueMs_ = Never;
     remainingSeconds_.clear();
     if (mode == motion::RunMode::Live && program != nullptr) {
         remainingSeconds_ = motion::RemainingSeconds(
@@ -112,22 +115,36 @@ bool RunController::runLine() {
         segments_.push_back(*segment);
     }
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
-    const MoveGateway::Sent sent = u_.device.Gateway()->Send(
-        move.planned.report, simulate, simulate ? u_.settings.SimulatorDelayMs() : 0,
-        [this](const encoding::MotionReport& report) {
-            packet_ = report;
-            lineChanged();
-        });
+    const MoveGateway::Sent sent =
+        u_.device.Gateway()->Send(move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
+                                  [this](const encoding::MotionReport& report) {
+                                      packet_ = report;
+                                      lineChanged();
+                                  });
     if (sent != MoveGateway::Sent::Done) {
         return false;
     }
     // Check point: STOP takes effect once the line is done.
     if (u_.motion.flags.StopRequested == 1) {
-        showRun();
+        showRun(true);
         u_.messages.Show(QStringLiteral("Run Stopped"));
         return false;
     }
     return true;
+}
+
+// A simulated run keeps to one line per Text16 milliseconds: what the window does between the
+// waits (and the timer's own lateness) comes off the next wait, so 500 lines at 20 ms take
+// 10 s. A run that fell behind by more than a line (a message was open) starts afresh.
+int RunController::simulatedWaitMs() {
+    const int delayMs = u_.settings.SimulatorDelayMs();
+    const std::int64_t nowMs = u_.device.Clock().NowMs();
+    if (simulatedDueMs_ == Never || nowMs - simulatedDueMs_ > std::max(delayMs, 0)) {
+        simulatedDueMs_ = nowMs;
+    }
+    simulatedDueMs_ += std::max(delayMs, 0);
+    return delayMs <= 0 ? delayMs
+                        : static_cast<int>(std::max<std::int64_t>(simulatedDueMs_ - nowMs, 0));
 }
 
 void RunController::previewRows(WaitWindow* notice) {
@@ -166,7 +183,7 @@ void RunController::previewRows(WaitWindow* notice) {
             segments_.push_back(*segment);
         }
         if (u_.motion.flags.StopRequested == 1) {
-            showRun();
+            showRun(true);
             u_.messages.Show(QStringLiteral("Run Stopped"));
             return;
         }
@@ -181,7 +198,7 @@ bool RunController::refused(const motion::ProgramRowMove& move) {
     if (!move.planned.error) {
         return false;
     }
-    showRun();
+    showRun(true);
     u_.messages.Show(FieldText(move.planned.error->message));
     return true;
 }
@@ -193,7 +210,7 @@ void RunController::endRun() {
         if (stepper_.Mode() == motion::RunMode::Preview && !stepper_.Current().planned.error) {
             u_.device.Status().SetText9("OA");
         }
-        showRun();
+        showRun(true);
     } else {
         ShowPositions(u_.controls, u_.motion.machine);
     }
@@ -219,8 +236,9 @@ void RunController::lineChanged() {
 }
 
 // What the run has got to, on screen: line number, highlight, the row at the top of the
-// table, displays, echoes, the plot and the packet.
-void RunController::showRun() {
+// table, displays, echoes, the plot and the packet. `whole`: the run stops here, so the table
+// scrolls to this row whenever it scrolled last.
+void RunController::showRun(bool whole) {
     const MainControls& c = u_.controls;
     shownAtMs_ = u_.device.Clock().NowMs();
     const int row = static_cast<int>(stepper_.Row());
@@ -232,7 +250,10 @@ void RunController::showRun() {
             highlighted_ = row;
         }
     }
-    c.Grid1->scrollTo(c.Grid1Model->index(row, 0), QAbstractItemView::PositionAtTop);
+    if (whole || shownAtMs_ - scrolledAtMs_ >= ScrollEveryMs) {
+        c.Grid1->scrollTo(c.Grid1Model->index(row, 0), QAbstractItemView::PositionAtTop);
+        scrolledAtMs_ = shownAtMs_;
+    }
     ShowPositions(c, u_.motion.machine);
     ShowMoveEchoes(c, stepper_.Current().planned);
     ShowDirectionEchoes(c, stepper_.DirectionEchoes());

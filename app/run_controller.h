@@ -56,8 +56,9 @@ private:
     void previewRows(WaitWindow* notice);
     void endRun();
     bool refused(const motion::ProgramRowMove& move);
+    int simulatedWaitMs();
     void lineChanged();
-    void showRun();
+    void showRun(bool whole = false);
     void showProgress(bool now);
 
     Uses u_;
@@ -69,6 +70,8 @@ private:
     int highlighted_ = -1;                         // the row whose first cell is red
     std::int64_t shownAtMs_ = 0;
     std::int64_t progressAtMs_ = 0;
+    std::int64_t scrolledAtMs_ = 0;
+    std::int64_t simulatedDueMs_ = 0; // when the simulated line now waiting is due to end
     device::Timeline::TimerId showTimer_ = 0;
     std::vector<double> remainingSeconds_; // of a live run, by row
 };

@@ -67,6 +67,7 @@ void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
     std::vector<QLineF> lines;
     lines.reserve(segments.size() < 4096 ? segments.size() : 4096);
     std::uint32_t colour = segments.front().colour;
+    QRectF touched; // in device pixels: only this part of the box is painted again
     const auto flush = [&] {
         if (!lines.empty()) {
             painter.setPen(QPen(ColourOfBgr(colour), 0));
@@ -85,9 +86,16 @@ void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
         }
         lines.emplace_back(inside->x0 * toPixelsX, inside->y0 * toPixelsY, inside->x1 * toPixelsX,
                            inside->y1 * toPixelsY);
+        const QLineF& line = lines.back();
+        touched |= QRectF(line.p1(), line.p2()).normalized();
     }
     flush();
-    update();
+    if (!touched.isNull()) {
+        const qreal ratio = image_.devicePixelRatio();
+        update(QRectF(touched.topLeft() / ratio, touched.bottomRight() / ratio)
+                   .toAlignedRect()
+                   .adjusted(-2, -2, 2, 2));
+    }
 }
 
 void PlotWidget::paintEvent(QPaintEvent*) {

@@ -1,0 +1,228 @@
+// The program run in the window, timed on the real clock against the virtual board:
+//   run_bench live [LINES]      a live run against a board that answers at once: lines per
+//                               second, the longest time without a paint, and how soon STOP
+//                               takes effect (targets: 20,000 lines/s, a paint every 100 ms,
+//                               STOP within one line)
+//   run_bench simulate          500 lines simulated at "20" ms: within 2 % of 10 s
+//   run_bench pace [SECONDS]    a live run against a board at the real pace: processor time
+//                               under 5 % of one core
+//   run_bench                   all three
+// Prints one line per measure and exits 1 when a target is missed. Runs on the offscreen
+// platform when no display is set.
+#include "app/device_link.h"
+#include "app/main_form.h"
+#include "app/operator_messages.h"
+#include "bench/cam_gcode.h"
+#include "device/steady_timeline.h"
+#include "device/virtual_board.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace {
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+class CountedMessages : public app::OperatorMessages {
+public:
+    void Show(const QString& text) override { shown << text; }
+    QStringList shown;
+};
+
+// Notes when anything in the window paints.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QElapsedTimer& clock) : clock_(clock) { qApp->installEventFilter(this); }
+    ~PaintWatch() override { qApp->removeEventFilter(this); }
+
+    void Start() {
+        lastMs_ = clock_.elapsed();
+        longestGapMs_ = 0;
+        paints_ = 0;
+    }
+    qint64 LongestGapUntilNow() const {
+        return std::max(longestGapMs_, clock_.elapsed() - lastMs_);
+    }
+    int Paints() const { return paints_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const qint64 now = clock_.elapsed();
+            longestGapMs_ = std::max(longestGapMs_, now - lastMs_);
+            lastMs_ = now;
+            ++paints_;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QElapsedTimer& clock_;
+    qint64 lastMs_ = 0;
+    qint64 longestGapMs_ = 0;
+    int paints_ = 0;
+};
+
+struct Bench {
+    Bench() {
+        app::MainForm::Services services;
+        services.hid = &board;
+        services.messages = &messages;
+        services.clock = &clock;
+        services.programDirectory = dir.path();
+        services.fallbackDirectory = dir.filePath("fallback");
+        form = std::make_unique<app::MainForm>(services);
+        form->Startup();
+        form->resize(1280, 800);
+        form->show();
+        QApplication::processEvents();
+        messages.shown.clear();
+    }
+
+    void Load(const std::string& gcode) {
+        const QString path = dir.filePath("bench.nc");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(gcode.data(), static_cast<qint64>(gcode.size()));
+        file.close();
+        form->SetFileChooser([path](const QString&, const QString&) { return path; });
+        form->LoadGcode_Click();
+    }
+
+    QTemporaryDir dir;
+    device::SteadyTimeline clock;
+    device::VirtualBoard board{clock};
+    CountedMessages messages;
+    std::unique_ptr<app::MainForm> form;
+};
+
+bool report(bool ok, const char* what) {
+    std::printf("  %s: %s\n", what, ok ? "met" : "MISSED");
+    return ok;
+}
+
+bool live(std::size_t lines) {
+    Bench b;
+    b.board.SetSpeedFactor(0);
+    b.Load(bench::GenerateCamGcode(lines, 42));
+    const std::size_t rows = static_cast<std::size_t>(b.form->Program().LineCount);
+    QElapsedTimer wall;
+    wall.start();
+    PaintWatch paints(wall);
+    paints.Start();
+    b.form->Run2_Click();
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
+    const qint64 gapMs = paints.LongestGapUntilNow();
+    const double perSecond = static_cast<double>(rows) / seconds;
+    std::printf("live run, board answering at once: %zu lines (%llu reports) in %.2f s, "
+                "%.0f lines/s; %d paints, longest gap %lld ms\n",
+                rows, static_cast<unsigned long long>(b.board.ReportsReceived()), seconds,
+                perSecond, paints.Paints(), static_cast<long long>(gapMs));
+
+    // STOP pressed while line `stopAt` waits: nothing after it may go out.
+    const std::uint64_t before = b.board.ReportsReceived();
+    const std::uint64_t stopAt = before + rows / 3;
+    b.board.SetObserver([&] {
+        if (b.board.ReportsReceived() == stopAt) {
+            QMetaObject::invokeMethod(
+                b.form.get(), [&] { b.form->Command3_Click(); }, Qt::QueuedConnection);
+        }
+    });
+    b.form->Run2_Click();
+    b.board.SetObserver(nullptr);
+    const std::uint64_t sent = b.board.ReportsReceived() - before;
+    std::printf("STOP during the wait of report %llu of the run: %llu reports sent, \"%s\"\n",
+                static_cast<unsigned long long>(stopAt - before),
+                static_cast<unsigned long long>(sent),
+                b.messages.shown.join(QStringLiteral(" | ")).toLocal8Bit().constData());
+    bool ok = report(perSecond >= 20000, "at least 20,000 lines per second");
+    ok = report(gapMs <= 100, "a paint at least every 100 ms") && ok;
+    return report(sent == stopAt - before, "STOP within one line") && ok;
+}
+
+bool simulate() {
+    Bench b;
+    std::string gcode = "G01 X0 F600\r\n";
+    for (int i = 1; i < 500; ++i) {
+        gcode += "X" + std::to_string(i % 50) + "\r\n";
+    }
+    b.Load(gcode);
+    b.form->controls().Check2->setChecked(true);
+    b.form->controls().Text16->setText(QStringLiteral("20"));
+    QElapsedTimer wall;
+    wall.start();
+    b.form->Run2_Click();
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
+    const double off = 100.0 * (seconds - 10.0) / 10.0;
+    std::printf("simulated run of 500 lines at 20 ms: %.3f s (%+.2f %% of the nominal 10 s), "
+                "%llu reports sent\n",
+                seconds, off, static_cast<unsigned long long>(b.board.ReportsReceived()));
+    return report(off > -2.0 && off < 2.0 && b.board.ReportsReceived() == 0,
+                  "within 2 % of 10 s, nothing sent");
+}
+
+bool pace(int seconds) {
+    Bench b;
+    // Short moves, as a fine finishing pass has them: 0.05 mm at 600 mm/min are 26 steps at
+    // period 95, about 5 ms a line on the board, some 200 lines a second.
+    std::string gcode = "G01 X0 Y0 F600\r\n";
+    for (int i = 1; i < 100000; ++i) {
+        gcode += "X" + std::to_string((i % 400) * 0.05).substr(0, 5) + "\r\n";
+    }
+    b.Load(gcode);
+    const std::uint64_t before = b.board.ReportsReceived();
+    QTimer::singleShot(seconds * 1000, b.form.get(), [&] { b.form->Command3_Click(); });
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuStart = processCpuSeconds();
+    b.form->Run2_Click();
+    const double cpu = processCpuSeconds() - cpuStart;
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
+    const double percent = 100.0 * cpu / elapsed;
+    std::printf("live run at the real pace for %.1f s: %llu reports, processor %.3f s = %.2f %% "
+                "of one core\n",
+                elapsed, static_cast<unsigned long long>(b.board.ReportsReceived() - before), cpu,
+                percent);
+    return report(percent < 5.0, "under 5 % of one core");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    const std::string what = argc > 1 ? argv[1] : "all";
+    const auto number = [&](long fallback) { return argc > 2 ? std::atol(argv[2]) : fallback; };
+    bool ok = true;
+    if (what == "live" || what == "all") {
+        ok = live(static_cast<std::size_t>(number(100000))) && ok;
+    }
+    if (what == "simulate" || what == "all") {
+        ok = simulate() && ok;
+    }
+    if (what == "pace" || what == "all") {
+        ok = pace(static_cast<int>(number(10))) && ok;
+    }
+    if (what != "live" && what != "simulate" && what != "pace" && what != "all") {
+        std::fprintf(stderr, "usage: run_bench [live [LINES] | simulate | pace [SECONDS]]\n");
+        return 2;
+    }
+    return ok ? 0 : 1;
+}
