@@ -121,25 +121,31 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     c.Grid1->scrollToTop();
 }
 
-std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFile) {
-    WaitWindow& wait = *wait_;
-    const QString tempPath = u_.tempFilePath();
-    const auto tempFailed = [&](const QString& what, const QString& why) {
-        u_.messages.Show(
-            QStringLiteral("The working copy %1 could not be %2: %3. The program is not loaded.")
-                .arg(QDir::toNativeSeparators(tempPath), what, why));
-        return nullptr;
-    };
+void ProgramLoader::tempFailed(const QString& what, const QString& why) {
+    u_.messages.Show(
+        QStringLiteral("The working copy %1 could not be %2: %3. The program is not loaded.")
+            .arg(QDir::toNativeSeparators(u_.tempFilePath()), what, why));
+}
 
-    // Pass 1: the file, a piece at a time, filtered into temp.txt.
-    QFile temp(tempPath);
+std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFile) {
+    QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
+    gcode::LineFilter filter;
+    if (!filterIntoTemp(gcodeFile, filter, chunk)) {
+        return nullptr;
+    }
+    u_.loaded.TempLineCount = static_cast<int>(filter.TempLineCount());
+    return readTempBack(filter.TempLineCount(), chunk);
+}
+
+// Pass 1: the file, a piece at a time, filtered into temp.txt.
+bool ProgramLoader::filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, QByteArray& chunk) {
+    QFile temp(u_.tempFilePath());
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return tempFailed(QStringLiteral("created"), temp.errorString());
+        tempFailed(QStringLiteral("created"), temp.errorString());
+        return false;
     }
     const qint64 fileBytes = gcodeFile.size();
-    QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
     std::string kept;
-    gcode::LineFilter filter;
     qint64 done = 0;
     for (;;) {
         const qint64 n = gcodeFile.read(chunk.data(), chunk.size());
@@ -147,7 +153,7 @@ std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFil
             u_.messages.Show(
                 QStringLiteral("The G-code file %1 could not be read: %2")
                     .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), gcodeFile.errorString()));
-            return nullptr;
+            return false;
         }
         kept.clear();
         if (n == 0) {
@@ -157,38 +163,43 @@ std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFil
         }
         if (temp.write(kept.data(), static_cast<qint64>(kept.size())) !=
             static_cast<qint64>(kept.size())) {
-            return tempFailed(QStringLiteral("written"), temp.errorString());
+            tempFailed(QStringLiteral("written"), temp.errorString());
+            return false;
         }
         if (n == 0) {
             break;
         }
         done += n;
         if (fileBytes > 0) {
-            wait.SetProgress(static_cast<int>(FilterShare * std::min(done, fileBytes) / fileBytes));
+            wait_->SetProgress(
+                static_cast<int>(FilterShare * std::min(done, fileBytes) / fileBytes));
         }
         pause(0);
     }
     gcodeFile.close();
     if (!temp.flush() || temp.error() != QFileDevice::NoError) {
-        return tempFailed(QStringLiteral("written"), temp.errorString());
+        tempFailed(QStringLiteral("written"), temp.errorString());
+        return false;
     }
-    temp.close();
-    u_.loaded.TempLineCount = static_cast<int>(filter.TempLineCount());
+    return true;
+}
 
-    // Pass 2: the working copy read back, one row per line.
-    QFile back(tempPath);
+// Pass 2: the working copy read back, one row per line.
+std::shared_ptr<gcode::Program> ProgramLoader::readTempBack(std::size_t lines, QByteArray& chunk) {
+    QFile back(u_.tempFilePath());
     if (!back.open(QIODevice::ReadOnly)) {
-        return tempFailed(QStringLiteral("read"), back.errorString());
+        tempFailed(QStringLiteral("read"), back.errorString());
+        return nullptr;
     }
     const qint64 tempBytes = back.size();
     gcode::ProgramBuilder builder(
-        {CoreText(u_.controls.cutspeed->text()), CoreText(u_.controls.Travspeed->text())},
-        filter.TempLineCount());
-    done = 0;
+        {CoreText(u_.controls.cutspeed->text()), CoreText(u_.controls.Travspeed->text())}, lines);
+    qint64 done = 0;
     for (;;) {
         const qint64 n = back.read(chunk.data(), chunk.size());
         if (n < 0) {
-            return tempFailed(QStringLiteral("read"), back.errorString());
+            tempFailed(QStringLiteral("read"), back.errorString());
+            return nullptr;
         }
         if (n == 0) {
             break;
@@ -196,13 +207,13 @@ std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFil
         builder.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)));
         done += n;
         if (tempBytes > 0) {
-            wait.SetProgress(FilterShare +
-                             static_cast<int>(RowShare * std::min(done, tempBytes) / tempBytes));
+            wait_->SetProgress(FilterShare +
+                               static_cast<int>(RowShare * std::min(done, tempBytes) / tempBytes));
         }
         pause(0);
     }
     auto program = std::make_shared<gcode::Program>(builder.Finish());
-    program->TempLineCount = filter.TempLineCount();
+    program->TempLineCount = lines;
     return program;
 }
 

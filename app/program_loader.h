@@ -12,7 +12,12 @@
 #include <functional>
 #include <memory>
 
+class QByteArray;
 class QFile;
+
+namespace gcode {
+class LineFilter;
+}
 
 namespace device {
 class clsWaitableTimer;
@@ -51,6 +56,9 @@ public:
 private:
     void loadChosenFile(const QString& path);
     std::shared_ptr<gcode::Program> filterAndReadBack(QFile& gcodeFile);
+    bool filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, QByteArray& chunk);
+    std::shared_ptr<gcode::Program> readTempBack(std::size_t lines, QByteArray& chunk);
+    void tempFailed(const QString& what, const QString& why);
     void pause(int ms);
 
     Uses u_;
