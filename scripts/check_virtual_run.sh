@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# A whole run checked from outside, as an operator would do it: quorvane-virtual, with a board
+# that answers at once and records every report it receives, is started under Xvfb; the file
+# is loaded with Ctrl+O (typed into the open dialog) and run with Ctrl+R, all with xdotool.
+# The record must be exactly the reports quorvane-plan --json prints for the same file.
+#
+#   bash scripts/check_virtual_run.sh [GCODEFILE]
+#
+# Without a file, a seeded CAM-style program of 2,000 lines is generated. Prints "same" and
+# exits 0, or shows the first difference and exits 1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh >/dev/null
+if ! command -v xdotool >/dev/null; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends xdotool
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# A program folder of its own, with settings already there, so no first-start message opens.
+cp build/quorvane-virtual build/help.rtf "$work/"
+if [ -n "${1:-}" ]; then
+    cp "$1" "$work/part.nc"
+else
+    build/bench/gen_cam_gcode 2000 5 >"$work/part.nc"
+fi
+printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
+    >"$work/quorvane.cfg"
+
+# Every 12-byte report array of the dry run, one per line.
+build/tools/quorvane-plan --config "$work/quorvane.cfg" --json "$work/part.nc" |
+    grep -o '\[[0-9]*\(, [0-9]*\)\{11\}\]' >"$work/expected.txt" || true
+expected=$(wc -l <"$work/expected.txt")
+echo "the dry run plans $expected reports"
+
+cat >"$work/drive.sh" <<'EOF'
+set -euo pipefail
+work=$1
+expected=$2
+"$work/quorvane-virtual" --speed 0 --record "$work/record.txt" >"$work/program.log" 2>&1 &
+program=$!
+window=$(xdotool search --sync --name "Quorvane Gcode" | head -n 1)
+xdotool windowfocus --sync "$window"
+xdotool key --window "$window" ctrl+o
+dialog=$(xdotool search --sync --name "^Open$" | head -n 1)
+xdotool type --window "$dialog" --delay 5 "$work/part.nc"
+xdotool key --window "$dialog" Return
+# Run is enabled once the load's preview is done; until then Ctrl+R does nothing.
+for _ in $(seq 1 200); do
+    [ -s "$work/record.txt" ] && break
+    xdotool windowfocus --sync "$window"
+    xdotool key --window "$window" ctrl+r
+    sleep 0.3
+done
+last=-1
+for _ in $(seq 1 600); do
+    now=$(wc -l <"$work/record.txt" 2>/dev/null || echo 0)
+    [ "$now" -ge "$expected" ] && [ "$now" -eq "$last" ] && break
+    last=$now
+    sleep 0.2
+done
+kill "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
+EOF
+xvfb-run -a -s "-screen 0 1600x1000x24" bash "$work/drive.sh" "$work" "$expected"
+
+received=$(wc -l <"$work/record.txt")
+echo "the board received $received reports"
+if cmp -s "$work/expected.txt" "$work/record.txt"; then
+    echo "same"
+    exit 0
+fi
+echo "DIFFERENT (dry run < > board):"
+diff "$work/expected.txt" "$work/record.txt" | head -n 10
+exit 1
