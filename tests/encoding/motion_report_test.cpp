@@ -136,3 +136,30 @@ TEST(MotionReport, TwentyFourBitFieldsEqualTheTextRouteOnASample) {
         ASSERT_EQ(slice(r, 5, 24), bytesByText(HexToBinary(hexText(kMaxXYSteps - v)), 24)) << v;
     }
 }
+
+namespace {
+
+std::string reportJson(std::span<const std::uint8_t, kReportSize> bytes) {
+    std::string text(kReportJsonMaxSize + 1, '#');
+    char* end = WriteReportJson(text.data(), bytes);
+    EXPECT_EQ(text.back(), '#'); // never past the stated maximum
+    text.resize(static_cast<std::size_t>(end - text.data()));
+    return text;
+}
+
+} // namespace
+
+TEST(ReportJson, WritesBytesZeroToElevenAsTheDryRunShowsThem) {
+    MotionFields goTo;
+    goTo.rapid = goTo.xDirection = goTo.yDirection = true;
+    goTo.xSteps = 5333;
+    goTo.ySteps = 2666;
+    goTo.stepPeriod = 57;
+    EXPECT_EQ(reportJson(encode(goTo).bytes()), "[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]");
+    EXPECT_EQ(reportJson(encode({}).bytes()), "[0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]");
+
+    MotionReport::Bytes widest;
+    widest.fill(255); // bytes 12..64 are no part of the text
+    EXPECT_EQ(reportJson(widest), "[255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255]");
+    EXPECT_EQ(reportJson(widest).size(), kReportJsonMaxSize);
+}
