@@ -108,16 +108,24 @@ bool ParseVirtualBoardOptions(const std::vector<std::string_view>& args,
     return true;
 }
 
-bool OnlyVirtualBoardArguments(const std::vector<std::string_view>& args) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (takesValue(args[i])) {
-            ++i;
-        } else if (!args[i].empty() && args[i][0] == '-' && args[i] != "--help" &&
-                   args[i] != "-h") {
-            return false;
+bool ParseIsFinalWithoutToolkit(const std::vector<std::string_view>& args) {
+    std::size_t foreign = 0;
+    while (foreign < args.size()) {
+        const std::string_view arg = args[foreign];
+        if (takesValue(arg)) {
+            foreign += 2; // a value, however it looks
+        } else if (!arg.empty() && arg[0] == '-' && arg != "--help" && arg != "-h") {
+            break;
+        } else {
+            ++foreign;
         }
     }
-    return true;
+    if (foreign >= args.size()) {
+        return true;
+    }
+    VirtualBoardOptions options;
+    std::string error;
+    return !ParseVirtualBoardOptions({args.begin(), args.begin() + foreign}, options, error);
 }
 
 bool ApplyVirtualBoardOptions(const VirtualBoardOptions& options, VirtualBoard& board,

@@ -39,10 +39,11 @@ bool ParseVirtualBoardOptions(const std::vector<std::string_view>& args,
 
 std::string VirtualBoardUsage();
 
-// True when every argument that starts with '-' is one of these options or the value of one.
-// Only then can help and usage errors be answered before the window toolkit starts (which needs
-// a display): otherwise an argument may be the toolkit's own, which it removes when it starts.
-bool OnlyVirtualBoardArguments(const std::vector<std::string_view>& args);
+// True when the parse of these arguments comes out the same whatever the window toolkit takes
+// out of them when it starts: it ends before the first argument that could be the toolkit's own
+// (an option not of these). Only then are help and usage errors answered before the toolkit
+// starts, which needs a display.
+bool ParseIsFinalWithoutToolkit(const std::vector<std::string_view>& args);
 
 // Sets the board up as the options say; the record file stays open as long as the board keeps
 // its recorder. False with the message when the record file cannot be written.

@@ -103,19 +103,21 @@ TEST(VirtualBoardOptions, HelpStopsWithoutAMessageAndTheUsageNamesEveryOption) {
     }
 }
 
-TEST(VirtualBoardOptions, OnlyArgumentsThatCannotBeTheToolkitsAreAnsweredBeforeItStarts) {
+TEST(VirtualBoardOptions, ParseIsFinalBeforeTheToolkitStartsUnlessItMayReadTheToolkitsArguments) {
     const std::vector<std::pair<Args, bool>> cases = {
         {{}, true},
         {{"--help"}, true},
         {{"--speed", "-1"}, true}, // a value, however it looks
-        {{"--speed", "x", "-h"}, true},
+        {{"--record", "--fault"}, true},
         {{"part.nc"}, true},
+        {{"-h", "--bogus"}, true},
+        {{"--speed", "x", "-platform", "offscreen"}, true},
+        {{"--speed", "1", "--bogus"}, false},
         {{"-platform", "offscreen", "--help"}, false},
         {{"--record", "run.jsonl", "-style", "fusion"}, false},
-        {{"--bogus"}, false},
     };
-    for (const auto& [args, only] : cases) {
-        EXPECT_EQ(OnlyVirtualBoardArguments(args), only) << (args.empty() ? "" : args[0]);
+    for (const auto& [args, final] : cases) {
+        EXPECT_EQ(ParseIsFinalWithoutToolkit(args), final) << (args.empty() ? "" : args[0]);
     }
 }
 
