@@ -6,7 +6,13 @@
 #include "device/steady_timeline.h"
 #if defined(QUORVANE_VIRTUAL_BOARD)
 #include "device/virtual_board.h"
+#include "device/virtual_board_options.h"
 #include "device/virtual_board_window.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 #else
 #include "device/hidapi_library.h"
 #endif
@@ -17,13 +23,56 @@
 #include <QScreen>
 #include <QStandardPaths>
 
+#if defined(QUORVANE_VIRTUAL_BOARD)
+namespace {
+
+std::vector<std::string_view> argumentsOf(int argc, char** argv) {
+    return std::vector<std::string_view>(argv + 1, argv + argc);
+}
+
+// -1 to go on; otherwise the exit status after the usage text.
+int readOptions(const std::vector<std::string_view>& args, device::VirtualBoardOptions& options) {
+    std::string error;
+    if (device::ParseVirtualBoardOptions(args, options, error)) {
+        return -1;
+    }
+    if (error.empty()) {
+        std::fputs(device::VirtualBoardUsage().c_str(), stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "quorvane-virtual: %s\n%s", error.c_str(),
+                 device::VirtualBoardUsage().c_str());
+    return device::VirtualExitUsage;
+}
+
+} // namespace
+#endif
+
 int main(int argc, char** argv) {
+#if defined(QUORVANE_VIRTUAL_BOARD)
+    device::VirtualBoardOptions options;
+    // Help and usage errors need no display, unless Qt's own arguments could change them.
+    if (device::ParseIsFinalWithoutToolkit(argumentsOf(argc, argv))) {
+        if (const int status = readOptions(argumentsOf(argc, argv), options); status >= 0) {
+            return status;
+        }
+    }
+#endif
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
 
     device::SteadyTimeline clock;
 #if defined(QUORVANE_VIRTUAL_BOARD)
+    // Read again once Qt has taken its own arguments out of argv.
+    if (const int status = readOptions(argumentsOf(argc, argv), options); status >= 0) {
+        return status;
+    }
     device::VirtualBoard board(clock);
+    // Before the board's window is built: its speed box shows the factor the board has then.
+    if (std::string error; !device::ApplyVirtualBoardOptions(options, board, error)) {
+        std::fprintf(stderr, "quorvane-virtual: %s\n", error.c_str());
+        return device::VirtualExitUsage;
+    }
 #else
     device::HidapiLibrary board;
 #endif

@@ -55,6 +55,9 @@ bool VirtualBoard::WriteEx(int vendorId, int productId, const Report& buffer) {
         return false;
     }
     ++reportsReceived_;
+    if (recorder_) {
+        recorder_(buffer);
+    }
     LoggedCommand entry{clock_.NowMs(), DecodeBoardCommand(buffer), 0};
     entry.moveMs = MoveTimeMs(entry.command);
     if (log_.size() == LogLimit) {
@@ -72,6 +75,11 @@ bool VirtualBoard::WriteEx(int vendorId, int productId, const Report& buffer) {
             Answer();
         });
     }
+    const auto [first, last] = faults_.equal_range(reportsReceived_);
+    for (auto fault = first; fault != last; ++fault) {
+        Queue(fault->second);
+    }
+    faults_.erase(first, last);
     Changed();
     return true;
 }
@@ -91,6 +99,10 @@ void VirtualBoard::SetSpeedFactor(double factor) {
 
 void VirtualBoard::AnswerNextWith(std::string code) {
     scriptedAnswers_.push_back(std::move(code));
+}
+
+void VirtualBoard::AddFault(std::uint64_t reportNumber, std::string code) {
+    faults_.emplace(reportNumber, std::move(code));
 }
 
 void VirtualBoard::SendStatus(const std::string& code) {

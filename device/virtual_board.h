@@ -3,7 +3,8 @@
 // It takes each motion command report, logs it decoded, and answers "OK" once the move would be
 // done on the real board (longest count x step period / 508000 s, times the speed factor).
 // Commands queue behind each other as on the board. Scripting: answer a chosen code next, report
-// a limit or emergency stop at once, stop answering, answer "ok" in lower case, unplug and plug.
+// a limit or emergency stop at once or when a chosen report arrives, stop answering, answer "ok"
+// in lower case, unplug and plug.
 //
 // It lives on the window's thread: every call, and every wake-up of its timeline, runs there.
 #pragma once
@@ -66,6 +67,14 @@ public:
     // The most recent LogLimit commands, oldest first.
     const std::deque<LoggedCommand>& Log() const { return log_; }
     std::optional<LoggedCommand> LastCommand() const;
+    // When report number `reportNumber` (counted from 1, as ReportsReceived counts) arrives, the
+    // board also reports `code` at once, as a limit switch tripping during that move would; the
+    // move still finishes and is acknowledged.
+    void AddFault(std::uint64_t reportNumber, std::string code);
+    // Called with every report the board accepts, for a record of a whole run.
+    void SetRecorder(std::function<void(const Report&)> recorder) {
+        recorder_ = std::move(recorder);
+    }
     // Called after every change a viewer may want to show (report received, plug state...).
     void SetObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
@@ -92,6 +101,8 @@ private:
     std::deque<Report> input_;
     std::deque<LoggedCommand> log_;
     std::uint64_t reportsReceived_ = 0;
+    std::multimap<std::uint64_t, std::string> faults_; // by report number, in the order added
+    std::function<void(const Report&)> recorder_;
     std::function<void()> observer_;
 };
 

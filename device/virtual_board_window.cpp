@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace device {
 
 namespace {
@@ -73,7 +75,8 @@ VirtualBoardWindow::VirtualBoardWindow(VirtualBoard& board, QWidget* parent)
 
     speedFactor_ = new QDoubleSpinBox;
     speedFactor_->setObjectName(QStringLiteral("speedFactor"));
-    speedFactor_->setRange(0.0, 100.0);
+    // A factor chosen at start (quorvane-virtual --speed) may lie above what the box offers.
+    speedFactor_->setRange(0.0, std::max(100.0, board_.SpeedFactor()));
     speedFactor_->setDecimals(2);
     speedFactor_->setSingleStep(0.1);
     speedFactor_->setValue(board_.SpeedFactor());

@@ -1,5 +1,7 @@
 #include "encoding/motion_report.h"
 
+#include <charconv>
+
 namespace encoding {
 namespace {
 
@@ -72,6 +74,19 @@ std::string MotionReport::Packet() const {
         text[n++] = static_cast<char>('0' + v % 10);
     }
     return std::string(text, n);
+}
+
+char* WriteReportJson(char* out, std::span<const std::uint8_t, kReportSize> bytes) {
+    *out++ = '[';
+    for (std::size_t i = 0; i < 12; ++i) {
+        if (i > 0) {
+            *out++ = ',';
+            *out++ = ' ';
+        }
+        out = std::to_chars(out, out + 3, bytes[i]).ptr;
+    }
+    *out++ = ']';
+    return out;
 }
 
 } // namespace encoding

@@ -79,4 +79,12 @@ private:
     Bytes bytes_{};
 };
 
+// The longest text WriteReportJson writes: twelve three-digit numbers, eleven ", ", brackets.
+inline constexpr std::size_t kReportJsonMaxSize = 12 * 3 + 11 * 2 + 2;
+
+// Bytes 0 to 11 of a report as a JSON array of decimal numbers separated by ", ", as the dry run
+// and the virtual board's record show a report: "[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]".
+// Writes at most kReportJsonMaxSize characters, no terminator, and returns the end.
+char* WriteReportJson(char* out, std::span<const std::uint8_t, kReportSize> bytes);
+
 } // namespace encoding

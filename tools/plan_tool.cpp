@@ -1,5 +1,6 @@
 #include "tools/plan_tool.h"
 
+#include "encoding/motion_report.h"
 #include "gcode/loader.h"
 #include "motion/run_stepper.h"
 
@@ -89,7 +90,7 @@ void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
     // Reports are written at most this many per reservation; a move split many times over
     // must not ask for one huge block.
     constexpr std::uint64_t ReportsPerReserve = 256;
-    constexpr std::size_t ReportBytes = 64;
+    constexpr std::size_t ReportBytes = encoding::kReportJsonMaxSize + 2;
     std::size_t bound = 200 + ReportsPerReserve * ReportBytes;
     for (int w = 0; w < 4; ++w) {
         const gcode::WordCell cell = r.Word(w);
@@ -135,14 +136,10 @@ void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
         if (!report) {
             continue; // the planner never makes a part that does not encode
         }
-        p = put(p, part == 0 ? "[" : ", [");
-        for (std::size_t i = 0; i < 12; ++i) {
-            if (i > 0) {
-                p = put(p, ", ");
-            }
-            p = std::to_chars(p, p + 4, report->bytes()[i]).ptr;
+        if (part > 0) {
+            p = put(p, ", ");
         }
-        *p++ = ']';
+        p = encoding::WriteReportJson(p, report->bytes());
     }
     p = put(p, "], \"position\": [");
     for (const motion::Axis a : motion::kAxes) {

@@ -215,6 +215,34 @@ TEST_F(VirtualBoardTest, ScriptedAnswers) {
     EXPECT_TRUE(RunFor(100).empty());
 }
 
+TEST_F(VirtualBoardTest, AFaultArrivesWithItsReportBeforeThatMovesOkAndTheMoveIsStillAcknowledged) {
+    board.AddFault(2, "XL");
+    board.AddFault(2, "ES");
+    board.AddFault(4, "YZ");
+    EXPECT_FALSE(board.WriteEx(DeviceVendorId, 0, MoveOfMs(10))); // refused: not counted
+    clock.CallAt(0, [this] { Write(100); });
+    clock.CallAt(10, [this] { Write(50); });
+    clock.CallAt(20, [this] { Write(10); });
+    EXPECT_EQ(RunFor(1000),
+              (Answers{{10, "XL"}, {10, "ES"}, {100, "OK"}, {150, "OK"}, {160, "OK"}}));
+    // Even a move that is done at once reports its fault first.
+    board.SetSpeedFactor(0);
+    clock.CallAt(1000, [this] { Write(100); });
+    EXPECT_EQ(RunFor(0), (Answers{{1000, "YZ"}, {1000, "OK"}}));
+    clock.CallAt(1000, [this] { Write(100); });
+    EXPECT_EQ(RunFor(0), (Answers{{1000, "OK"}}));
+}
+
+TEST_F(VirtualBoardTest, TheRecorderSeesEveryAcceptedReportExactlyAsWritten) {
+    std::vector<Report> recorded;
+    board.SetRecorder([&](const Report& report) { recorded.push_back(report); });
+    Report malformed = MoveOfMs(7);
+    malformed[64] = 1; // the board takes it, so the record must show it
+    board.WriteEx(DeviceVendorId, DeviceProductId, malformed);
+    board.WriteEx(DeviceVendorId, DeviceProductId + 1, MoveOfMs(5)); // refused
+    EXPECT_EQ(recorded, std::vector<Report>{malformed});
+}
+
 TEST_F(VirtualBoardTest, UnplugAndPlugAnnounceAndGiveANewHandleWithReportsOff) {
     const DeviceHandle first = board.GetHandle(DeviceVendorId, DeviceProductId);
     Write(100);

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -314,6 +315,15 @@ TEST_F(DeviceLinkTest, VirtualBoardWindowShowsTheLastReportAndWorksTheBoard) {
     EXPECT_FALSE(board.Answering());
     boardWindow.findChild<QPushButton*>("plug")->click();
     EXPECT_FALSE(board.Plugged());
+}
+
+TEST_F(DeviceLinkTest, VirtualBoardWindowShowsTheSpeedFactorTheBoardStartedWith) {
+    for (const double factor : {0.0, 2.5, 250.0}) {
+        board.SetSpeedFactor(factor);
+        VirtualBoardWindow boardWindow(board);
+        EXPECT_DOUBLE_EQ(boardWindow.findChild<QDoubleSpinBox*>("speedFactor")->value(), factor);
+        EXPECT_DOUBLE_EQ(board.SpeedFactor(), factor); // building the window changed nothing
+    }
 }
 
 } // namespace

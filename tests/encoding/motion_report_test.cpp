@@ -136,3 +136,15 @@ TEST(MotionReport, TwentyFourBitFieldsEqualTheTextRouteOnASample) {
         ASSERT_EQ(slice(r, 5, 24), bytesByText(HexToBinary(hexText(kMaxXYSteps - v)), 24)) << v;
     }
 }
+
+TEST(ReportJson, WritesBytesZeroToElevenAsTheDryRunShowsThem) {
+    MotionReport::Bytes bytes{0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57};
+    bytes[12] = 1; // no part of the text
+    std::string text(kReportJsonMaxSize, '#');
+    text.resize(static_cast<std::size_t>(WriteReportJson(text.data(), bytes) - text.data()));
+    EXPECT_EQ(text, "[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]");
+    bytes.fill(255);
+    text.assign(kReportJsonMaxSize, '#');
+    EXPECT_EQ(WriteReportJson(text.data(), bytes), text.data() + kReportJsonMaxSize);
+    EXPECT_EQ(text, "[255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255]");
+}
