@@ -40,19 +40,42 @@ cat >"$work/drive.sh" <<'EOF'
 set -euo pipefail
 work=$1
 expected=$2
+# The newest visible window of that title (Qt may replace a window while it comes up).
+window_of() {
+    for _ in $(seq 1 100); do
+        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1 || true)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+# xdotool COMMAND --window (that window) ARGS..., tried again if the window went away meanwhile.
+to_window() {
+    local title=$1 command=$2
+    shift 2
+    local w
+    for _ in $(seq 1 20); do
+        w=$(window_of "$title") || return 1
+        # Shortcuts and typing go to the window that has the keyboard.
+        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool "$command" --window "$w" "$@" 2>/dev/null &&
+            return 0
+        sleep 0.2
+    done
+    return 1
+}
 "$work/quorvane-virtual" --speed 0 --record "$work/record.txt" >"$work/program.log" 2>&1 &
 program=$!
-window=$(xdotool search --sync --name "Quorvane Gcode" | head -n 1)
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" ctrl+o
-dialog=$(xdotool search --sync --name "^Open$" | head -n 1)
-xdotool type --window "$dialog" --delay 5 "$work/part.nc"
-xdotool key --window "$dialog" Return
+window_of "Quorvane Gcode" >/dev/null
+sleep 0.5
+to_window "Quorvane Gcode" key ctrl+o
+window_of "^Open$" >/dev/null
+sleep 0.5
+to_window "^Open$" type --delay 5 "$work/part.nc"
+to_window "^Open$" key Return || true # the dialog closes under it
 # Run is enabled once the load's preview is done; until then Ctrl+R does nothing.
 for _ in $(seq 1 200); do
     [ -s "$work/record.txt" ] && break
-    xdotool windowfocus --sync "$window"
-    xdotool key --window "$window" ctrl+r
+    to_window "Quorvane Gcode" key ctrl+r || true
     sleep 0.3
 done
 last=-1
@@ -65,7 +88,7 @@ done
 kill "$program" 2>/dev/null || true
 wait "$program" 2>/dev/null || true
 EOF
-xvfb-run -a -s "-screen 0 1600x1000x24" bash "$work/drive.sh" "$work" "$expected"
+xvfb-run -a -s "-screen 0 1600x1000x24" bash ${DRIVE_TRACE:+-x} "$work/drive.sh" "$work" "$expected"
 
 received=$(wc -l <"$work/record.txt")
 echo "the board received $received reports"
