@@ -45,8 +45,44 @@ int readOptions(const std::vector<std::string_view>& args, device::VirtualBoardO
     return device::VirtualExitUsage;
 }
 
+// Beside the main window when the screen has room; else in the screen's lower right corner,
+// over the main window's empty corner below the settings, never off the screen.
+void placeBeside(QWidget& boardWindow, const QWidget& window) {
+    const QRect screen = window.screen()->availableGeometry();
+    const QSize size = boardWindow.sizeHint();
+    QPoint place = window.geometry().topRight() + QPoint(16, 0);
+    if (place.x() + size.width() > screen.right()) {
+        place = screen.bottomRight() - QPoint(size.width(), size.height());
+    }
+    boardWindow.move(place);
+}
+
 } // namespace
 #endif
+
+namespace {
+
+// Where the program keeps its files and finds its help, and what it drives.
+app::MainForm::Services programServices(device::HidLibrary& board, device::Timeline& clock) {
+    app::MainForm::Services services;
+    services.hid = &board;
+    services.clock = &clock;
+    services.programDirectory = QCoreApplication::applicationDirPath();
+    services.programDirectoryWritable = QFileInfo(services.programDirectory).isWritable();
+    services.fallbackDirectory =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // help.rtf: the current folder first, then beside the program, then the installed data.
+    services.helpFolders
+        << QDir::currentPath() << services.programDirectory
+        << QDir(services.programDirectory).filePath(QStringLiteral("../share/quorvane"));
+    for (const QString& folder :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        services.helpFolders << QDir(folder).filePath(QStringLiteral("quorvane"));
+    }
+    return services;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
 #if defined(QUORVANE_VIRTUAL_BOARD)
@@ -76,22 +112,7 @@ int main(int argc, char** argv) {
 #else
     device::HidapiLibrary board;
 #endif
-    app::MainForm::Services services;
-    services.hid = &board;
-    services.clock = &clock;
-    services.programDirectory = QCoreApplication::applicationDirPath();
-    services.programDirectoryWritable = QFileInfo(services.programDirectory).isWritable();
-    services.fallbackDirectory =
-        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    // help.rtf: the current folder first, then beside the program, then the installed data.
-    services.helpFolders
-        << QDir::currentPath() << services.programDirectory
-        << QDir(services.programDirectory).filePath(QStringLiteral("../share/quorvane"));
-    for (const QString& folder :
-         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
-        services.helpFolders << QDir(folder).filePath(QStringLiteral("quorvane"));
-    }
-
+    app::MainForm::Services services = programServices(board, clock);
     app::MessageBoxMessages messages(nullptr);
     services.messages = &messages;
     app::MainForm window(services);
@@ -99,15 +120,7 @@ int main(int argc, char** argv) {
 #if defined(QUORVANE_VIRTUAL_BOARD)
     // Shown first, so the board is there while start-up messages are open.
     device::VirtualBoardWindow boardWindow(board);
-    // Beside the main window when the screen has room; else in the screen's lower right corner,
-    // over the main window's empty corner below the settings, never off the screen.
-    const QRect screen = window.screen()->availableGeometry();
-    const QSize size = boardWindow.sizeHint();
-    QPoint place = window.geometry().topRight() + QPoint(16, 0);
-    if (place.x() + size.width() > screen.right()) {
-        place = screen.bottomRight() - QPoint(size.width(), size.height());
-    }
-    boardWindow.move(place);
+    placeBeside(boardWindow, window);
     // Closing the main window ends the program; closing the board's window alone hides it.
     boardWindow.setAttribute(Qt::WA_QuitOnClose, false);
     boardWindow.show();

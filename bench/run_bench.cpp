@@ -9,19 +9,14 @@
 //   run_bench                   all three
 // Prints one line per measure and exits 1 when a target is missed. Runs on the offscreen
 // platform when no display is set.
-#include "app/device_link.h"
-#include "app/main_form.h"
-#include "app/operator_messages.h"
+#include "bench/bench_window.h"
 #include "bench/cam_gcode.h"
-#include "device/steady_timeline.h"
-#include "device/virtual_board.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,12 +32,6 @@ double processCpuSeconds() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-
-class CountedMessages : public app::OperatorMessages {
-public:
-    void Show(const QString& text) override { shown << text; }
-    QStringList shown;
-};
 
 // Notes when anything in the window paints.
 class PaintWatch : public QObject {
@@ -78,37 +67,16 @@ private:
     int paints_ = 0;
 };
 
-struct Bench {
-    Bench() {
-        app::MainForm::Services services;
-        services.hid = &board;
-        services.messages = &messages;
-        services.clock = &clock;
-        services.programDirectory = dir.path();
-        services.fallbackDirectory = dir.filePath("fallback");
-        form = std::make_unique<app::MainForm>(services);
-        form->Startup();
-        form->resize(1280, 800);
-        form->show();
-        QApplication::processEvents();
-        messages.shown.clear();
-    }
-
+// The window with a program written to its folder and loaded.
+struct Bench : bench::BenchWindow {
     void Load(const std::string& gcode) {
         const QString path = dir.filePath("bench.nc");
         QFile file(path);
         file.open(QIODevice::WriteOnly);
         file.write(gcode.data(), static_cast<qint64>(gcode.size()));
         file.close();
-        form->SetFileChooser([path](const QString&, const QString&) { return path; });
-        form->LoadGcode_Click();
+        BenchWindow::Load(path);
     }
-
-    QTemporaryDir dir;
-    device::SteadyTimeline clock;
-    device::VirtualBoard board{clock};
-    CountedMessages messages;
-    std::unique_ptr<app::MainForm> form;
 };
 
 bool report(bool ok, const char* what) {
@@ -204,9 +172,7 @@ bool pace(int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::UseOffscreenWithoutDisplay();
     QApplication application(argc, argv);
     const std::string what = argc > 1 ? argv[1] : "all";
     const auto number = [&](long fallback) { return argc > 2 ? std::atol(argv[2]) : fallback; };
