@@ -20,7 +20,7 @@
 
 namespace motion {
 
-// RunMode of a run, fixed when it starts. The numbers are the ones the operator's manuals use.
+// RunMode of a run, fixed when it starts, with the numbers it has always had.
 enum class RunMode : int { Preview = 0, Live = 1, Simulate = 3 };
 
 // Simulate checked: a simulated run. Otherwise live once a load's preview is done, else the
