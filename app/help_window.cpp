@@ -47,7 +47,8 @@ HelpWindow::HelpWindow(const QStringList& folders, QWidget* parent) : QWidget(pa
     RichTextBox1 = new QTextEdit(this);
     RichTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
     RichTextBox1->setReadOnly(true);
-    RichTextBox1->setTabStopDistance(RichTextBox1->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 3);
+    RichTextBox1->setTabStopDistance(
+        RichTextBox1->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 3);
     Command1 = new QPushButton(QStringLiteral("Close"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);

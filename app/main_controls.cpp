@@ -16,7 +16,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -286,7 +285,6 @@ void buildWorkingFields(MainControls& c, QWidget* window) {
     c.Command2 = named(new QPushButton(QStringLiteral("Command2"), holder), "Command2");
     layout->addWidget(c.Command1);
     layout->addWidget(c.Command2);
-    c.Timer1 = named(new QTimer(window), "Timer1");
 }
 
 } // namespace

@@ -13,9 +13,12 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
-class QTimer;
 class QToolButton;
 class QWidget;
+
+namespace device {
+class TickTimer;
+}
 
 namespace gcode {
 class PlotWidget;
@@ -89,7 +92,7 @@ struct MainControls {
     std::array<QLineEdit*, 12> Texts{};
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
-    QTimer* Timer1 = nullptr;
+    device::TickTimer* Timer1 = nullptr; // on the program's timeline: made with the device link
 
     // The working fields by what they hold.
     QLineEdit* StatusField() const { return Texts[8]; } // Text9: the board's last code, or "OA"

@@ -3,11 +3,13 @@
 #include "app/device_link.h"
 #include "app/field_text.h"
 #include "app/help_window.h"
+#include "app/jog_controller.h"
 #include "app/operator_messages.h"
 #include "app/position_panel.h"
 #include "app/run_controller.h"
 #include "app/window_mirror.h"
 #include "device/status_report.h"
+#include "device/tick_timer.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
 
@@ -71,6 +73,10 @@ MainForm::MainForm(Services services, QWidget* parent)
                             [this] { DisableControls(); }, [this] { EnableControls(); }});
     position_ = std::make_unique<PositionPanel>(
         PositionPanel::Uses{ui_, motion_, guard_, settings_, messages, *device_});
+    ui_.Timer1 = new device::TickTimer(device_->Clock(), this);
+    ui_.Timer1->setObjectName(QStringLiteral("Timer1"));
+    jog_ = std::make_unique<JogController>(
+        JogController::Uses{ui_, motion_, guard_, settings_, messages, *device_, *ui_.Timer1});
     loader_ = std::make_unique<ProgramLoader>(
         ProgramLoader::Uses{ui_, loaded_, motion_, guard_, *run_, messages,
                             [this] { return device_->DelayTimer(); }, LastFolder,
@@ -87,7 +93,10 @@ MainForm::MainForm(Services services, QWidget* parent)
             [this] { ui_.Picture1->SetLogicalSize(4635); });
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() {
+    delete ui_.Timer1; // its wake-ups live on the device link's clock, which goes first
+    ui_.Timer1 = nullptr;
+}
 
 void MainForm::Startup() {
     ui_.Run2->setEnabled(false);
@@ -416,6 +425,7 @@ void MainForm::SaveSettings() {
 void MainForm::closeEvent(QCloseEvent* event) {
     // Nothing to save: the settings file is always current. A run or GOTO waiting for the
     // board returns and sends nothing more.
+    ui_.Timer1->setEnabled(false);
     device_->Close();
     if (help_) {
         help_->close();

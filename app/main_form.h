@@ -28,6 +28,7 @@ namespace app {
 
 class DeviceLink;
 class HelpWindow;
+class JogController;
 class OperatorMessages;
 class PositionPanel;
 class RunController;
@@ -81,6 +82,7 @@ public:
     void Run2_Click();
     void Command3_Click(); // STOP
     void Command4_Click(); // GOTO
+    JogController& Jog() { return *jog_; }
     void SetFileChooser(ProgramLoader::FileChooser chooser);
 
     // Where the machine is (positions, display texts, direction bits), the plot pen and the
@@ -126,6 +128,7 @@ private:
     std::unique_ptr<DeviceLink> device_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<PositionPanel> position_;
+    std::unique_ptr<JogController> jog_;
     std::unique_ptr<ProgramLoader> loader_;
 };
 

@@ -18,15 +18,22 @@ MoveGateway::Sent MoveGateway::Send(const motion::MoveReport& move, bool simulat
         if (!report) {
             return Sent::Done; // a refused move has no reports; the planner never sends one
         }
-        BufferOut_ = report->bytes();
-        status_.SetText9("OA");
-        (showPacket ? showPacket : showPacket_)(*report);
-        if (sender_.Send(BufferOut_, simulate, simulatorDelayMs) ==
-            device::ReportSender::Outcome::Aborted) {
+        if (SendReport(*report, simulate, simulatorDelayMs, showPacket) == Sent::Closed) {
             return Sent::Closed;
         }
     }
     return Sent::Done;
+}
+
+MoveGateway::Sent MoveGateway::SendReport(const encoding::MotionReport& report, bool simulate,
+                                          int simulatorDelayMs, const PacketEcho& showPacket) {
+    BufferOut_ = report.bytes();
+    status_.SetText9("OA");
+    (showPacket ? showPacket : showPacket_)(report);
+    return sender_.Send(BufferOut_, simulate, simulatorDelayMs) ==
+                   device::ReportSender::Outcome::Aborted
+               ? Sent::Closed
+               : Sent::Done;
 }
 
 } // namespace app

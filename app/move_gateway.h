@@ -33,6 +33,10 @@ public:
     Sent Send(const motion::MoveReport& move, bool simulate, int simulatorDelayMs,
               const PacketEcho& showPacket = {});
 
+    // One report on its own (a jog tick's), the same way.
+    Sent SendReport(const encoding::MotionReport& report, bool simulate, int simulatorDelayMs,
+                    const PacketEcho& showPacket = {});
+
     // The report as it went out last: index 0 the report identifier, 1..64 the report.
     const device::Report& BufferOut() const { return BufferOut_; }
 

@@ -27,6 +27,17 @@ motion::RunSpeeds SettingsFields::Speeds() const {
     return speeds;
 }
 
+manual::JogSettings SettingsFields::Jog() const {
+    const motion::PlanSettings plan = Plan();
+    manual::JogSettings jog;
+    jog.pulsesPerMmText = plan.pulsesPerMmText;
+    jog.jogSpeedText = CoreText(c_.jogspeeds->text());
+    jog.pwDelayText = plan.pwDelayText;
+    jog.inverse = plan.inverse;
+    jog.limitsDisabled = plan.limitsDisabled;
+    return jog;
+}
+
 std::string SettingsFields::TravelSpeed() const {
     return CoreText(c_.Travspeed->text());
 }

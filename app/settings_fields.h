@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/main_controls.h"
+#include "manual/jog.h"
 #include "motion/planning.h"
 #include "motion/program_run.h"
 
@@ -18,6 +19,8 @@ public:
     motion::PlanSettings Plan() const;
     // Override, Travelling and Cutting, with the override speeds formatted.
     motion::RunSpeeds Speeds() const;
+    // setpulses, jogspeeds, pwm1, the Inverse boxes and Dlimits.
+    manual::JogSettings Jog() const;
     std::string TravelSpeed() const; // Travspeed as typed
     bool Simulate() const;           // Check2
     int SimulatorDelayMs() const;    // Text16, in whole milliseconds

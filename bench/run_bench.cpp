@@ -6,11 +6,17 @@
 //   run_bench simulate          500 lines simulated at "20" ms: within 2 % of 10 s
 //   run_bench pace [SECONDS]    a live run against a board at the real pace: processor time
 //                               under 5 % of one core
-//   run_bench                   all three
+//   run_bench jog [SECONDS]     JogButton7 held against a board at the real pace: the tick
+//                               period 80 to 90 ms (median) while each move fits the interval,
+//                               the move's time (plus at most 2 ms) when it does not; processor
+//                               time under 5 % of one core
+//   run_bench                   all of them
 // Prints one line per measure and exits 1 when a target is missed. Runs on the offscreen
 // platform when no display is set.
+#include "app/jog_controller.h"
 #include "bench/bench_window.h"
 #include "bench/cam_gcode.h"
+#include "device/tick_timer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +30,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -169,6 +176,50 @@ bool pace(int seconds) {
     return report(percent < 5.0, "under 5 % of one core");
 }
 
+// Holds JogButton7 for `seconds` against the board at the real pace and reports the tick period
+// (from one report's arrival to the next) and the processor time.
+bool jog(int seconds, const char* jogSpeed, bool movesFit) {
+    Bench b;
+    b.form->controls().jogspeeds->setText(QString::fromLatin1(jogSpeed));
+    QElapsedTimer wall;
+    wall.start();
+    std::vector<qint64> arrivalsMs;
+    double longestMoveMs = 0;
+    b.board.SetObserver([&] {
+        while (arrivalsMs.size() < b.board.ReportsReceived()) {
+            arrivalsMs.push_back(wall.elapsed());
+            longestMoveMs = std::max(longestMoveMs, b.board.Log().back().moveMs);
+        }
+    });
+    const double cpuStart = processCpuSeconds();
+    app::JogController& pad = b.form->Jog();
+    pad.JogButton_MouseDown(7);
+    QTimer::singleShot(seconds * 1000, b.form.get(), [&] { pad.JogButton_MouseUp(7); });
+    const device::TickTimer& timer = *b.form->controls().Timer1;
+    do {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } while (timer.isEnabled() || timer.TickRunning());
+    const double cpu = processCpuSeconds() - cpuStart;
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
+    b.board.SetObserver(nullptr);
+    // The period once the ramp has reached its last stage (tick 9 on).
+    std::vector<qint64> periods;
+    for (std::size_t i = 9; i < arrivalsMs.size(); ++i) {
+        periods.push_back(arrivalsMs[i] - arrivalsMs[i - 1]);
+    }
+    std::sort(periods.begin(), periods.end());
+    const qint64 median = periods.empty() ? 0 : periods[periods.size() / 2];
+    const double percent = 100.0 * cpu / elapsed;
+    std::printf("jog held %d s at %s mm/min: %zu reports, tick period median %lld ms (move %.1f "
+                "ms), processor %.2f %% of one core\n",
+                seconds, jogSpeed, arrivalsMs.size(), static_cast<long long>(median), longestMoveMs,
+                percent);
+    bool ok = movesFit ? report(median >= 80 && median <= 90, "tick period 80 to 90 ms")
+                       : report(median >= longestMoveMs - 1 && median <= longestMoveMs + 2,
+                                "tick period the move's time, plus at most 2 ms");
+    return report(percent < 5.0, "under 5 % of one core") && ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -186,8 +237,15 @@ int main(int argc, char** argv) {
     if (what == "pace" || what == "all") {
         ok = pace(static_cast<int>(number(10))) && ok;
     }
-    if (what != "live" && what != "simulate" && what != "pace" && what != "all") {
-        std::fprintf(stderr, "usage: run_bench [live [LINES] | simulate | pace [SECONDS]]\n");
+    if (what == "jog" || what == "all") {
+        const int seconds = static_cast<int>(number(10));
+        ok = jog(seconds, "2000", true) && ok; // 1060 steps at period 28: 58 ms
+        ok = jog(seconds, "800", false) && ok; // at period 71: 148 ms
+    }
+    if (what != "live" && what != "simulate" && what != "pace" && what != "jog" && what != "all") {
+        std::fprintf(
+            stderr,
+            "usage: run_bench [live [LINES] | simulate | pace [SECONDS] | jog [SECONDS]]\n");
         return 2;
     }
     return ok ? 0 : 1;

@@ -1,6 +1,7 @@
 #include "app/help_window.h"
 #include "app/main_form.h"
 #include "device/no_board.h"
+#include "device/tick_timer.h"
 #include "support/recording_messages.h"
 
 #include <QCheckBox>
@@ -138,7 +139,7 @@ TEST_F(MainFormTest, StartsWithCaptionAndEveryNamedControl) {
     for (const QString& name : names) {
         EXPECT_EQ(form->findChildren<QObject*>(name).size(), 1) << name.toStdString();
     }
-    EXPECT_TRUE(qobject_cast<QTimer*>(form->findChild<QObject*>("Timer1")));
+    EXPECT_TRUE(qobject_cast<device::TickTimer*>(form->findChild<QObject*>("Timer1")));
     EXPECT_EQ(ui().linesload->text(), "Lines Loaded: 0");
     EXPECT_EQ(ui().Command3->text(), "STOP");
 }
