@@ -11,7 +11,7 @@ namespace {
 using motion::Axis;
 
 // The pad: X/Y in a 3 x 3 square without a centre, Z up and down beside it.
-constexpr std::array<JogButtonSpec, JogButtonCount> Pad{{
+constexpr std::array<JogButtonMove, JogButtonCount> Pad{{
     {{true, true, false}, {false, true, false}},   // 1: X-, Y+
     {{true, false, false}, {false, false, false}}, // 2: X-
     {{true, true, false}, {false, false, false}},  // 3: X-, Y-
@@ -86,7 +86,7 @@ int stageAt(int tick) {
 
 } // namespace
 
-const JogButtonSpec& JogButtonOf(int number) {
+const JogButtonMove& JogButtonOf(int number) {
     return Pad[static_cast<std::size_t>(number < 1 || number > JogButtonCount ? 0 : number - 1)];
 }
 
@@ -107,14 +107,14 @@ std::optional<std::string> JogRamp::Press(int button, const JogSettings& setting
         return period.error;
     }
 
-    const JogButtonSpec& spec = JogButtonOf(button);
+    const JogButtonMove& pressed = JogButtonOf(button);
     JogTick = 0;
     JogMultiplier = 1;
     fields_ = encoding::MotionFields();
     for (const Axis a : motion::kAxes) {
         const std::size_t i = motion::index(a);
-        machine[a].direction = spec.bits[i] != settings.inverse[i];
-        countOf(fields_, a) = spec.moves[i] ? static_cast<std::uint32_t>(*b) : 0u;
+        machine[a].direction = pressed.bits[i] != settings.inverse[i];
+        countOf(fields_, a) = pressed.moves[i] ? static_cast<std::uint32_t>(*b) : 0u;
     }
     fields_.limitsDisabled = settings.limitsDisabled;
     fields_.rapid = true;

@@ -23,7 +23,7 @@ namespace manual {
 
 // One button of the pad: the axes it moves and the direction bits it sets before inversion
 // (X and Y: 1 positive; Z: 0 up). Every press sets all three bits.
-struct JogButtonSpec {
+struct JogButtonMove {
     std::array<bool, 3> moves;
     std::array<bool, 3> bits;
 };
@@ -31,7 +31,7 @@ struct JogButtonSpec {
 inline constexpr int JogButtonCount = 10;
 
 // JogButton1 .. JogButton10.
-const JogButtonSpec& JogButtonOf(int number);
+const JogButtonMove& JogButtonOf(int number);
 
 // The settings a jog reads, as their fields hold them.
 struct JogSettings {
