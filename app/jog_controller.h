@@ -29,13 +29,7 @@ class OperatorMessages;
 class JogController : public QObject {
     Q_OBJECT
 public:
-    struct Uses {
-        const MainControls& controls;
-        MotionState& motion;
-        MotionGuard& guard;
-        const SettingsFields& settings;
-        OperatorMessages& messages;
-        DeviceLink& device;
+    struct Uses : MotionUses {
         device::TickTimer& Timer1;
     };
 

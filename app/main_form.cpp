@@ -69,14 +69,16 @@ MainForm::MainForm(Services services, QWidget* parent)
         [this](const encoding::MotionReport& report) { app::ShowPacket(ui_, report); }});
     OperatorMessages& messages = device_->Messages();
     run_ = std::make_unique<RunController>(
-        RunController::Uses{ui_, loaded_, motion_, guard_, settings_, messages, *device_,
-                            [this] { DisableControls(); }, [this] { EnableControls(); }});
+        RunController::Uses{{ui_, motion_, guard_, settings_, messages, *device_},
+                            loaded_,
+                            [this] { DisableControls(); },
+                            [this] { EnableControls(); }});
     position_ = std::make_unique<PositionPanel>(
         PositionPanel::Uses{ui_, motion_, guard_, settings_, messages, *device_});
     ui_.Timer1 = new device::TickTimer(device_->Clock(), this);
     ui_.Timer1->setObjectName(QStringLiteral("Timer1"));
     jog_ = std::make_unique<JogController>(
-        JogController::Uses{ui_, motion_, guard_, settings_, messages, *device_, *ui_.Timer1});
+        JogController::Uses{{ui_, motion_, guard_, settings_, messages, *device_}, *ui_.Timer1});
     loader_ = std::make_unique<ProgramLoader>(
         ProgramLoader::Uses{ui_, loaded_, motion_, guard_, *run_, messages,
                             [this] { return device_->DelayTimer(); }, LastFolder,

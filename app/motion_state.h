@@ -10,6 +10,12 @@
 
 namespace app {
 
+struct MainControls;
+class DeviceLink;
+class MotionGuard;
+class OperatorMessages;
+class SettingsFields;
+
 struct MotionState {
     motion::MachineState machine; // XPosition/XpositionDisplay/XDirection ... of every axis
     gcode::PlotPen pen;           // PlotX, PrevPlotX, PlotScale, LastCutZ, PassToggle
@@ -36,6 +42,18 @@ public:
 
 private:
     int depth_ = 0;
+};
+
+// What every controller of a motion (the run, GOTO and Zero, the jog) is given: the controls,
+// where the machine is, the one-motion guard, the settings as typed, the operator's messages
+// and the device link with its send gateway.
+struct MotionUses {
+    const MainControls& controls;
+    MotionState& motion;
+    MotionGuard& guard;
+    const SettingsFields& settings;
+    OperatorMessages& messages;
+    DeviceLink& device;
 };
 
 } // namespace app

@@ -13,14 +13,7 @@ class OperatorMessages;
 
 class PositionPanel {
 public:
-    struct Uses {
-        const MainControls& controls;
-        MotionState& motion;
-        MotionGuard& guard;
-        const SettingsFields& settings;
-        OperatorMessages& messages;
-        DeviceLink& device;
-    };
+    using Uses = MotionUses;
 
     explicit PositionPanel(Uses uses) : u_(std::move(uses)) {}
 

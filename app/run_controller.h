@@ -25,14 +25,8 @@ class WaitWindow;
 
 class RunController {
 public:
-    struct Uses {
-        const MainControls& controls;
+    struct Uses : MotionUses {
         const LoadedProgram& loaded;
-        MotionState& motion;
-        MotionGuard& guard;
-        const SettingsFields& settings;
-        OperatorMessages& messages;
-        DeviceLink& device;
         std::function<void()> disableControls;
         std::function<void()> enableControls;
     };
