@@ -246,6 +246,10 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     c.Packet = named(new QLabel(c.Frame6), "Packet");
     c.Packet->setTextInteractionFlags(Qt::TextSelectableByMouse);
     c.Packet->setMinimumWidth(c.Packet->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 33);
+    c.CheckText = named(new QLabel(c.Frame6), "CheckText");
+    c.CheckText->setWordWrap(true);
+    c.CheckText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    c.CheckText->setMaximumWidth(c.Packet->minimumWidth() + 160);
     c.Command5 = named(new QPushButton(QStringLiteral("Help"), c.Frame6), "Command5");
     grid->addWidget(new QLabel(QStringLiteral("Workpiece Size Loaded:"), c.Frame6), 0, 0);
     auto* size = new QHBoxLayout;
@@ -265,7 +269,9 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     grid->addWidget(c.RunProgressText, 3, 1);
     grid->addWidget(new QLabel(QStringLiteral("USB Packet Out"), c.Frame6), 4, 0);
     grid->addWidget(c.Packet, 4, 1);
-    grid->addWidget(c.Command5, 5, 1, Qt::AlignRight);
+    grid->addWidget(new QLabel(QStringLiteral("Program check:"), c.Frame6), 5, 0, Qt::AlignTop);
+    grid->addWidget(c.CheckText, 5, 1);
+    grid->addWidget(c.Command5, 6, 1, Qt::AlignRight);
 }
 
 void buildWorkingFields(MainControls& c, QWidget* window) {

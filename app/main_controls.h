@@ -85,6 +85,7 @@ struct MainControls {
     QProgressBar* RunProgress = nullptr; // how far a live or simulated run has come
     QLabel* RunProgressText = nullptr;   // "line N of M, about T left"
     QLabel* Packet = nullptr;
+    QLabel* CheckText = nullptr;     // what planning the loaded program found
     QPushButton* Command5 = nullptr; // "Help"
 
     // Working fields kept out of sight: Text1..Text12 (Texts[0] is Text1), the plot scale

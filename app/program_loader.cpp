@@ -56,6 +56,7 @@ void ProgramLoader::LoadGcode_Click() {
 
     // Reset: every click, before the dialog.
     c.Check2->setChecked(false);
+    c.CheckText->clear();
     u_.loaded.program.reset();
     c.Grid1Model->ResetEmpty(100);
     u_.loaded.TempLineCount = 0;

@@ -151,6 +151,7 @@ void RunController::previewRows(WaitWindow* notice) {
     const bool progress = notice && notice->isVisible() && notice->ProgressShown();
     motion::PreparedPlanSettings settings(u_.settings.Plan());
     motion::RunSpeeds speeds = u_.settings.Speeds();
+    check_.Start(settings);
     segments_.reserve(std::min(stepper_.RowCount(), PreviewRowsPerStep));
     while (stepper_.HasNext()) {
         const std::size_t row = stepper_.NextRow();
@@ -172,6 +173,7 @@ void RunController::previewRows(WaitWindow* notice) {
         }
         const motion::ProgramRowMove& move = stepper_.PlanNext(settings, speeds);
         anyRow_ = true;
+        check_.Row(stepper_.Row(), move);
         if (refused(move)) {
             return;
         }
@@ -217,6 +219,10 @@ void RunController::endRun() {
     if (showTimer_ != 0) {
         u_.device.Clock().Cancel(showTimer_);
         showTimer_ = 0;
+    }
+    if (stepper_.Mode() == motion::RunMode::Preview) {
+        // The check is shown without a message: it stays beside the table for the operator.
+        u_.controls.CheckText->setText(anyRow_ ? FieldText(check_.Text()) : QString());
     }
     u_.controls.RunProgress->hide();
     u_.controls.RunProgressText->hide();

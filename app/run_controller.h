@@ -10,6 +10,7 @@
 #include "device/timeline.h"
 #include "encoding/motion_report.h"
 #include "gcode/plot_geometry.h"
+#include "motion/program_check.h"
 #include "motion/run_stepper.h"
 
 #include <cstdint>
@@ -68,6 +69,7 @@ private:
     std::int64_t simulatedDueMs_ = 0; // when the simulated line now waiting is due to end
     device::Timeline::TimerId showTimer_ = 0;
     std::vector<double> remainingSeconds_; // of a live run, by row
+    motion::ProgramCheck check_;           // what the preview's planning found
 };
 
 } // namespace app

@@ -2,6 +2,7 @@
 
 #include "encoding/motion_report.h"
 #include "gcode/loader.h"
+#include "motion/program_check.h"
 #include "motion/run_stepper.h"
 
 #include <charconv>
@@ -321,12 +322,16 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
 
     std::string scratch;
     std::string warnings;
-    std::uint64_t reports = 0;
-    double seconds = 0;
+    motion::ProgramCheck check;
+    check.Start(settings);
+    if (check.zeroSteps) {
+        warnings += "Warning: " + *check.zeroSteps + "\n";
+    }
     int status = PlanExitDone;
     while (run.HasNext()) {
         const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
         const std::size_t row = run.Row();
+        check.Row(row, move);
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;
             if (options.json) {
@@ -343,12 +348,10 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
             break;
         }
         const motion::MoveReport& report = move.planned.report;
-        reports += report.reportCount;
         if (options.json) {
             writeRowJson(buffer, row, program, move.planned, machine, scratch);
             continue;
         }
-        seconds += motion::MoveSeconds(report);
         if (const auto notice = report.SplitNotice()) {
             warnings += "Warning: " + lineName(row, fileLines) + ": " + *notice + "\n";
         }
@@ -359,9 +362,9 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
         text += "Workpiece size: X " + program.XExtent.Shown() + "  Y " + program.YExtent.Shown() +
                 "\n";
-        text += "Reports:        " + std::to_string(reports) +
+        text += "Reports:        " + std::to_string(check.reports) +
                 (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
-        text += "Machine time:   " + motion::DurationText(seconds) +
+        text += "Machine time:   " + motion::DurationText(check.seconds) +
                 " (estimated: per report the longest count x step period / 508,000 s)\n";
         text += warnings.empty() ? std::string("No warnings.\n") : warnings;
         buffer.Append(text);

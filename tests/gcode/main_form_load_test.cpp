@@ -222,6 +222,27 @@ TEST_F(MainFormLoadTest, RefusedRowEndsThePreviewWithItsMessage) {
     EXPECT_EQ(form->Program().LineCount, 3);
 }
 
+TEST_F(MainFormLoadTest, TheCheckAfterALoadTellsWhatThePreviewFound) {
+    Load(WriteFile("a.nc", "G01 X1 F100\nG01 X40000 F30000\nG01 Z-200 F1000\nG01 X0\n"));
+    EXPECT_EQ(c().CheckText->text().toStdString(),
+              "7 reports, about 40 min 48.2 s of machine time; 3 lines go out as several "
+              "reports (first: line 2).");
+    EXPECT_TRUE(messages.shown.isEmpty());
+
+    c().setpulses->setText("533.33 per mm"); // still a leading number
+    Load(WriteFile("b.nc", "G01 X1 F100\nG01 Y5 F0.5\n"));
+    EXPECT_TRUE(c().CheckText->text().contains(
+        "; the run stops at line 2: Speed must be at least 1 mm/min: \"0000.500"))
+        << c().CheckText->text().toStdString();
+
+    c().setpulses->setText("abc");
+    Load(WriteFile("c.nc", "G01 X1 F100\n"));
+    EXPECT_TRUE(c().CheckText->text().contains("Pulses per MM \"abc\" reads as 0"));
+
+    Load(QString());
+    EXPECT_EQ(c().CheckText->text(), "");
+}
+
 TEST_F(MainFormLoadTest, EmptyProgramsAndRunsWithoutAProgramDoNothingHarmful) {
     form->Run2_Click(); // before any load: 100 empty rows, LineCount 0
     EXPECT_TRUE(c().Run2->isEnabled());

@@ -179,3 +179,18 @@ TEST_F(PlanTool, UnreadableFilesAndBadArgumentsAreUsageErrors) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PlanTool, PulsesPerMmThatReadsAsZeroIsAWarningNotAQuietZeroStepRun) {
+    const std::string config =
+        File("quorvane.cfg", "/\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
+                             "0000.000\r\n1000\r\n500\r\n800\r\n20\r\nabc\r\n57150\r\n0\r\n");
+    const std::string gcode = File("a.nc", "G01 X10 F100\n");
+    EXPECT_EQ(Plan({"--config", config, gcode}), tools::PlanExitDone);
+    EXPECT_NE(out_.text_.find("Warning: Pulses per MM \"abc\" reads as 0"), std::string::npos)
+        << out_.text_;
+    EXPECT_EQ(out_.text_.find("No warnings."), std::string::npos);
+}
+
+} // namespace

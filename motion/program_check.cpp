@@ -1,0 +1,53 @@
+#include "motion/program_check.h"
+
+#include "motion/run_stepper.h"
+
+namespace motion {
+
+void ProgramCheck::Start(const PreparedPlanSettings& settings) {
+    *this = ProgramCheck();
+    if (settings.pulsesPerMm == 0) {
+        zeroSteps = "Pulses per MM \"" + settings.fields.pulsesPerMmText +
+                    "\" reads as 0: every report would ask for no steps, so the machine would "
+                    "not move while the displays count on.";
+    }
+}
+
+void ProgramCheck::Row(std::size_t row, const ProgramRowMove& move) {
+    if (move.planned.error) {
+        refusedRow = row;
+        refusal = move.planned.error->message;
+        return;
+    }
+    ++rowsPlanned;
+    const MoveReport& report = move.planned.report;
+    reports += report.reportCount;
+    seconds += MoveSeconds(report);
+    if (report.reportCount > 1) {
+        ++splitRows;
+        if (!firstSplitRow) {
+            firstSplitRow = row;
+        }
+    }
+}
+
+std::string ProgramCheck::Text() const {
+    std::string text = std::to_string(reports) + (reports == 1 ? " report" : " reports") +
+                       ", about " + DurationText(seconds) + " of machine time";
+    if (splitRows > 0) {
+        text += "; " + std::to_string(splitRows) + (splitRows == 1 ? " line goes" : " lines go") +
+                " out as several reports (first: line " + std::to_string(*firstSplitRow + 1) + ")";
+    }
+    if (refusedRow) {
+        text += "; the run stops at line " + std::to_string(*refusedRow + 1) + ": " + refusal;
+    }
+    if (zeroSteps) {
+        text += "; " + *zeroSteps;
+    }
+    if (splitRows == 0 && !refusedRow && !zeroSteps) {
+        text += "; no warnings";
+    }
+    return text + ".";
+}
+
+} // namespace motion
