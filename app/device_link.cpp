@@ -21,8 +21,8 @@ DeviceLink::DeviceLink(Uses uses)
       hid_(libraryOf(uses_.hid)), clock_(ownClock_ ? *ownClock_ : *uses_.clock),
       messages_(ownMessages_ ? *ownMessages_ : *uses_.messages),
       status_(uses_.Text9, messages_,
-              WindowStatus::Procedures{[flags = uses_.flags] { flags->LimitStop = 1; },
-                                       uses_.lock.disableControls, uses_.lock.enableControls}),
+              WindowStatus::Procedures{[this] { limitReported(); }, uses_.lock.disableControls,
+                                       uses_.lock.enableControls}),
       hook_(hid_, *uses_.handler) {}
 
 DeviceLink::~DeviceLink() = default;
@@ -34,7 +34,8 @@ void DeviceLink::Connect() {
 void DeviceLink::CreateDelayTimer() {
     DelayTimer_ = std::make_unique<device::clsWaitableTimer>(clock_);
     sender_ = std::make_unique<device::ReportSender>(hid_, *DelayTimer_, clock_, status_, status_);
-    gateway_ = std::make_unique<MoveGateway>(*sender_, status_, *uses_.flags, uses_.showPacket);
+    gateway_ = std::make_unique<MoveGateway>(*sender_, status_, *uses_.motion, events_,
+                                             uses_.showPacket, uses_.trustChanged);
 }
 
 void DeviceLink::Close() {
@@ -45,6 +46,24 @@ void DeviceLink::Close() {
     }
     if (hook_.IsConnected()) {
         hook_.DisconnectDevice();
+    }
+}
+
+void DeviceLink::limitReported() {
+    uses_.motion->flags.LimitStop = 1;
+    ++events_.limitReports;
+    const std::string code = status_.Text9();
+    for (const device::LimitCode& limit : device::LimitCodes) {
+        if (limit.code == code) {
+            events_.lastLimitMessage = std::string(limit.message);
+        }
+    }
+}
+
+void DeviceLink::OnUnplugged(device::DeviceHandle handle) {
+    device::HandleUnplugged(hid_, handle);
+    if (sender_) {
+        sender_->BoardUnplugged();
     }
 }
 

@@ -2,6 +2,7 @@
 // and the send gateway. Connected at start-up, closed with the window.
 #pragma once
 
+#include "app/motion_state.h"
 #include "app/move_gateway.h"
 #include "app/operator_messages.h"
 #include "app/window_status.h"
@@ -28,9 +29,10 @@ public:
         QWidget* window = nullptr;            // gets the notifications; parent of messages
         device::HidNotifyHandler* handler = nullptr;
         QLineEdit* Text9 = nullptr;
-        motion::RunFlags* flags = nullptr; // LimitStop is raised here
-        WindowStatus::Procedures lock;     // DisableControls / EnableControls
+        WindowStatus::Procedures lock; // DisableControls / EnableControls
         MoveGateway::PacketEcho showPacket;
+        MotionState* motion = nullptr; // LimitStop is raised and positions lose their trust here
+        std::function<void()> trustChanged; // the displays show it
     };
 
     explicit DeviceLink(Uses uses);
@@ -53,8 +55,11 @@ public:
 
     // The notification handlers' work, on the window's thread.
     void OnRead(device::DeviceHandle handle);
+    void OnUnplugged(device::DeviceHandle handle);
 
 private:
+    void limitReported();
+
     Uses uses_;
     std::unique_ptr<device::Timeline> ownClock_;
     std::unique_ptr<OperatorMessages> ownMessages_;
@@ -64,6 +69,7 @@ private:
     WindowStatus status_;
     device::HIDDLLInterface hook_;
     device::Report BufferIn_{};
+    DeviceEvents events_;
     std::unique_ptr<device::clsWaitableTimer> DelayTimer_;
     std::unique_ptr<device::ReportSender> sender_;
     std::unique_ptr<MoveGateway> gateway_;

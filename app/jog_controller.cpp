@@ -65,12 +65,12 @@ void JogController::Timer1_Timer() {
     MotionState& m = u_.motion;
     u_.Timer1.setInterval(80);
     ramp_.Tick(u_.settings.Jog(), m.machine);
-    ShowPositions(u_.controls, m.machine);
+    ShowPositions(u_.controls, m);
     const MoveGateway::Sent sent = u_.device.Gateway()->SendReport(
-        ramp_.Report(), u_.settings.Simulate(), u_.settings.SimulatorDelayMs());
+        ramp_.Report(), u_.settings.Simulate(), u_.settings.SimulatorDelayMs(), "a jog");
     // Check point: a limit or emergency stop reported while this tick waited ends the jog,
     // although the button is still held.
-    if (m.flags.LimitStop == 1 || sent == MoveGateway::Sent::Closed) {
+    if (m.flags.LimitStop == 1 || sent != MoveGateway::Sent::Done) {
         u_.Timer1.setEnabled(false);
     }
     if (!u_.Timer1.isEnabled()) {

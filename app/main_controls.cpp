@@ -122,8 +122,7 @@ void buildPositionFrame(MainControls& c, QWidget* window) {
         auto* display = named(new QLabel(QStringLiteral("0000.000"), c.Frame3), displayNames[i]);
         display->setFont(displayFont);
         display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        display->setStyleSheet(QStringLiteral("color: #00ff00; background-color: black;"
-                                              "padding: 0px 6px;"));
+        display->setStyleSheet(QString::fromLatin1(VerifiedDisplayStyle));
         display->setMinimumWidth(
             QFontMetrics(displayFont).horizontalAdvance(QStringLiteral("-00000.000")) + 14);
         auto* zero = named(new QPushButton(QStringLiteral("Zero"), c.Frame3), zeroNames[i]);

@@ -112,6 +112,12 @@ struct MainControls {
     }
 };
 
+// The position displays: green on black, and amber on dark red while not verified.
+inline constexpr char VerifiedDisplayStyle[] =
+    "color: #00ff00; background-color: black; padding: 0px 6px;";
+inline constexpr char UnverifiedDisplayStyle[] =
+    "color: #ffb000; background-color: #600000; padding: 0px 6px;";
+
 // Creates every control inside `window` with its layout and start-up texts.
 MainControls BuildMainControls(QWidget* window);
 

@@ -64,9 +64,10 @@ MainForm::MainForm(Services services, QWidget* parent)
         this,
         this,
         ui_.StatusField(),
-        &motion_.flags,
         {{}, [this] { DisableControls(); }, [this] { EnableControls(); }},
-        [this](const encoding::MotionReport& report) { app::ShowPacket(ui_, report); }});
+        [this](const encoding::MotionReport& report) { app::ShowPacket(ui_, report); },
+        &motion_,
+        [this] { ShowPositions(); }});
     OperatorMessages& messages = device_->Messages();
     run_ = std::make_unique<RunController>(
         RunController::Uses{{ui_, motion_, guard_, settings_, messages, *device_},
@@ -168,7 +169,7 @@ void MainForm::SetFileChooser(ProgramLoader::FileChooser chooser) {
 }
 
 void MainForm::ShowPositions() {
-    app::ShowPositions(ui_, motion_.machine);
+    app::ShowPositions(ui_, motion_);
 }
 
 bool MainForm::ProgramBusy() const {
@@ -192,7 +193,7 @@ void MainForm::OnPlugged(device::DeviceHandle handle) {
 }
 
 void MainForm::OnUnplugged(device::DeviceHandle handle) {
-    device::HandleUnplugged(device_->Hid(), handle);
+    device_->OnUnplugged(handle);
 }
 
 void MainForm::OnChanged() {

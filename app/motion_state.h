@@ -8,6 +8,9 @@
 #include "motion/planning.h"
 #include "motion/run_stepper.h"
 
+#include <array>
+#include <string>
+
 namespace app {
 
 struct MainControls;
@@ -20,6 +23,10 @@ struct MotionState {
     motion::MachineState machine; // XPosition/XpositionDisplay/XDirection ... of every axis
     gcode::PlotPen pen;           // PlotX, PrevPlotX, PlotScale, LastCutZ, PassToggle
     motion::RunFlags flags;       // LimitStop, StopRequested
+    // Per axis why its position can no longer be trusted, or empty. The board keeps no
+    // position: after a move cut short (a limit, the emergency stop, an unplug) or one that
+    // was never acknowledged, where the axis stands is not known until it is zeroed.
+    std::array<std::string, 3> unverified;
 };
 
 // One motion at a time. A GOTO, a program line or a jog tick lets events run while it waits

@@ -1,39 +1,78 @@
 #include "app/move_gateway.h"
 
+#include "app/motion_state.h"
+
 namespace app {
 
 MoveGateway::MoveGateway(device::ReportSender& sender, device::StatusFields& status,
-                         const motion::RunFlags& flags, PacketEcho showPacket)
-    : sender_(sender), status_(status), flags_(flags), showPacket_(std::move(showPacket)) {}
+                         MotionState& motion, const DeviceEvents& events, PacketEcho showPacket,
+                         std::function<void()> trustChanged)
+    : sender_(sender), status_(status), motion_(motion), events_(events),
+      showPacket_(std::move(showPacket)), trustChanged_(std::move(trustChanged)) {}
 
 MoveGateway::Sent MoveGateway::Send(const motion::MoveReport& move, bool simulate,
-                                    int simulatorDelayMs, const PacketEcho& showPacket) {
+                                    int simulatorDelayMs, std::string_view during,
+                                    const PacketEcho& showPacket) {
     for (std::uint64_t part = 0; part < move.reportCount; ++part) {
         // Check point: a limit or emergency stop during one part keeps the next one back. The
         // first part is the caller's to check, where its own sequence reads LimitStop.
-        if (part > 0 && flags_.LimitStop == 1) {
+        if (part > 0 && motion_.flags.LimitStop == 1) {
             return Sent::LimitStopped;
         }
         const std::optional<encoding::MotionReport> report = move.Report(part);
         if (!report) {
             return Sent::Done; // a refused move has no reports; the planner never sends one
         }
-        if (SendReport(*report, simulate, simulatorDelayMs, showPacket) == Sent::Closed) {
-            return Sent::Closed;
+        if (const Sent sent = SendReport(*report, simulate, simulatorDelayMs, during, showPacket);
+            sent != Sent::Done) {
+            return sent;
         }
     }
     return Sent::Done;
 }
 
 MoveGateway::Sent MoveGateway::SendReport(const encoding::MotionReport& report, bool simulate,
-                                          int simulatorDelayMs, const PacketEcho& showPacket) {
+                                          int simulatorDelayMs, std::string_view during,
+                                          const PacketEcho& showPacket) {
     BufferOut_ = report.bytes();
     status_.SetText9("OA");
     (showPacket ? showPacket : showPacket_)(report);
-    return sender_.Send(BufferOut_, simulate, simulatorDelayMs) ==
-                   device::ReportSender::Outcome::Aborted
-               ? Sent::Closed
-               : Sent::Done;
+    const std::uint64_t limitsBefore = events_.limitReports;
+    const auto outcome = sender_.Send(BufferOut_, simulate, simulatorDelayMs);
+    if (simulate || outcome == device::ReportSender::Outcome::Aborted) {
+        return outcome == device::ReportSender::Outcome::Aborted ? Sent::Closed : Sent::Done;
+    }
+    if (outcome == device::ReportSender::Outcome::Unplugged) {
+        distrust(report.fields(), during, "the board was unplugged during the move.");
+        status_.ShowMessage("The board was unplugged during " + std::string(during) +
+                            ": that move may not have been made. Nothing more is sent; zero "
+                            "the axes once you know where the machine stands.");
+        return Sent::Unplugged;
+    }
+    if (outcome == device::ReportSender::Outcome::TimedOut) {
+        distrust(report.fields(), during,
+                 "the board did not acknowledge the move (Communication Error).");
+    }
+    if (events_.limitReports != limitsBefore) {
+        distrust(report.fields(), during,
+                 "the board reported \"" + events_.lastLimitMessage + "\".");
+    }
+    return Sent::Done;
+}
+
+void MoveGateway::distrust(const encoding::MotionFields& moved, std::string_view during,
+                           const std::string& why) {
+    const std::uint32_t steps[3] = {moved.xSteps, moved.ySteps, moved.zSteps};
+    for (std::size_t a = 0; a < 3; ++a) {
+        // The first reason stays: it says since when the axis is not to be trusted.
+        if (steps[a] != 0 && motion_.unverified[a].empty()) {
+            motion_.unverified[a] = "Not verified since " + std::string(during) + ": " + why +
+                                    " Zero this axis once you know where it stands.";
+        }
+    }
+    if (trustChanged_) {
+        trustChanged_();
+    }
 }
 
 } // namespace app

@@ -12,39 +12,62 @@
 #include "motion/planning.h"
 #include "motion/run_stepper.h"
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace app {
+
+struct MotionState;
+
+// What the board reported besides its acknowledgements, counted, so that a sender can tell
+// what came in during its own wait.
+struct DeviceEvents {
+    std::uint64_t limitReports = 0;
+    std::string lastLimitMessage;
+};
 
 class MoveGateway {
 public:
     enum class Sent {
         Done,         // every report went out (or was simulated)
         LimitStopped, // a limit or emergency stop came in; the rest of the move was not sent
+        Unplugged,    // the board went away during the move; nothing more was sent
         Closed,       // the window is closing; nothing more goes out
     };
     using PacketEcho = std::function<void(const encoding::MotionReport&)>;
 
-    MoveGateway(device::ReportSender& sender, device::StatusFields& status,
-                const motion::RunFlags& flags, PacketEcho showPacket);
+    MoveGateway(device::ReportSender& sender, device::StatusFields& status, MotionState& motion,
+                const DeviceEvents& events, PacketEcho showPacket,
+                std::function<void()> trustChanged);
 
-    // Sends every report of a planned move (it must have no error). `showPacket` replaces the
-    // usual echo for this move, for a run that shows its lines at a readable pace.
+    // Sends every report of a planned move (it must have no error). `during` names the move
+    // for the operator ("line 12", "the GOTO"). `showPacket` replaces the usual echo for this
+    // move, for a run that shows its lines at a readable pace.
+    //
+    // A move the board may not have made as sent leaves its axes not verified: a limit or
+    // emergency-stop report during it, no acknowledgement, or the board unplugged meanwhile.
     Sent Send(const motion::MoveReport& move, bool simulate, int simulatorDelayMs,
-              const PacketEcho& showPacket = {});
+              std::string_view during, const PacketEcho& showPacket = {});
 
     // One report on its own (a jog tick's), the same way.
     Sent SendReport(const encoding::MotionReport& report, bool simulate, int simulatorDelayMs,
-                    const PacketEcho& showPacket = {});
+                    std::string_view during, const PacketEcho& showPacket = {});
 
     // The report as it went out last: index 0 the report identifier, 1..64 the report.
     const device::Report& BufferOut() const { return BufferOut_; }
 
 private:
+    void distrust(const encoding::MotionFields& moved, std::string_view during,
+                  const std::string& why);
+
     device::ReportSender& sender_;
     device::StatusFields& status_;
-    const motion::RunFlags& flags_;
+    MotionState& motion_;
+    const DeviceEvents& events_;
     PacketEcho showPacket_;
+    std::function<void()> trustChanged_;
     device::Report BufferOut_{};
 };
 

@@ -38,15 +38,16 @@ void PositionPanel::Command4_Click() {
         return;
     }
     m.machine = move.after;
-    ShowPositions(c, m.machine);
+    ShowPositions(c, m);
     ShowMoveEchoes(c, move);
     ShowDirectionEchoes(c, move);
-    gateway->Send(move.report, u_.settings.Simulate(), u_.settings.SimulatorDelayMs());
+    gateway->Send(move.report, u_.settings.Simulate(), u_.settings.SimulatorDelayMs(), "the GOTO");
 }
 
 void PositionPanel::ResetZero_Click(motion::Axis axis) {
     manual::ZeroAxis(u_.motion.machine, axis);
-    ShowPositions(u_.controls, u_.motion.machine);
+    u_.motion.unverified[motion::index(axis)].clear(); // the operator knows where it stands now
+    ShowPositions(u_.controls, u_.motion);
 }
 
 } // namespace app

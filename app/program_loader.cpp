@@ -10,6 +10,7 @@
 #include "gcode/loader.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
+#include "manual/zeroing.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -107,11 +108,11 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     u_.loaded.program = program;
     c.Grid1Model->SetProgram(program);
     u_.loaded.LineCount = static_cast<int>(c.Grid1Model->rowCount());
-    for (motion::AxisState& axis : u_.motion.machine.axes) {
-        axis.positionMm = 0;
-        axis.positionText = "0000.000";
+    for (const motion::Axis a : motion::kAxes) {
+        manual::ZeroAxis(u_.motion.machine, a);
+        u_.motion.unverified[motion::index(a)].clear(); // loading zeroes every axis
     }
-    ShowPositions(c, u_.motion.machine);
+    ShowPositions(c, u_.motion);
     u_.motion.pen.ToOrigin();
 
     c.linesload->setText(QStringLiteral("Line Count = %1").arg(u_.loaded.LineCount));

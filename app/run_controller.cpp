@@ -115,12 +115,12 @@ bool RunController::runLine() {
         segments_.push_back(*segment);
     }
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
-    const MoveGateway::Sent sent =
-        u_.device.Gateway()->Send(move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
-                                  [this](const encoding::MotionReport& report) {
-                                      packet_ = report;
-                                      lineChanged();
-                                  });
+    const MoveGateway::Sent sent = u_.device.Gateway()->Send(
+        move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
+        "line " + std::to_string(stepper_.Row() + 1), [this](const encoding::MotionReport& report) {
+            packet_ = report;
+            lineChanged();
+        });
     if (sent != MoveGateway::Sent::Done) {
         return false;
     }
@@ -214,7 +214,7 @@ void RunController::endRun() {
         }
         showRun(true);
     } else {
-        ShowPositions(u_.controls, u_.motion.machine);
+        ShowPositions(u_.controls, u_.motion);
     }
     if (showTimer_ != 0) {
         u_.device.Clock().Cancel(showTimer_);
@@ -260,7 +260,7 @@ void RunController::showRun(bool whole) {
         c.Grid1->scrollTo(c.Grid1Model->index(row, 0), QAbstractItemView::PositionAtTop);
         scrolledAtMs_ = shownAtMs_;
     }
-    ShowPositions(c, u_.motion.machine);
+    ShowPositions(c, u_.motion);
     ShowMoveEchoes(c, stepper_.Current().planned);
     ShowDirectionEchoes(c, stepper_.DirectionEchoes());
     if (packet_) {

@@ -1,16 +1,24 @@
 #include "app/window_mirror.h"
 
 #include "app/field_text.h"
+#include "app/motion_state.h"
 
 #include <QLabel>
 #include <QLineEdit>
 
 namespace app {
 
-void ShowPositions(const MainControls& c, const motion::MachineState& machine) {
+void ShowPositions(const MainControls& c, const MotionState& motion) {
     QLabel* displays[3] = {c.XpositionDisplay, c.YpositionDisplay, c.ZpositionDisplay};
     for (const motion::Axis a : motion::kAxes) {
-        displays[motion::index(a)]->setText(FieldText(machine[a].positionText));
+        QLabel* display = displays[motion::index(a)];
+        display->setText(FieldText(motion.machine[a].positionText));
+        const std::string& why = motion.unverified[motion::index(a)];
+        const QString tip = why.empty() ? QString() : FieldText(why);
+        if (display->toolTip() != tip) {
+            display->setToolTip(tip);
+            display->setStyleSheet(why.empty() ? VerifiedDisplayStyle : UnverifiedDisplayStyle);
+        }
     }
 }
 

@@ -11,8 +11,11 @@
 
 namespace app {
 
-// The displays show the machine state's texts, which planning and the jog read back.
-void ShowPositions(const MainControls& c, const motion::MachineState& machine);
+struct MotionState;
+
+// The displays show the machine state's texts, which planning and the jog read back; an axis
+// whose position is not verified shows it in warning colours, with the reason as its tool tip.
+void ShowPositions(const MainControls& c, const MotionState& motion);
 
 // Text1..Text6 of the move just planned: the distance of each planned axis ("" for the others)
 // and the step counts; Text11 the X count of its first report. After a refused report only the

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <utility>
+
 namespace device {
 
 ReportSender::ReportSender(HidLibrary& hid, clsWaitableTimer& DelayTimer, Timeline& clock,
@@ -29,9 +31,10 @@ ReportSender::Outcome ReportSender::Send(const Report& BufferOut, bool simulate,
 ReportSender::Outcome ReportSender::WaitForAck() {
     const auto acknowledged = [this] { return status_.Code() == AckCode; };
     const std::int64_t deadlineMs = clock_.NowMs() + ackTimeoutMs_;
+    ++waiting_;
     // One pass first: a stale "OK" (no "OA" written before) ends the wait right here.
     QCoreApplication::processEvents();
-    if (!aborted_ && !acknowledged() && clock_.NowMs() < deadlineMs) {
+    if (!aborted_ && !unplugged_ && !acknowledged() && clock_.NowMs() < deadlineMs) {
         QEventLoop loop;
         QObject::connect(&status_, &AckSource::Changed, &loop, [&] {
             if (acknowledged()) {
@@ -39,12 +42,17 @@ ReportSender::Outcome ReportSender::WaitForAck() {
             }
         });
         QObject::connect(this, &ReportSender::Aborting, &loop, &QEventLoop::quit);
+        QObject::connect(this, &ReportSender::Unplugging, &loop, &QEventLoop::quit);
         const Timeline::TimerId deadline = clock_.CallAt(deadlineMs, [&loop] { loop.quit(); });
         loop.exec();
         clock_.Cancel(deadline);
     }
+    --waiting_;
     if (aborted_) {
         return Outcome::Aborted;
+    }
+    if (std::exchange(unplugged_, false) && !acknowledged()) {
+        return Outcome::Unplugged;
     }
     // Checked even when "OK" came in the last pass: an acknowledgement after the deadline is
     // still a time-out.
@@ -53,6 +61,13 @@ ReportSender::Outcome ReportSender::WaitForAck() {
         return Outcome::TimedOut;
     }
     return Outcome::Done;
+}
+
+void ReportSender::BoardUnplugged() {
+    if (waiting_ > 0) {
+        unplugged_ = true;
+        emit Unplugging();
+    }
 }
 
 void ReportSender::Abort() {

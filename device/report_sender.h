@@ -21,9 +21,10 @@ class ReportSender final : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Done,     // acknowledged, or the Simulate delay has passed
-        TimedOut, // no "OK" in time; the operator has closed " Communication Error"
-        Aborted,  // the window is closing: nothing was or will be sent
+        Done,      // acknowledged, or the Simulate delay has passed
+        TimedOut,  // no "OK" in time; the operator has closed " Communication Error"
+        Aborted,   // the window is closing: nothing was or will be sent
+        Unplugged, // the board went away during the wait: no "OK" can come for this report
     };
 
     ReportSender(HidLibrary& hid, clsWaitableTimer& DelayTimer, Timeline& clock, AckSource& status,
@@ -43,11 +44,17 @@ public:
     void Abort();
     bool Aborted() const { return aborted_; }
 
+    // The board was unplugged: a wait in progress returns at once. The board keeps nothing
+    // across an unplug, so the move it was making is lost; the caller must not carry on as if
+    // it had been done. Later sends go out as usual (the board may be back).
+    void BoardUnplugged();
+
     // Tests may shorten the time-out; the program keeps 180 s.
     void SetAckTimeoutMs(std::int64_t timeoutMs) { ackTimeoutMs_ = timeoutMs; }
 
 signals:
     void Aborting();
+    void Unplugging();
 
 private:
     HidLibrary& hid_;
@@ -57,6 +64,8 @@ private:
     OperatorNotice& notice_;
     std::int64_t ackTimeoutMs_ = AckTimeoutMs;
     bool aborted_ = false;
+    int waiting_ = 0;        // acknowledgement waits in progress
+    bool unplugged_ = false; // the board went away during the wait in progress
 };
 
 } // namespace device

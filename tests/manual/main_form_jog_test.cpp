@@ -52,17 +52,6 @@ protected:
     const app::MainControls& c() const { return form->controls(); }
     QToolButton* Button(int n) const { return c().JogButton(n); }
 
-    // Lets events and virtual time run until the jog is over: Timer1 off and no tick waiting.
-    void RunUntilIdle() {
-        for (int pass = 0; pass < 100000; ++pass) {
-            if (!c().Timer1->isEnabled() && !c().Timer1->TickRunning() && !clock.HasPending()) {
-                return;
-            }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        ADD_FAILURE() << "the jog did not end";
-    }
-
     // Holds a button until `reports` reports have arrived, then lets go.
     void Hold(int button, std::size_t reports) {
         onReport = [this, button, reports](std::size_t n) {

@@ -61,23 +61,7 @@ protected:
 
     const app::MainControls& c() const { return form->controls(); }
 
-    std::string Load(const QByteArray& gcode) {
-        const QString path = dir.filePath("part.nc");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(gcode);
-        file.close();
-        form->SetFileChooser([path](const QString&, const QString&) { return path; });
-        const std::uint64_t before = board.ReportsReceived();
-        form->LoadGcode_Click();
-        EXPECT_EQ(board.ReportsReceived(), before) << "the preview sends nothing";
-        return path.toStdString();
-    }
-
-    // Runs a click later, from inside whatever wait is going on then.
-    void Later(std::function<void()> action) {
-        QMetaObject::invokeMethod(form.get(), std::move(action), Qt::QueuedConnection);
-    }
+    std::string Load(const QByteArray& gcode) { return LoadGcode(gcode); }
 
     std::vector<ReportBytes> Received() const {
         std::vector<ReportBytes> received;
@@ -93,10 +77,6 @@ protected:
         return received;
     }
 
-    QStringList Displays() const {
-        return {c().XpositionDisplay->text(), c().YpositionDisplay->text(),
-                c().ZpositionDisplay->text()};
-    }
     static QStringList Shown(const std::array<std::string, 3>& position) {
         return {QString::fromStdString(position[0]), QString::fromStdString(position[1]),
                 QString::fromStdString(position[2])};

@@ -1,16 +1,22 @@
 // A main window on the virtual board, in virtual time, started in a fresh program folder with
-// the new settings file's message already answered.
+// the new settings file's message already answered; with the helpers window tests share.
 #pragma once
 
 #include "app/main_form.h"
+#include "device/tick_timer.h"
 #include "device/virtual_board.h"
 #include "support/recording_messages.h"
 #include "support/virtual_timeline.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 struct VirtualMainForm {
     void Start() {
@@ -24,6 +30,48 @@ struct VirtualMainForm {
         form->Startup();
         QCoreApplication::processEvents(); // the attached board's changed notification
         messages.shown.clear();
+    }
+
+    // Writes the G-code into the program folder and loads it with the Load button; returns
+    // the file's path.
+    std::string LoadGcode(const QByteArray& gcode,
+                          const QString& name = QStringLiteral("part.nc")) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(gcode);
+        file.close();
+        form->SetFileChooser([path](const QString&, const QString&) { return path; });
+        const std::uint64_t before = board.ReportsReceived();
+        form->LoadGcode_Click();
+        EXPECT_EQ(board.ReportsReceived(), before) << "the preview sends nothing";
+        return path.toStdString();
+    }
+
+    // Runs an action later, from inside whatever wait is going on then.
+    void Later(std::function<void()> action) {
+        QMetaObject::invokeMethod(form.get(), std::move(action), Qt::QueuedConnection);
+    }
+
+    QStringList Displays() const {
+        const app::MainControls& c = form->controls();
+        return {c.XpositionDisplay->text(), c.YpositionDisplay->text(), c.ZpositionDisplay->text()};
+    }
+
+    // Lets events and virtual time run until nothing is left to do: no jog ticking, no tick
+    // waiting, no wake-up pending.
+    void RunUntilIdle() {
+        // A blocking pass could go to sleep for good once its last event left nothing to do, so
+        // the test moves time on itself.
+        const device::TickTimer& timer = *form->controls().Timer1;
+        for (int pass = 0; pass < 1000000; ++pass) {
+            QCoreApplication::processEvents();
+            if (!timer.isEnabled() && !timer.TickRunning() && !clock.HasPending()) {
+                return;
+            }
+            clock.RunNextSoon();
+        }
+        ADD_FAILURE() << "events kept coming";
     }
 
     QTemporaryDir dir;

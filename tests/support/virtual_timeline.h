@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 // For a namespace-scope initializer of the test program, so it runs before main().
-inline bool UseUnixEventDispatcher() { return qputenv("QT_NO_GLIB", "1"); }
+inline bool UseUnixEventDispatcher() {
+    return qputenv("QT_NO_GLIB", "1");
+}
 
 class VirtualTimeline final : public QObject, public ManualTimeline {
 public:
@@ -37,6 +39,14 @@ public:
             PostRun(); // already due: runs at the next event pass, as on the real clock
         }
         return id;
+    }
+
+    // What the event loop does when it would go to sleep, for a test that drives the loop
+    // itself: the next wake-up runs at the next event pass, after what is queued now.
+    void RunNextSoon() {
+        if (!runPosted_ && HasPending()) {
+            PostRun();
+        }
     }
 
 private:
