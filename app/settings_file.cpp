@@ -79,6 +79,19 @@ std::string SettingsFileText(const SettingsLines& lines) {
     return text;
 }
 
+bool SettingsFileHolds(const std::filesystem::path& path, const SettingsLines& lines) {
+    const std::string expected = SettingsFileText(lines);
+    std::ifstream in(path, std::ios::binary);
+    // One byte more than expected is enough to tell a longer file apart.
+    std::string found(expected.size() + 1, '\0');
+    in.read(found.data(), static_cast<std::streamsize>(found.size()));
+    if (in.bad()) {
+        return false;
+    }
+    found.resize(static_cast<std::size_t>(in.gcount()));
+    return found == expected;
+}
+
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
                            std::string* error) {
     auto fail = [&](const std::string& why) {

@@ -64,6 +64,10 @@ SettingsReadResult ReadSettingsFile(const std::filesystem::path& path);
 // The file text of 17 lines, each followed by CR LF.
 std::string SettingsFileText(const SettingsLines& lines);
 
+// Whether the file on disk now holds exactly these lines as the writer would write them. A file
+// that cannot be read does not.
+bool SettingsFileHolds(const std::filesystem::path& path, const SettingsLines& lines);
+
 // Replaces the file atomically: the text goes to a sibling file that is flushed to disk and
 // then renamed over the old one, so a crash or a full disk never leaves a truncated file.
 // Returns false with a reason when the file could not be written; the old file is then intact.

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -68,6 +69,10 @@ protected:
         return text.split("\r\n");
     }
     QStringList cfgLines() const { return cfgLines(cfgPath()); }
+    std::string cfgBytes() const {
+        QFile file(cfgPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }
     QStringList storedLines() const {
         return {dir.path(), "0",    "0",   "0",   "0",  "0",      "0",     "0000.000", "0000.000",
                 "0000.000", "1000", "500", "800", "20", "533.33", "57150", "0"};
@@ -197,6 +202,29 @@ TEST_F(MainFormTest, StoredValuesAreAppliedThroughTheFields) {
     EXPECT_EQ(saved[1], "0");
     EXPECT_EQ(saved[13], "1");
     EXPECT_EQ(saved[15], "60000");
+}
+
+// The pulses per mm recompute the PW delay while the file is applied; that passing value must
+// never reach the disk, or the stored PW delay is lost at the next start.
+TEST_F(MainFormTest, StoredPwDelaySurvivesRestartsByteForByte) {
+    QStringList tuned = storedLines();
+    tuned[15] = "50000";
+    writeCfg(tuned);
+    const std::string written = cfgBytes();
+    for (int restart = 1; restart <= 3; ++restart) {
+        start();
+        EXPECT_EQ(ui().pwm1->text(), "50000") << restart;
+        EXPECT_EQ(cfgBytes(), written) << restart;
+    }
+
+    QFile::remove(cfgPath()); // created with the defaults, then started twice more
+    start();
+    const std::string created = cfgBytes();
+    for (int restart = 1; restart <= 2; ++restart) {
+        start();
+        EXPECT_EQ(cfgBytes(), created) << restart;
+    }
+    EXPECT_EQ(cfgLines()[15], "57150");
 }
 
 TEST_F(MainFormTest, ShortFileKeepsBuiltInValuesForMissingLinesAndIsCompleted) {
