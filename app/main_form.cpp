@@ -342,6 +342,10 @@ void MainForm::LoadSettings() {
     if (!SettingsFileHolds(toPath(SettingsPath()), currentSettingsLines())) {
         SaveSettings();
     }
+    if (!read.warning.empty()) {
+        device_->Messages().Show(QString::fromStdString(read.warning) +
+                                 QStringLiteral(" It is saved again as the window shows it."));
+    }
 }
 
 void MainForm::applyDefaultSettings() {

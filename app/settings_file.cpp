@@ -23,6 +23,36 @@ SettingsLines DefaultSettingsLines(const std::string& programDirectory) {
             "0000.000",       "1000", "500", "800", "20", "533.33", "57150", "0"};
 }
 
+namespace {
+
+std::string lineRange(std::size_t first, std::size_t last, const char* one, const char* many) {
+    return first == last ? "line " + std::to_string(first) + one
+                         : "lines " + std::to_string(first) + " to " + std::to_string(last) + many;
+}
+
+// What a file read in part leaves out; empty when it was read whole. `lineCount` counts the
+// lines that end (or, without a cut, the last one that does not) within what was read.
+std::string partWarning(const std::string& name, std::size_t lineCount, bool cut) {
+    const std::size_t all = SettingsLineCount;
+    if (!cut) {
+        return lineCount <= all ? std::string()
+                                : name + " has " + std::to_string(lineCount) +
+                                      " lines; only the first 17 hold settings, so " +
+                                      lineRange(all + 1, lineCount, " was", " were") + " not read.";
+    }
+    if (lineCount >= all) {
+        return name + " is larger than 64 KiB; only its first 17 lines were read, nothing from "
+                      "line 18 on.";
+    }
+    return name + " is larger than 64 KiB and line " + std::to_string(lineCount + 1) +
+           " does not end within its first 64 KiB; " +
+           lineRange(lineCount + 1, all, " was not read and takes the value",
+                     " were not read and take the values") +
+           " of a new settings file.";
+}
+
+} // namespace
+
 SettingsReadResult ReadSettingsFile(const std::filesystem::path& path) {
     SettingsReadResult result;
     std::error_code ec;
@@ -41,32 +71,46 @@ SettingsReadResult ReadSettingsFile(const std::filesystem::path& path) {
         result.error = std::strerror(errno);
         return result;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One byte past the limit tells a larger file apart without reading any more of it.
+    std::string text(SettingsFileLimitBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (in.bad()) {
         result.status = SettingsReadResult::Unreadable;
         result.error = "read error";
         return result;
     }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const bool cut = text.size() > SettingsFileLimitBytes;
+    if (cut) {
+        text.resize(SettingsFileLimitBytes);
+    }
     result.status = SettingsReadResult::Read;
+    std::size_t lineCount = 0;
     std::string line;
     bool pending = false; // characters seen since the last line end
-    for (std::size_t i = 0; i < text.size() && result.lines.size() < SettingsLineCount; ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
                 ++i;
             }
-            result.lines.push_back(line);
+            if (lineCount++ < SettingsLineCount) {
+                result.lines.push_back(line);
+            }
             line.clear();
             pending = false;
         } else {
-            line.push_back(c);
+            if (lineCount < SettingsLineCount) {
+                line.push_back(c);
+            }
             pending = true;
         }
     }
-    if (pending && result.lines.size() < SettingsLineCount) {
-        result.lines.push_back(line); // a last line without its CR LF still counts
+    // A last line without its CR LF still counts, unless the limit cut it off.
+    if (pending && !cut && lineCount++ < SettingsLineCount) {
+        result.lines.push_back(line);
     }
+    result.warning = partWarning(path.filename().string(), lineCount, cut);
     return result;
 }
 
@@ -140,6 +184,15 @@ bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
 
 bool WriteSettingsFile(const std::filesystem::path& path, const SettingsLines& lines,
                        std::string* error) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (HoldsLineBreak(lines[i])) {
+            if (error) {
+                *error = "line " + std::to_string(i + 1) +
+                         " holds a line break, which would shift every later line";
+            }
+            return false;
+        }
+    }
     return ReplaceFileAtomically(path, SettingsFileText(lines), error);
 }
 

@@ -240,6 +240,33 @@ TEST_F(MainFormTest, ShortFileKeepsBuiltInValuesForMissingLinesAndIsCompleted) {
     EXPECT_EQ(form->LastFolder, "/somewhere");
 }
 
+TEST_F(MainFormTest, OverlongFileIsReadInPartAndTheOperatorIsTold) {
+    QStringList lines = storedLines();
+    lines[12] = "700";
+    for (int i = 18; i <= 40; ++i) {
+        lines << "extra";
+    }
+    writeCfg(lines);
+    start();
+    EXPECT_EQ(messages.shown,
+              QStringList{"quorvane.cfg has 40 lines; only the first 17 hold settings, so lines "
+                          "18 to 40 were not read. It is saved again as the window shows it."});
+    EXPECT_EQ(ui().jogspeeds->text(), "700");
+    EXPECT_EQ(cfgLines(), lines.mid(0, 17));
+}
+
+TEST_F(MainFormTest, LineBreakInASettingIsNotSavedAndTheOldFileKept) {
+    start();
+    messages.shown.clear();
+    form->LastFolder = "/parts\nnew";
+    ui().jogspeeds->setText("900");
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].startsWith("The settings could not be saved (line 1 holds a "
+                                             "line break, which would shift every later line)"))
+        << messages.shown[0].toStdString();
+    EXPECT_EQ(cfgLines(), storedLines());
+}
+
 TEST_F(MainFormTest, TypingRewritesTheFileAtEveryKeystroke) {
     start();
     ui().jogspeeds->clear();

@@ -112,6 +112,74 @@ TEST_F(SettingsFolder, HoldsOnlyWhatTheWriterWouldWriteByteForByte) {
     EXPECT_FALSE(SettingsFileHolds(path, lines));
 }
 
+TEST_F(SettingsFolder, LongFilesAreReadInPartWithAWarningThatNamesTheLine) {
+    const auto numbered = [](int from, int to) {
+        std::string text;
+        for (int i = from; i <= to; ++i) {
+            text += std::to_string(i) + "\r\n";
+        }
+        return text;
+    };
+    const std::string tooLong(SettingsFileLimitBytes, 'x');
+    const struct {
+        std::string text;
+        std::size_t lines;
+        const char* warning;
+    } cases[] = {
+        {numbered(1, 17), 17, ""},
+        {numbered(1, 18), 17,
+         "quorvane.cfg has 18 lines; only the first 17 hold settings, so line 18 was not read."},
+        {numbered(1, 40), 17,
+         "quorvane.cfg has 40 lines; only the first 17 hold settings, so lines 18 to 40 were "
+         "not read."},
+        {numbered(1, 17) + tooLong, 17,
+         "quorvane.cfg is larger than 64 KiB; only its first 17 lines were read, nothing from "
+         "line 18 on."},
+        {numbered(1, 2) + tooLong + "\r\n4\r\n", 2,
+         "quorvane.cfg is larger than 64 KiB and line 3 does not end within its first 64 KiB; "
+         "lines 3 to 17 were not read and take the values of a new settings file."},
+        {numbered(1, 16) + tooLong, 16,
+         "quorvane.cfg is larger than 64 KiB and line 17 does not end within its first 64 KiB; "
+         "line 17 was not read and takes the value of a new settings file."},
+        {tooLong, 1, ""}, // exactly at the limit, the last line without its end
+        {tooLong + "x", 0,
+         "quorvane.cfg is larger than 64 KiB and line 1 does not end within its first 64 KiB; "
+         "lines 1 to 17 were not read and take the values of a new settings file."},
+    };
+    for (const auto& c : cases) {
+        write(c.text);
+        const SettingsReadResult r = ReadSettingsFile(path);
+        EXPECT_EQ(r.status, SettingsReadResult::Read);
+        EXPECT_EQ(r.lines.size(), c.lines) << c.warning;
+        EXPECT_EQ(r.warning, c.warning);
+    }
+}
+
+#ifndef _WIN32
+TEST(SettingsFile, AnEndlessFileIsReadOnlyUpToTheLimit) {
+    const SettingsReadResult r = ReadSettingsFile("/dev/zero");
+    EXPECT_EQ(r.status, SettingsReadResult::Read);
+    EXPECT_NE(r.warning.find("larger than 64 KiB"), std::string::npos) << r.warning;
+}
+#endif
+
+TEST_F(SettingsFolder, LineBreakInAnyLineIsRefusedAndTheOldFileKept) {
+    write("old settings\r\n");
+    for (const char* lineBreak : {"\n", "\r", "\r\n"}) {
+        for (int line : {LastFolderLine, GotoYLine, DisableLimitsLine}) {
+            SettingsLines lines = DefaultSettingsLines("/w");
+            lines[static_cast<std::size_t>(line)] += std::string(lineBreak) + "20";
+            std::string error;
+            EXPECT_FALSE(WriteSettingsFile(path, lines, &error));
+            EXPECT_EQ(error, "line " + std::to_string(line + 1) +
+                                 " holds a line break, which would shift every later line");
+            EXPECT_EQ(read(), "old settings\r\n");
+        }
+    }
+    EXPECT_TRUE(HoldsLineBreak("a\rb"));
+    EXPECT_FALSE(HoldsLineBreak("/home/op/parts"));
+}
+
 TEST(SettingsFile, WriteIntoAMissingFolderFailsWithAReason) {
     std::string error;
     EXPECT_FALSE(WriteSettingsFile("/nonexistent-quorvane-folder/quorvane.cfg",
