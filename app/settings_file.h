@@ -80,8 +80,10 @@ std::string SettingsFileText(const SettingsLines& lines);
 // that cannot be read does not.
 bool SettingsFileHolds(const std::filesystem::path& path, const SettingsLines& lines);
 
-// Replaces the file atomically: the text goes to a sibling file that is flushed to disk and
-// then renamed over the old one, so a crash or a full disk never leaves a truncated file.
+// Replaces the file atomically: the text goes to a new file of a unique name beside it, created
+// exclusively and with the old file's mode, that is flushed to disk and then renamed over the
+// old one, and the folder is synced; a crash or a full disk never leaves a truncated file. A
+// linked file is replaced where the link leads, and the link stays.
 // Returns false with a reason when the file could not be written, or when a line holds a line
 // break; the old file is then intact.
 bool WriteSettingsFile(const std::filesystem::path& path, const SettingsLines& lines,

@@ -2,6 +2,7 @@
 #include "app/main_form.h"
 #include "device/no_board.h"
 #include "device/tick_timer.h"
+#include "support/full_disk.h"
 #include "support/recording_messages.h"
 
 #include <QCheckBox>
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -400,17 +402,17 @@ TEST_F(MainFormTest, UnreadableFileIsReportedAndNeverOverwritten) {
 TEST_F(MainFormTest, FailingSavesAreReportedOnceUntilTheyWorkAgain) {
     start();
     messages.shown.clear();
-    ASSERT_TRUE(QDir(dir.path()).mkdir("quorvane.cfg.new"));
+    std::optional<FullDisk> full(std::in_place);
     // A keystroke while the message is open saves again; that must stay quiet too.
     messages.whileOpen = [&](const QString&) { ui().cutspeed->setText("7"); };
     QTest::keyClicks(ui().jogspeeds, "123");
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_TRUE(messages.shown[0].startsWith("The settings could not be saved"));
     EXPECT_EQ(cfgLines()[12], "800"); // the old file is intact
-    ASSERT_TRUE(QDir(dir.path()).rmdir("quorvane.cfg.new"));
+    full.reset();
     ui().jogspeeds->setText("950");
     EXPECT_EQ(cfgLines()[12], "950");
-    ASSERT_TRUE(QDir(dir.path()).mkdir("quorvane.cfg.new"));
+    full.emplace();
     ui().jogspeeds->setText("960");
     EXPECT_EQ(messages.shown.size(), 2);
 }
