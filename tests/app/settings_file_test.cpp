@@ -166,22 +166,6 @@ TEST_F(SettingsFolder, LinkThatLoopsIsAFailedWrite) {
 
 #endif
 
-TEST_F(SettingsFolder, HoldsOnlyWhatTheWriterWouldWriteByteForByte) {
-    const SettingsLines lines = DefaultSettingsLines("/z");
-    EXPECT_FALSE(SettingsFileHolds(path, lines)); // no file yet
-    ASSERT_TRUE(WriteSettingsFile(path, lines, nullptr));
-    EXPECT_TRUE(SettingsFileHolds(path, lines));
-    const std::string text = read();
-    write(text + "extra\r\n");
-    EXPECT_FALSE(SettingsFileHolds(path, lines));
-    write(text.substr(0, text.size() - 1));
-    EXPECT_FALSE(SettingsFileHolds(path, lines));
-    std::string lf = text;
-    lf.erase(lf.find('\r'), 1);
-    write(lf);
-    EXPECT_FALSE(SettingsFileHolds(path, lines));
-}
-
 TEST_F(SettingsFolder, LongFilesAreReadInPartWithAWarningThatNamesTheLine) {
     const auto numbered = [](int from, int to) {
         std::string text;
