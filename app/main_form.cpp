@@ -311,7 +311,9 @@ void MainForm::LoadSettings() {
     if (read.status == SettingsReadResult::Missing) {
         device_->Messages().Show(QStringLiteral("quorvane.cfg missing, will create a new one."));
         LastFolder = services_.programDirectory;
+        applyingSettings_ = true;
         applyDefaultSettings();
+        applyingSettings_ = false;
         SaveSettings();
         return;
     }
@@ -332,14 +334,18 @@ void MainForm::LoadSettings() {
     for (std::size_t i = 0; i < read.lines.size() && i < lines.size(); ++i) {
         lines[i] = read.lines[i];
     }
+    // A save made while the lines go in would write a passing value (the PW delay computed from
+    // the pulses per mm before the stored one replaces it), so the file is written once, after
+    // all of them, and only when it does not already hold what the window shows.
+    applyingSettings_ = true;
     applySettingsLines(lines);
-    // Saves made while the lines were applied wrote intermediate values (the PW delay computed
-    // from the pulses per mm, say, before the stored one replaced it); the file must end up
-    // holding what the window shows, or the stored value is lost at the next start.
-    const SettingsLines shown = currentSettingsLines();
-    if (read.lines.size() < static_cast<std::size_t>(SettingsLineCount) ||
-        !std::equal(shown.begin(), shown.end(), read.lines.begin())) {
+    applyingSettings_ = false;
+    if (!SettingsFileHolds(toPath(SettingsPath()), currentSettingsLines())) {
         SaveSettings();
+    }
+    if (!read.warning.empty()) {
+        device_->Messages().Show(QString::fromStdString(read.warning) +
+                                 QStringLiteral(" It is saved again as the window shows it."));
     }
 }
 
@@ -405,7 +411,7 @@ SettingsLines MainForm::currentSettingsLines() const {
 }
 
 void MainForm::SaveSettings() {
-    if (savingBlocked_ || dataFolder_.isEmpty()) {
+    if (savingBlocked_ || applyingSettings_ || dataFolder_.isEmpty()) {
         return; // before start-up has found the file there is nothing to save to
     }
     std::string error;

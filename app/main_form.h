@@ -119,6 +119,8 @@ private:
     int settingsWrites_ = 0;
     bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
     bool saveFailing_ = false;   // the operator has been told that saving fails
+    // While the stored values go in, their fields' saves wait for the one LoadSettings makes.
+    bool applyingSettings_ = false;
 
     MotionState motion_;
     LoadedProgram loaded_;

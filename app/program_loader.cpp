@@ -5,6 +5,7 @@
 #include "app/field_text.h"
 #include "app/operator_messages.h"
 #include "app/run_controller.h"
+#include "app/settings_file.h"
 #include "app/window_mirror.h"
 #include "device/waitable_timer.h"
 #include "gcode/loader.h"
@@ -82,7 +83,10 @@ void ProgramLoader::LoadGcode_Click() {
 void ProgramLoader::loadChosenFile(const QString& path) {
     const MainControls& c = u_.controls;
     u_.loaded.GcodeFile = path;
-    u_.LastFolder = QFileInfo(path).absolutePath();
+    // A folder with a line break in its name cannot go on its settings line; the last one stays.
+    if (const QString folder = QFileInfo(path).absolutePath(); !HoldsLineBreak(CoreText(folder))) {
+        u_.LastFolder = folder;
+    }
     u_.saveSettings();
 
     QFile gcodeFile(path);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@ namespace app {
 
 inline constexpr const char* SettingsFileName = "quorvane.cfg";
 inline constexpr int SettingsLineCount = 17;
+// Seventeen short lines never come near this; a larger file is read only this far, so no file
+// (nor a device given as one) decides how much memory reading it takes.
+inline constexpr std::size_t SettingsFileLimitBytes = 64 * 1024;
 
 // Line positions, 0-based (line 1 of the file is LastFolderLine).
 enum SettingsLine : int {
@@ -55,18 +59,33 @@ struct SettingsReadResult {
     // The lines found (CR LF, LF or a lone CR end a line), at most 17; a short file gives fewer.
     std::vector<std::string> lines;
     std::string error; // why an existing file could not be read
+    // For a file read only in part (more than 17 lines, or larger than the limit): what was left
+    // unread, from which line on, in the operator's words.
+    std::string warning;
 };
 
-// Reads the whole file before anything is applied, so that saves made while the values are
-// applied cannot change what is read.
+// Reads the file (up to the limit) before anything is applied, so that saves made while the
+// values are applied cannot change what is read. A line cut off by the limit is not used.
 SettingsReadResult ReadSettingsFile(const std::filesystem::path& path);
+
+// A line break inside a value would end its line early and shift every line after it.
+inline bool HoldsLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // The file text of 17 lines, each followed by CR LF.
 std::string SettingsFileText(const SettingsLines& lines);
 
-// Replaces the file atomically: the text goes to a sibling file that is flushed to disk and
-// then renamed over the old one, so a crash or a full disk never leaves a truncated file.
-// Returns false with a reason when the file could not be written; the old file is then intact.
+// Whether the file on disk now holds exactly these lines as the writer would write them. A file
+// that cannot be read does not.
+bool SettingsFileHolds(const std::filesystem::path& path, const SettingsLines& lines);
+
+// Replaces the file atomically: the text goes to a new file of a unique name beside it, created
+// exclusively and with the old file's mode, that is flushed to disk and then renamed over the
+// old one, and the folder is synced; a crash or a full disk never leaves a truncated file. A
+// linked file is replaced where the link leads, and the link stays.
+// Returns false with a reason when the file could not be written, or when a line holds a line
+// break; the old file is then intact.
 bool WriteSettingsFile(const std::filesystem::path& path, const SettingsLines& lines,
                        std::string* error);
 

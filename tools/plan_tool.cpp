@@ -224,7 +224,9 @@ bool PlanSettingsLines(const PlanOptions& options, app::SettingsLines& lines, st
     for (std::size_t i = 0; i < read.lines.size() && i < lines.size(); ++i) {
         lines[i] = read.lines[i];
     }
-    if (read.lines.size() < lines.size()) {
+    if (!read.warning.empty()) {
+        warning = read.warning + "\n"; // read in part; it names the missing lines itself
+    } else if (read.lines.size() < lines.size()) {
         warning = options.configPath + " has " + std::to_string(read.lines.size()) +
                   " of 17 lines; the missing ones take the values of a new settings file\n";
     }

@@ -2,6 +2,7 @@
 #include "app/main_form.h"
 #include "device/no_board.h"
 #include "device/tick_timer.h"
+#include "support/full_disk.h"
 #include "support/recording_messages.h"
 
 #include <QCheckBox>
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -68,6 +71,10 @@ protected:
         return text.split("\r\n");
     }
     QStringList cfgLines() const { return cfgLines(cfgPath()); }
+    std::string cfgBytes() const {
+        QFile file(cfgPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }
     QStringList storedLines() const {
         return {dir.path(), "0",    "0",   "0",   "0",  "0",      "0",     "0000.000", "0000.000",
                 "0000.000", "1000", "500", "800", "20", "533.33", "57150", "0"};
@@ -199,6 +206,29 @@ TEST_F(MainFormTest, StoredValuesAreAppliedThroughTheFields) {
     EXPECT_EQ(saved[15], "60000");
 }
 
+// The pulses per mm recompute the PW delay while the file is applied; that passing value must
+// never reach the disk, or the stored PW delay is lost at the next start.
+TEST_F(MainFormTest, StoredPwDelaySurvivesRestartsByteForByte) {
+    QStringList tuned = storedLines();
+    tuned[15] = "50000";
+    writeCfg(tuned);
+    const std::string written = cfgBytes();
+    for (int restart = 1; restart <= 3; ++restart) {
+        start();
+        EXPECT_EQ(ui().pwm1->text(), "50000") << restart;
+        EXPECT_EQ(cfgBytes(), written) << restart;
+    }
+
+    QFile::remove(cfgPath()); // created with the defaults, then started twice more
+    start();
+    const std::string created = cfgBytes();
+    for (int restart = 1; restart <= 2; ++restart) {
+        start();
+        EXPECT_EQ(cfgBytes(), created) << restart;
+    }
+    EXPECT_EQ(cfgLines()[15], "57150");
+}
+
 TEST_F(MainFormTest, ShortFileKeepsBuiltInValuesForMissingLinesAndIsCompleted) {
     writeCfg({"/somewhere", "0", "0", "1"});
     start();
@@ -210,6 +240,33 @@ TEST_F(MainFormTest, ShortFileKeepsBuiltInValuesForMissingLinesAndIsCompleted) {
     expected[3] = "1";
     EXPECT_EQ(cfgLines(), expected);
     EXPECT_EQ(form->LastFolder, "/somewhere");
+}
+
+TEST_F(MainFormTest, OverlongFileIsReadInPartAndTheOperatorIsTold) {
+    QStringList lines = storedLines();
+    lines[12] = "700";
+    for (int i = 18; i <= 40; ++i) {
+        lines << "extra";
+    }
+    writeCfg(lines);
+    start();
+    EXPECT_EQ(messages.shown,
+              QStringList{"quorvane.cfg has 40 lines; only the first 17 hold settings, so lines "
+                          "18 to 40 were not read. It is saved again as the window shows it."});
+    EXPECT_EQ(ui().jogspeeds->text(), "700");
+    EXPECT_EQ(cfgLines(), lines.mid(0, 17));
+}
+
+TEST_F(MainFormTest, LineBreakInASettingIsNotSavedAndTheOldFileKept) {
+    start();
+    messages.shown.clear();
+    form->LastFolder = "/parts\nnew";
+    ui().jogspeeds->setText("900");
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].startsWith("The settings could not be saved (line 1 holds a "
+                                             "line break, which would shift every later line)"))
+        << messages.shown[0].toStdString();
+    EXPECT_EQ(cfgLines(), storedLines());
 }
 
 TEST_F(MainFormTest, TypingRewritesTheFileAtEveryKeystroke) {
@@ -345,17 +402,17 @@ TEST_F(MainFormTest, UnreadableFileIsReportedAndNeverOverwritten) {
 TEST_F(MainFormTest, FailingSavesAreReportedOnceUntilTheyWorkAgain) {
     start();
     messages.shown.clear();
-    ASSERT_TRUE(QDir(dir.path()).mkdir("quorvane.cfg.new"));
+    std::optional<FullDisk> full(std::in_place);
     // A keystroke while the message is open saves again; that must stay quiet too.
     messages.whileOpen = [&](const QString&) { ui().cutspeed->setText("7"); };
     QTest::keyClicks(ui().jogspeeds, "123");
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_TRUE(messages.shown[0].startsWith("The settings could not be saved"));
     EXPECT_EQ(cfgLines()[12], "800"); // the old file is intact
-    ASSERT_TRUE(QDir(dir.path()).rmdir("quorvane.cfg.new"));
+    full.reset();
     ui().jogspeeds->setText("950");
     EXPECT_EQ(cfgLines()[12], "950");
-    ASSERT_TRUE(QDir(dir.path()).mkdir("quorvane.cfg.new"));
+    full.emplace();
     ui().jogspeeds->setText("960");
     EXPECT_EQ(messages.shown.size(), 2);
 }

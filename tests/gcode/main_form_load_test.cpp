@@ -128,6 +128,24 @@ TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     EXPECT_NEAR(form->Motion().pen.PlotY, 4555, 1e-9);
 }
 
+TEST_F(MainFormLoadTest, FolderWithALineBreakIsNotRemembered) {
+    Load(WriteFile("a.nc", "G01 X1\n"));
+    for (const char* name : {"line\nbreak", "carriage\rreturn"}) {
+        QDir().mkpath(dir.filePath(name));
+        const QString path = dir.filePath(QString(name) + "/b.nc");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("G01 X2\n");
+        file.close();
+        Load(path);
+        EXPECT_EQ(c().Grid1Model->rowCount(), 1); // the file itself loads
+        EXPECT_EQ(form->LastFolder, dir.filePath("parts"));
+    }
+    const app::SettingsReadResult saved = app::ReadSettingsFile(form->SettingsPath().toStdString());
+    ASSERT_EQ(saved.lines.size(), 17u);
+    EXPECT_EQ(saved.lines[app::PulsesPerMmLine], "533.33");
+}
+
 TEST_F(MainFormLoadTest, CancelLeavesAnEmptyTableAndZeroExtents) {
     Load(WriteFile("a.nc", "G01 X7 Y3\n"));
     c().linesload->setText("Line Count = 1");

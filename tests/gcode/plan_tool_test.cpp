@@ -96,6 +96,23 @@ TEST_F(PlanTool, ConfigFileGivesOverrideInversionAndLimitsBit) {
     EXPECT_EQ(OutLines(), expected);
 }
 
+TEST_F(PlanTool, OverlongSettingsFileIsReadInPartWithTheReadersWarning) {
+    std::string text = "/tmp\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
+                       "0000.000\r\n800\r\n400\r\n800\r\n20\r\n533.33\r\n57150\r\n0\r\n";
+    const std::string gcode = File("part.nc", "G01 X5 F100\n");
+    const std::string full = File("quorvane.cfg", text + "extra\r\nmore\r\n");
+    EXPECT_EQ(Plan({"--config", full, gcode}), tools::PlanExitDone);
+    EXPECT_EQ(err_.text_, "quorvane-plan: quorvane.cfg has 19 lines; only the first 17 hold "
+                          "settings, so lines 18 to 19 were not read.\n");
+
+    // Cut inside line 3: one warning, the reader's, not the short file's as well.
+    const std::string cut = File("cut.cfg", "/tmp\r\n0\r\n" + std::string(70000, '0'));
+    EXPECT_EQ(Plan({"--config", cut, gcode}), tools::PlanExitDone);
+    EXPECT_EQ(err_.text_, "quorvane-plan: cut.cfg is larger than 64 KiB and line 3 does not end "
+                          "within its first 64 KiB; lines 3 to 17 were not read and take the "
+                          "values of a new settings file.\n");
+}
+
 TEST_F(PlanTool, SplitMoveShowsEveryReportAndTheSummaryWarnsWithItsLine) {
     // 40000 mm at 533.33 pulses per mm is 21,333,200 steps: two reports of 10,666,600.
     const std::string gcode = File("long.nc", "(long move)\nG01 X40000 F1000\n");
