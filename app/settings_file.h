@@ -49,8 +49,9 @@ SettingsLines DefaultSettingsLines(const std::string& programDirectory);
 inline bool IsCheckedLine(std::string_view line) {
     return line == "1";
 }
-inline const char* CheckBoxLine(bool checked) {
-    return checked ? "1" : "0";
+// A whole string, not a C text: assigning a C text to a line trips GCC 12's -Wrestrict at -O3.
+inline std::string CheckBoxLine(bool checked) {
+    return std::string(1, checked ? '1' : '0');
 }
 
 struct SettingsReadResult {
