@@ -90,6 +90,23 @@ TEST(ThousandthsShortcut, AgreeWithFormatAndNumberOf) {
     EXPECT_EQ(untouched, 7);
 }
 
+TEST(ThousandthsShortcut, TextsOfAnyLengthAreReadWithoutOverflow) {
+    const std::string nines(30, '9');
+    const std::string zeros(5000, '0');
+    std::int64_t untouched = 7;
+    for (const std::string& text : {nines + ".000", "-" + nines + ".999", nines + "0000.000"}) {
+        EXPECT_FALSE(encoding::ThousandthsOfFormatted(text, untouched)) << text;
+    }
+    for (const std::string& text : {nines, "-" + nines + ".5", "0." + zeros + nines}) {
+        EXPECT_FALSE(encoding::RoundedThousandthsOf(text, untouched)) << text;
+    }
+    EXPECT_EQ(untouched, 7);
+    // Leading zeros are no significant digits, however many there are.
+    std::int64_t t = 0;
+    ASSERT_TRUE(encoding::RoundedThousandthsOf(zeros + "12.0005", t));
+    EXPECT_EQ(t, 12001);
+}
+
 TEST(ThousandthsShortcut, WritesEveryMagnitudeIntoTheCallersBuffer) {
     struct Case {
         std::int64_t thousandths;

@@ -282,3 +282,18 @@ TEST(Loader, RowsStayCompact) {
 }
 
 } // namespace
+
+TEST(LoaderLimits, WordsOfAnyNumberOfDigitsAreKeptExactly) {
+    for (const std::string digits :
+         {"99999999999999999999999", "-9223372036854775808", "18446744073709551617.5",
+          "0000000000000000000000000000000000001"}) {
+        std::int32_t thousandths = 0;
+        const std::string formatted = encoding::Format(digits);
+        if (gcode::ThousandthsOfWordText(digits, thousandths)) {
+            char buf[16];
+            EXPECT_EQ(std::string(buf, gcode::WriteThousandths(thousandths, buf)), formatted);
+        }
+        const gcode::Program program = gcode::LoadProgram("G01 X" + digits + "\n", DefaultFeeds);
+        EXPECT_EQ(program.CellText(0, gcode::XColumn), "X" + formatted + " ") << digits;
+    }
+}
