@@ -179,3 +179,27 @@ TEST_F(PlanTool, UnreadableFilesAndBadArgumentsAreUsageErrors) {
 }
 
 } // namespace
+
+TEST_F(PlanTool, AMoveOfMoreThan65536ReportsIsRefusedAndNothingOfItIsWritten) {
+    // Pulses per mm 1: Z counts 65,535 steps a report, so Z4294901760 is 65,536 reports and one
+    // millimetre more is one report too many.
+    const std::string config =
+        File("quorvane.cfg", "/tmp\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
+                             "0000.000\r\n1000\r\n500\r\n800\r\n20\r\n1\r\n57150\r\n0\r\n");
+    const std::string longest = File("longest.nc", "G00 Z4294901760\n");
+    EXPECT_EQ(Plan({"--config", config, longest}), tools::PlanExitDone);
+    EXPECT_NE(out_.text_.find("Reports:        65536\n"), std::string::npos) << out_.text_;
+
+    const std::string tooLong = File("too-long.nc", "G00 X1\nG00 Z4294901761\n");
+    EXPECT_EQ(Plan({"--config", config, "--json", tooLong}), tools::PlanExitRefused);
+    const std::vector<std::string> lines = OutLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].rfind(R"({"row": 1, "error": "The Z move of )", 0), 0u) << lines[2];
+    EXPECT_NE(lines[2].find("at most 65536 reports"), std::string::npos) << lines[2];
+
+    const std::string typo = File("typo.nc", "G01 Z1e13\n");
+    EXPECT_EQ(Plan({typo}), tools::PlanExitRefused);
+    EXPECT_NE(out_.text_.find("Refused: file line 1 (program line 1): The Z move of "),
+              std::string::npos)
+        << out_.text_;
+}
