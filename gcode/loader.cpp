@@ -101,6 +101,21 @@ void LineFilter::Finish(std::string& keptText) {
     splitter_.Finish([&](std::string_view line) { keep(line, keptText); });
 }
 
+std::optional<LoadRefusal> LineFilter::Refusal() const {
+    if (splitter_.OverlongLine() == 0) {
+        return std::nullopt;
+    }
+    return OverlongLineRefusal(splitter_.OverlongLine());
+}
+
+LoadRefusal OverlongLineRefusal(std::uint64_t fileLine) {
+    return LoadRefusal{fileLine, "Line " + std::to_string(fileLine) +
+                                     " of the file is longer than 1 MiB (" +
+                                     std::to_string(MaxLineBytes) +
+                                     " characters): it is no G-code line, so the file is not "
+                                     "loaded."};
+}
+
 ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
     : feeds_(std::move(feeds)) {
     program_.rows_.reserve(expectedRows);
@@ -191,6 +206,13 @@ void ProgramBuilder::Feed(std::string_view chunk) {
     splitter_.Feed(chunk, [this](std::string_view line) { AddLine(line); });
 }
 
+std::optional<LoadRefusal> ProgramBuilder::Refusal() const {
+    if (splitter_.OverlongLine() == 0) {
+        return std::nullopt;
+    }
+    return OverlongLineRefusal(splitter_.OverlongLine());
+}
+
 Program ProgramBuilder::Finish() {
     splitter_.Finish([this](std::string_view line) { AddLine(line); });
     Program done = std::move(program_);
@@ -198,7 +220,8 @@ Program ProgramBuilder::Finish() {
     return done;
 }
 
-Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
+Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
+                    std::optional<LoadRefusal>* refusal) {
     // Kept lines hold no line end, so writing them to the working copy and reading it back
     // gives these same lines: pass 2 can take each one as pass 1 keeps it.
     ProgramBuilder builder(feeds);
@@ -210,10 +233,14 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
             ++kept;
         }
     };
-    const char* end = fileBytes.data() + fileBytes.size();
-    const char* tail = LineSplitter::SplitWhole(fileBytes.data(), end, keep);
-    if (tail < end) {
-        keep(std::string_view(tail, static_cast<std::size_t>(end - tail)));
+    LineSplitter splitter;
+    splitter.Feed(fileBytes, keep);
+    splitter.Finish(keep);
+    if (refusal) {
+        refusal->reset();
+        if (splitter.OverlongLine() != 0) {
+            *refusal = OverlongLineRefusal(splitter.OverlongLine());
+        }
     }
     Program program = builder.Finish();
     program.TempLineCount = kept;
@@ -239,25 +266,41 @@ std::uint32_t KeptLineNumbers::FileLine(std::size_t row) const {
     return static_cast<std::uint32_t>(row + std::prev(after)->offset);
 }
 
+std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) {
+        return std::nullopt;
+    }
+    switch (status.type()) {
+    case fs::file_type::directory:
+        return "it is a folder, not a G-code file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "it is a device, not a G-code file";
+    case fs::file_type::socket:
+        return "it is a socket, not a G-code file";
+    default:
+        return std::nullopt;
+    }
+}
+
 LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
                                KeptLineNumbers* keptLineNumbers) {
     LoadFileResult result;
+    if (std::optional<std::string> why = NotAGcodeFile(path)) {
+        result.error = std::move(*why);
+        return result;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         result.error = std::strerror(errno);
         return result;
     }
-    // Room for a row per 8 bytes of file: CAM files keep a line per 15 to 25 bytes, so the rows
-    // are written once and never moved; the room not used is never touched.
-    std::size_t expectedRows = 1024;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0) {
-            expectedRows += static_cast<std::size_t>(size) / 8;
-        }
-        std::rewind(file);
-    }
-    ProgramBuilder builder(feeds, expectedRows);
+    // No room is set aside from the file's size: a sparse or growing file claims any size it
+    // likes, while the rows grow by doubling with what is really kept.
+    ProgramBuilder builder(feeds);
     LineSplitter splitter;
     std::size_t kept = 0;
     std::uint32_t lineNumber = 0;
@@ -276,13 +319,18 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
     for (;;) {
         const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
         splitter.Feed(std::string_view(buffer.data(), n), keep);
-        if (n < buffer.size()) {
+        if (n < buffer.size() || splitter.OverlongLine() != 0) {
             break;
         }
     }
     const bool readError = std::ferror(file) != 0;
     const int readErrno = errno;
     std::fclose(file);
+    if (splitter.OverlongLine() != 0) {
+        result.refusal = OverlongLineRefusal(splitter.OverlongLine());
+        result.error = result.refusal->message;
+        return result;
+    }
     if (readError) {
         result.error = std::strerror(readErrno);
         return result;

@@ -280,6 +280,10 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     gcode::LoadFileResult loaded = gcode::LoadProgramFile(
         options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
         options.json ? nullptr : &fileLines);
+    if (loaded.refusal) {
+        err.Write("quorvane-plan: " + options.gcodePath + ": " + loaded.refusal->message + "\n");
+        return PlanExitUsage;
+    }
     if (!loaded.ok) {
         err.Write("quorvane-plan: cannot read " + options.gcodePath + ": " + loaded.error + "\n");
         return PlanExitUsage;

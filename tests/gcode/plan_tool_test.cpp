@@ -203,3 +203,19 @@ TEST_F(PlanTool, AMoveOfMoreThan65536ReportsIsRefusedAndNothingOfItIsWritten) {
               std::string::npos)
         << out_.text_;
 }
+
+TEST_F(PlanTool, FoldersDevicesAndOverlongLinesAreClearUsageErrors) {
+    EXPECT_EQ(Plan({dir_.string()}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_, "quorvane-plan: cannot read " + dir_.string() +
+                              ": it is a folder, not a G-code file\n");
+    EXPECT_EQ(Plan({"/dev/zero"}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_,
+              "quorvane-plan: cannot read /dev/zero: it is a device, not a G-code file\n");
+
+    const std::string gcode =
+        File("long.nc", "G00 X1\n" + std::string((std::size_t{1} << 20) + 1, 'q') + "\nX2\n");
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_.rfind("quorvane-plan: " + gcode + ": Line 2 of the file is longer", 0), 0u)
+        << err_.text_;
+    EXPECT_EQ(out_.text_, "");
+}
