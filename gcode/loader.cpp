@@ -121,34 +121,56 @@ ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
     program_.rows_.reserve(expectedRows);
 }
 
+std::int32_t ProgramBuilder::poolIndex(std::string text) {
+    // Neighbouring rows often repeat a text word; they share the entry.
+    if (!program_.pool_.empty() && program_.pool_.back() == text) {
+        return static_cast<std::int32_t>(program_.pool_.size() - 1);
+    }
+    program_.pool_.push_back(std::move(text));
+    return static_cast<std::int32_t>(program_.pool_.size() - 1);
+}
+
 WordCell ProgramBuilder::makeCell(std::string_view text, bool lowerCase, bool trailingBlank) {
+    LineWord word;
+    readWord(text, lowerCase, word);
     WordCell cell;
     cell.present = true;
     cell.lowerCase = lowerCase;
     cell.trailingBlank = trailingBlank;
-    std::int32_t thousandths = 0;
-    if (ThousandthsOfWordText(text, thousandths)) {
-        cell.value = thousandths;
-    } else {
-        cell.pooled = true;
-        cell.value = static_cast<std::int32_t>(program_.pool_.size());
-        program_.pool_.push_back(encoding::Format(text));
-    }
+    cell.pooled = word.isText;
+    cell.value = word.isText ? poolIndex(std::move(word.text)) : word.value;
     return cell;
 }
 
-void ProgramBuilder::offerExtent(Extent& extent, const WordCell& cell) {
-    // The extent text is the 8 characters after the letter: the formatted word and its blank.
-    if (!cell.pooled) {
-        extent.OfferThousandths(cell.value);
+void ProgramBuilder::readWord(std::string_view text, bool lowerCase, LineWord& word) {
+    word.present = true;
+    word.lowerCase = lowerCase;
+    std::int32_t thousandths = 0;
+    word.isText = !ThousandthsOfWordText(text, thousandths);
+    if (!word.isText) {
+        word.value = thousandths;
         return;
     }
-    std::string candidate = program_.pool_[static_cast<std::size_t>(cell.value)];
-    candidate.push_back(' ');
-    if (candidate.size() > 8) {
-        candidate.resize(8);
+    word.text = encoding::Format(text);
+    if (word.text.size() > MaxCellTextBytes) {
+        word.text = word.text.substr(0, MaxCellTextBytes - 3) + "...";
     }
-    extent.Offer(candidate);
+}
+
+void ProgramBuilder::offerExtent(Extent& extent, const LineWord& word) {
+    // The extent text is the 8 characters after the letter: the formatted word and its blank.
+    if (!word.isText) {
+        extent.OfferThousandths(word.value);
+        return;
+    }
+    if (word.text.size() >= 8) {
+        extent.Offer(std::string_view(word.text).substr(0, 8));
+        return;
+    }
+    char candidate[8];
+    std::memcpy(candidate, word.text.data(), word.text.size());
+    candidate[word.text.size()] = ' ';
+    extent.Offer(std::string_view(candidate, word.text.size() + 1));
 }
 
 void ProgramBuilder::AddLine(std::string_view line) {
@@ -160,11 +182,14 @@ void ProgramBuilder::AddLine(std::string_view line) {
     ProgramRow row;
     row.flags = modalFeedMove_ ? 1u : 0u;
 
+    for (LineWord& word : lineWords_) {
+        word.present = false;
+    }
     const char* p = line.data();
     const char* const end = p + line.size();
     while (p < end) {
-        const int word = WordIndex[static_cast<unsigned char>(*p)];
-        if (word < 0) {
+        const int index = WordIndex[static_cast<unsigned char>(*p)];
+        if (index < 0) {
             ++p;
             continue;
         }
@@ -173,15 +198,29 @@ void ProgramBuilder::AddLine(std::string_view line) {
         while (q < end && !WordStop[static_cast<unsigned char>(*q)]) {
             ++q;
         }
-        const std::string_view text(p + 1, static_cast<std::size_t>(q - p - 1));
-        const WordCell cell = makeCell(text, lowerCase, true);
-        row.SetWord(word, cell);
-        if (word == 0) {
-            offerExtent(program_.XExtent, cell);
-        } else if (word == 1) {
-            offerExtent(program_.YExtent, cell);
+        // A later word of the same letter replaces this one in the row, but every word is
+        // offered to the extents.
+        LineWord& word = lineWords_[index];
+        readWord(std::string_view(p + 1, static_cast<std::size_t>(q - p - 1)), lowerCase, word);
+        if (index == 0) {
+            offerExtent(program_.XExtent, word);
+        } else if (index == 1) {
+            offerExtent(program_.YExtent, word);
         }
         p = q; // the word's own characters hold no word letter
+    }
+    for (int index = 0; index < 4; ++index) {
+        LineWord& word = lineWords_[index];
+        if (!word.present) {
+            continue;
+        }
+        WordCell cell;
+        cell.present = true;
+        cell.lowerCase = word.lowerCase;
+        cell.trailingBlank = true;
+        cell.pooled = word.isText;
+        cell.value = word.isText ? poolIndex(std::move(word.text)) : word.value;
+        row.SetWord(index, cell);
     }
 
     WordCell& lastFeed = modalFeedMove_ ? lastG01Feed_ : lastG00Feed_;

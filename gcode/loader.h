@@ -177,6 +177,11 @@ struct FeedDefaults {
     std::string travelSpeedText; // Travspeed: the first G00 row without an F word
 };
 
+// The longest text a cell keeps. Every formatted number is shorter (a double has at most 309
+// integer digits); a longer text is no number, and its cell keeps the start of it and "...",
+// which never reads as one, so one row can never hold more than a few hundred bytes.
+inline constexpr std::size_t MaxCellTextBytes = 320;
+
 // Pass 2: one row per kept line, with the modal motion code, the modal feeds of G00 and G01
 // rows kept apart, and the extents. A new builder starts with no state from any earlier load.
 class ProgramBuilder {
@@ -193,8 +198,19 @@ public:
     std::optional<LoadRefusal> Refusal() const;
 
 private:
+    // A word of the line being read; only the last word of each letter becomes a cell.
+    struct LineWord {
+        bool present = false;
+        bool lowerCase = false;
+        bool isText = false;    // not a 32-bit number: `text` holds its formatted text
+        std::int32_t value = 0; // thousandths otherwise
+        std::string text;
+    };
+
     WordCell makeCell(std::string_view text, bool lowerCase, bool trailingBlank);
-    void offerExtent(Extent& extent, const WordCell& cell);
+    std::int32_t poolIndex(std::string text);
+    void readWord(std::string_view text, bool lowerCase, LineWord& word);
+    void offerExtent(Extent& extent, const LineWord& word);
 
     FeedDefaults feeds_;
     Program program_;
@@ -204,6 +220,7 @@ private:
     bool g01FeedSet_ = false;
     WordCell lastG00Feed_;
     WordCell lastG01Feed_;
+    LineWord lineWords_[4]; // of the line being read, by word column
 };
 
 // Both passes over a whole file in memory, as a Load with this file would make them. A line

@@ -344,6 +344,39 @@ TEST(LoaderLimits, AFileWithNoLineEndStopsAtTheLimitAndHoldsNothingMore) {
     EXPECT_EQ(filter.TempLineCount(), 0u);
 }
 
+TEST(LoaderLimits, ReplacedAndOverlongWordsCostARowAFewHundredBytesAtMost) {
+    // A line of half a million X words that are no numbers: one cell, one pooled text.
+    std::string xq = "G01 ";
+    for (int i = 0; i < 500000; ++i) {
+        xq += "Xq";
+    }
+    const gcode::Program words = gcode::LoadProgram(xq + "\n", DefaultFeeds);
+    ASSERT_EQ(words.LineCount(), 1u);
+    EXPECT_EQ(words.CellText(0, gcode::XColumn), "Xq ");
+    EXPECT_EQ(words.XExtent.Shown(), "q ");
+    EXPECT_LT(words.MemoryBytes(), std::size_t{4096});
+
+    // Rows that repeat a text word share it.
+    std::string same;
+    for (int i = 0; i < 10000; ++i) {
+        same += "X\n";
+    }
+    const gcode::Program repeated = gcode::LoadProgram(same, DefaultFeeds);
+    EXPECT_LE(repeated.MemoryBytes() / repeated.LineCount(), 2 * sizeof(gcode::ProgramRow));
+
+    // A very long word that is no number keeps its start and a mark that never reads as a
+    // number, even where its start alone would.
+    const std::string zeros = "0." + LongLine(100000, '0') + "q";
+    const gcode::Program cut = gcode::LoadProgram("G01 Y" + zeros + "\n", DefaultFeeds);
+    const std::string cell = cut.CellText(0, gcode::YColumn);
+    EXPECT_EQ(cell.size(), 1 + gcode::MaxCellTextBytes + 1);
+    EXPECT_EQ(cell.substr(0, 10), "Y0.0000000");
+    EXPECT_EQ(cell.substr(cell.size() - 4), "... ");
+    EXPECT_FALSE(encoding::ReadsAsNumber(cell.substr(1)));
+    EXPECT_LT(cut.MemoryBytes(), std::size_t{4096});
+    EXPECT_EQ(cut.YExtent.Shown(), "0.000000");
+}
+
 TEST(LoaderLimits, WordsOfAnyNumberOfDigitsAreKeptExactly) {
     for (const std::string digits :
          {"99999999999999999999999", "-9223372036854775808", "18446744073709551617.5",
