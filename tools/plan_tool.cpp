@@ -6,8 +6,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 namespace tools {
 namespace {
@@ -18,8 +21,9 @@ constexpr std::size_t FlushAt = std::size_t{1} << 20;
 // in about two hundred calls. Rows are written straight into the buffer.
 class Buffered {
 public:
+    // Nothing is written from the destructor: a sink that fails while the stack unwinds from
+    // an earlier failure would end the program.
     explicit Buffered(OutputSink& sink) : sink_(sink), data_(new char[FlushAt]), cap_(FlushAt) {}
-    ~Buffered() { Flush(); }
 
     // Room for n more characters; write them at the pointer, then Commit the new end.
     char* Reserve(std::size_t n) {
@@ -264,7 +268,10 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
     out.push_back('"');
 }
 
-int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+namespace {
+
+// The dry run itself; RunPlan turns a failed allocation into a message.
+int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     app::SettingsLines lines;
     std::string warning;
     std::string error;
@@ -370,7 +377,30 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         text += warnings.empty() ? std::string("No warnings.\n") : warnings;
         buffer.Append(text);
     }
+    buffer.Flush();
     return status;
+}
+
+void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {
+    // Only pieces that need no allocation: memory has just run out.
+    err.Write("quorvane-plan: ");
+    err.Write(what);
+    err.Write(" (");
+    err.Write(e.what());
+    err.Write("); the dry run stops here\n");
+}
+
+} // namespace
+
+int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+    try {
+        return runPlan(options, out, err);
+    } catch (const std::bad_alloc& e) {
+        writeFailure(err, "out of memory", e);
+    } catch (const std::length_error& e) {
+        writeFailure(err, "a size beyond what memory can hold", e);
+    }
+    return PlanExitUsage;
 }
 
 } // namespace tools

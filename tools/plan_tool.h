@@ -9,8 +9,8 @@
 // the values of a newly created one.
 //
 // Exit status: 0 after the last row; 1 when a row cannot be planned (the run would stop
-// there); 2 for a usage error, or a file that cannot be read or is refused (a folder, a
-// device, a line longer than 1 MiB).
+// there); 2 for a usage error, a file that cannot be read or is refused (a folder, a device, a
+// line longer than 1 MiB), or memory that runs out.
 #pragma once
 
 #include "app/settings_file.h"

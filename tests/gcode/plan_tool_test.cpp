@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -218,4 +220,45 @@ TEST_F(PlanTool, FoldersDevicesAndOverlongLinesAreClearUsageErrors) {
     EXPECT_EQ(err_.text_.rfind("quorvane-plan: " + gcode + ": Line 2 of the file is longer", 0), 0u)
         << err_.text_;
     EXPECT_EQ(out_.text_, "");
+}
+
+namespace {
+
+// A sink whose first write fails as a full memory would.
+template <class Failure> class FailingSink : public tools::OutputSink {
+public:
+    void Write(std::string_view) override {
+        if (!failed_) {
+            failed_ = true;
+            throw Failure("no room");
+        }
+    }
+
+private:
+    bool failed_ = false;
+};
+
+class ThrowingBadAlloc : public std::bad_alloc {
+public:
+    explicit ThrowingBadAlloc(const char*) {}
+};
+
+} // namespace
+
+TEST_F(PlanTool, RunningOutOfMemoryIsAMessageAndExitTwo) {
+    const std::string gcode = File("a.nc", "G00 X1\n");
+    tools::PlanOptions options;
+    options.gcodePath = gcode;
+    tools::StringSink err;
+    int status = -1;
+    FailingSink<ThrowingBadAlloc> noMemory;
+    EXPECT_NO_THROW(status = tools::RunPlan(options, noMemory, err));
+    EXPECT_EQ(status, tools::PlanExitUsage);
+    EXPECT_EQ(err.text_.rfind("quorvane-plan: out of memory (", 0), 0u) << err.text_;
+
+    err.text_.clear();
+    FailingSink<std::length_error> tooLarge;
+    EXPECT_NO_THROW(status = tools::RunPlan(options, tooLarge, err));
+    EXPECT_EQ(status, tools::PlanExitUsage);
+    EXPECT_NE(err.text_.find("no room"), std::string::npos) << err.text_;
 }
