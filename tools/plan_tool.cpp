@@ -56,6 +56,44 @@ private:
     std::size_t len_ = 0;
 };
 
+// The length of the UTF-8 character at i when it is one a terminal shows as text; 0 for a
+// control character (C0, DEL, C1) and for any byte that does not start a valid character.
+std::size_t utf8Length(std::string_view bytes, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80) {
+        return c >= 0x20 && c != 0x7F ? 1 : 0;
+    }
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + n > bytes.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((at(i + k) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        cp = (cp << 6) | (at(i + k) & 0x3Fu);
+    }
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp <= 0x9F) {
+        return 0; // overlong, beyond Unicode, a surrogate, or a C1 control
+    }
+    return n;
+}
+
 char* put(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
     return p + text.size();
@@ -276,11 +314,11 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     std::string warning;
     std::string error;
     if (!PlanSettingsLines(options, lines, warning, error)) {
-        err.Write("quorvane-plan: " + error + "\n");
+        err.Write("quorvane-plan: " + TerminalText(error) + "\n");
         return PlanExitUsage;
     }
     if (!warning.empty()) {
-        err.Write("quorvane-plan: " + warning);
+        err.Write("quorvane-plan: " + TerminalText(warning));
     }
 
     gcode::KeptLineNumbers fileLines;
@@ -288,11 +326,13 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
         options.json ? nullptr : &fileLines);
     if (loaded.refusal) {
-        err.Write("quorvane-plan: " + options.gcodePath + ": " + loaded.refusal->message + "\n");
+        err.Write("quorvane-plan: " + TerminalText(options.gcodePath) + ": " +
+                  loaded.refusal->message + "\n");
         return PlanExitUsage;
     }
     if (!loaded.ok) {
-        err.Write("quorvane-plan: cannot read " + options.gcodePath + ": " + loaded.error + "\n");
+        err.Write("quorvane-plan: cannot read " + TerminalText(options.gcodePath) + ": " +
+                  loaded.error + "\n");
         return PlanExitUsage;
     }
     const gcode::Program& program = loaded.program;
@@ -347,7 +387,7 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
                 buffer.Append(text);
                 text.clear();
             } else {
-                warnings += "Refused: " + lineName(row, fileLines) + ": " + message +
+                warnings += "Refused: " + lineName(row, fileLines) + ": " + TerminalText(message) +
                             " The run stops here; nothing from this line on is sent.\n";
             }
             status = PlanExitRefused;
@@ -366,10 +406,10 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     }
 
     if (!options.json) {
-        text += "Program:        " + options.gcodePath + "\n";
+        text += "Program:        " + TerminalText(options.gcodePath) + "\n";
         text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
-        text += "Workpiece size: X " + program.XExtent.Shown() + "  Y " + program.YExtent.Shown() +
-                "\n";
+        text += "Workpiece size: X " + TerminalText(program.XExtent.Shown()) + "  Y " +
+                TerminalText(program.YExtent.Shown()) + "\n";
         text += "Reports:        " + std::to_string(reports) +
                 (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
         text += "Machine time:   " + motion::DurationText(seconds) +
@@ -401,6 +441,27 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         writeFailure(err, "a size beyond what memory can hold", e);
     }
     return PlanExitUsage;
+}
+
+std::string TerminalText(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t n = utf8Length(bytes, i);
+        if (n == 0) {
+            out += "\\x";
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+            ++i;
+            continue;
+        }
+        out.append(bytes.substr(i, n));
+        i += n;
+    }
+    return out;
 }
 
 } // namespace tools

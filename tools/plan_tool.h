@@ -72,4 +72,9 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err);
 // A JSON string of 8-bit text: each byte is the character with that code.
 void AppendJsonString(std::string& out, std::string_view bytes);
 
+// Text from a file or a file name as the summary prints it to a terminal: UTF-8 characters
+// pass, while control characters and bytes that are not UTF-8 show as \xHH, so no byte of a
+// G-code file can move the cursor, change colours or retitle the window.
+std::string TerminalText(std::string_view bytes);
+
 } // namespace tools

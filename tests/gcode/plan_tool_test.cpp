@@ -262,3 +262,16 @@ TEST_F(PlanTool, RunningOutOfMemoryIsAMessageAndExitTwo) {
     EXPECT_EQ(status, tools::PlanExitUsage);
     EXPECT_NE(err.text_.find("no room"), std::string::npos) << err.text_;
 }
+
+TEST_F(PlanTool, SummaryShowsControlBytesOfTheFileAndItsNameVisibly) {
+    const std::string gcode = File("a\x1b]0;owned\x07.nc", "G01 X\x1b[2J\x9b"
+                                                           "5 Y\xc3\xa9\n");
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitRefused);
+    for (const char raw : {'\x1b', '\x07', '\x9b'}) {
+        EXPECT_EQ(out_.text_.find(raw), std::string::npos) << out_.text_;
+    }
+    EXPECT_NE(out_.text_.find("a\\x1b]0;owned\\x07.nc\n"), std::string::npos) << out_.text_;
+    EXPECT_NE(out_.text_.find("X target \"\\x1b[2J\\x9b5\""), std::string::npos) << out_.text_;
+    EXPECT_EQ(tools::TerminalText("Fr\xc3\xa4se \xe2\x82\xac \xc2\x9b \xed\xa0\x80 \xc0\xaf"),
+              "Fr\xc3\xa4se \xe2\x82\xac \\xc2\\x9b \\xed\\xa0\\x80 \\xc0\\xaf");
+}
