@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,7 @@ TEST(NumberShortcut, ReadsPlainDecimalsAsTheGeneralReaderDoes) {
         std::string text = std::to_string(digits(random));
         const std::size_t at = text.size() - static_cast<std::size_t>(point(random)) % text.size();
         if (at > (text[0] == '-' ? 1U : 0U)) {
-            text.insert(at, ".");
+            text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), '.');
         }
         const double expected = std::strtod(text.c_str(), nullptr);
         ASSERT_EQ(NumberOf(text), expected) << text;
