@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 namespace gcode {
@@ -354,11 +355,13 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
             ++kept;
         }
     };
-    std::vector<char> buffer(std::size_t{1} << 20);
+    // Not zeroed: a short file would pay for clearing a megabyte it never fills.
+    constexpr std::size_t ReadBytes = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
     for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-        splitter.Feed(std::string_view(buffer.data(), n), keep);
-        if (n < buffer.size() || splitter.OverlongLine() != 0) {
+        const std::size_t n = std::fread(buffer.get(), 1, ReadBytes, file);
+        splitter.Feed(std::string_view(buffer.get(), n), keep);
+        if (n < ReadBytes || splitter.OverlongLine() != 0) {
             break;
         }
     }
