@@ -113,8 +113,8 @@ LoadRefusal OverlongLineRefusal(std::uint64_t fileLine) {
     return LoadRefusal{fileLine, "Line " + std::to_string(fileLine) +
                                      " of the file is longer than 1 MiB (" +
                                      std::to_string(MaxLineBytes) +
-                                     " characters): it is no G-code line, so the file is not "
-                                     "loaded."};
+                                     " characters), which no G-code line is, so the file is "
+                                     "not loaded."};
 }
 
 ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
