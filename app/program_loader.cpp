@@ -89,6 +89,12 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     }
     u_.saveSettings();
 
+    // A folder would not open, but a device would, and would be read without end.
+    if (const auto why = gcode::NotAGcodeFile(QFile::encodeName(path).toStdString())) {
+        u_.messages.Show(QStringLiteral("The G-code file %1 could not be opened: %2")
+                             .arg(QDir::toNativeSeparators(path), FieldText(*why)));
+        return;
+    }
     QFile gcodeFile(path);
     if (!gcodeFile.open(QIODevice::ReadOnly)) {
         u_.messages.Show(QStringLiteral("The G-code file %1 could not be opened: %2")
@@ -166,6 +172,12 @@ bool ProgramLoader::filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, 
             filter.Finish(kept);
         } else {
             filter.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)), kept);
+        }
+        if (const auto refusal = filter.Refusal()) {
+            u_.messages.Show(QStringLiteral("The G-code file %1 is refused. %2")
+                                 .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile),
+                                      FieldText(refusal->message)));
+            return false;
         }
         if (temp.write(kept.data(), static_cast<qint64>(kept.size())) !=
             static_cast<qint64>(kept.size())) {

@@ -6,6 +6,8 @@
 namespace app {
 namespace {
 
+constexpr std::uint32_t Replacement = 0xFFFD;
+
 struct CharState {
     bool bold = false;
     bool italic = false;
@@ -114,6 +116,7 @@ public:
             }
             appendCodePoint(fromWindows1252(static_cast<unsigned char>(c)));
         }
+        flushSurrogate();
         if (!paragraph_.runs.empty()) {
             doc_.paragraphs.push_back(std::move(paragraph_));
         }
@@ -234,8 +237,7 @@ private:
         } else if (word == "uc" && hasParam && param >= 0) {
             state_.unicodeSkip = static_cast<int>(param);
         } else if (word == "u" && hasParam) {
-            long cp = param < 0 ? param + 65536 : param;
-            appendCodePoint(static_cast<std::uint32_t>(cp));
+            unicodeEscape(param);
             pendingSkip_ = state_.unicodeSkip;
         } else if (word == "emdash") {
             appendCodePoint(0x2014);
@@ -255,10 +257,44 @@ private:
         // Every other control word (paragraph layout, fonts, colours) changes nothing we show.
     }
 
+    // \uN is a signed 16-bit UTF-16 unit (a negative N stands for N + 65536); a character
+    // beyond U+FFFF comes as a high and a low surrogate in turn. Anything that is not a unit,
+    // and a surrogate without its partner, shows as U+FFFD, so the text is always valid UTF-8.
+    void unicodeEscape(long param) {
+        const long unit = param < 0 ? param + 65536 : param;
+        if (unit < 0 || unit > 0xFFFF) {
+            appendCodePoint(Replacement);
+            return;
+        }
+        const auto u = static_cast<std::uint32_t>(unit);
+        if (u >= 0xDC00 && u <= 0xDFFF && highSurrogate_ != 0) {
+            const std::uint32_t high = highSurrogate_;
+            highSurrogate_ = 0;
+            appendCodePoint(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+            return;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            flushSurrogate();
+            if (!state_.skipped) {
+                highSurrogate_ = u;
+            }
+            return;
+        }
+        appendCodePoint(u >= 0xDC00 && u <= 0xDFFF ? Replacement : u);
+    }
+
+    void flushSurrogate() {
+        if (highSurrogate_ != 0) {
+            highSurrogate_ = 0;
+            appendCodePoint(Replacement);
+        }
+    }
+
     void appendCodePoint(std::uint32_t cp) {
         if (state_.skipped) {
             return;
         }
+        flushSurrogate();
         if (paragraph_.runs.empty() || !sameLook(paragraph_.runs.back())) {
             RtfRun run;
             run.bold = state_.bold;
@@ -280,6 +316,7 @@ private:
         if (state_.skipped) {
             return;
         }
+        flushSurrogate();
         doc_.paragraphs.push_back(std::move(paragraph_));
         paragraph_ = RtfParagraph{};
     }
@@ -290,6 +327,7 @@ private:
     std::vector<CharState> stack_;
     bool groupStart_ = false;
     int pendingSkip_ = 0;
+    std::uint32_t highSurrogate_ = 0; // a \uN high surrogate waiting for its low one
     RtfParagraph paragraph_;
     RtfDocument doc_;
 };

@@ -134,7 +134,7 @@ bool simulate() {
     Bench b;
     std::string gcode = "G01 X0 F600\r\n";
     for (int i = 1; i < 500; ++i) {
-        gcode += "X" + std::to_string(i % 50) + "\r\n";
+        gcode += 'X' + std::to_string(i % 50) + "\r\n";
     }
     b.Load(gcode);
     b.form->controls().Check2->setChecked(true);
@@ -157,7 +157,7 @@ bool pace(int seconds) {
     // period 95, about 5 ms a line on the board, some 200 lines a second.
     std::string gcode = "G01 X0 Y0 F600\r\n";
     for (int i = 1; i < 100000; ++i) {
-        gcode += "X" + std::to_string((i % 400) * 0.05).substr(0, 5) + "\r\n";
+        gcode += 'X' + std::to_string((i % 400) * 0.05).substr(0, 5) + "\r\n";
     }
     b.Load(gcode);
     const std::uint64_t before = b.board.ReportsReceived();

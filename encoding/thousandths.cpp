@@ -94,11 +94,14 @@ bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {
     } else {
         std::size_t integerDigits = 0;
         for (; i < n && isDigit(text[i]); ++i) {
+            if (++integerDigits > 12) {
+                return false; // no text of this shape; stopping here keeps the value from
+                              // overflowing
+            }
             value = value * 10 + (text[i] - '0');
-            ++integerDigits;
         }
-        if (integerDigits == 0 || integerDigits > 12 || i + 4 != n || text[i] != '.' ||
-            !isDigit(text[i + 1]) || !isDigit(text[i + 2]) || !isDigit(text[i + 3])) {
+        if (integerDigits == 0 || i + 4 != n || text[i] != '.' || !isDigit(text[i + 1]) ||
+            !isDigit(text[i + 2]) || !isDigit(text[i + 3])) {
             return false;
         }
         value = value * 1000 + (text[i + 1] - '0') * 100 + (text[i + 2] - '0') * 10 +
@@ -125,13 +128,14 @@ bool RoundedThousandthsOf(std::string_view text, std::int64_t& thousandths) {
     std::int64_t whole = 0;
     std::int64_t decimals = 0; // the first three decimals, as thousandths
     bool roundUp = false;
-    int digits = 0;
-    int significant = 0; // digits from the first non-zero one on
-    int decimalCount = -1;
+    std::size_t digits = 0;
+    int significant = 0;          // digits from the first non-zero one on
+    std::size_t decimalCount = 0; // digits after the point, once there is one
+    bool point = false;
     for (; i < n; ++i) {
         const char c = text[i];
-        if (c == '.' && decimalCount < 0) {
-            decimalCount = 0;
+        if (c == '.' && !point) {
+            point = true;
             continue;
         }
         if (!isDigit(c)) {
@@ -144,7 +148,7 @@ bool RoundedThousandthsOf(std::string_view text, std::int64_t& thousandths) {
             }
         }
         const int d = c - '0';
-        if (decimalCount < 0) {
+        if (!point) {
             whole = whole * 10 + d;
         } else if (++decimalCount <= 3) {
             decimals = decimals * 10 + d;
@@ -158,7 +162,7 @@ bool RoundedThousandthsOf(std::string_view text, std::int64_t& thousandths) {
     if (digits == 0 || i != n) {
         return false;
     }
-    for (int d = decimalCount < 0 ? 0 : decimalCount; d < 3; ++d) {
+    for (std::size_t d = decimalCount; d < 3; ++d) {
         decimals *= 10;
     }
     const std::int64_t magnitude = whole * 1000 + decimals + (roundUp ? 1 : 0);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 namespace gcode {
@@ -101,39 +102,76 @@ void LineFilter::Finish(std::string& keptText) {
     splitter_.Finish([&](std::string_view line) { keep(line, keptText); });
 }
 
+std::optional<LoadRefusal> LineFilter::Refusal() const {
+    if (splitter_.OverlongLine() == 0) {
+        return std::nullopt;
+    }
+    return OverlongLineRefusal(splitter_.OverlongLine());
+}
+
+LoadRefusal OverlongLineRefusal(std::uint64_t fileLine) {
+    return LoadRefusal{fileLine, "Line " + std::to_string(fileLine) +
+                                     " of the file is longer than 1 MiB (" +
+                                     std::to_string(MaxLineBytes) +
+                                     " characters), which no G-code line is, so the file is "
+                                     "not loaded."};
+}
+
 ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
     : feeds_(std::move(feeds)) {
     program_.rows_.reserve(expectedRows);
 }
 
+std::int32_t ProgramBuilder::poolIndex(std::string text) {
+    // Neighbouring rows often repeat a text word; they share the entry.
+    if (!program_.pool_.empty() && program_.pool_.back() == text) {
+        return static_cast<std::int32_t>(program_.pool_.size() - 1);
+    }
+    program_.pool_.push_back(std::move(text));
+    return static_cast<std::int32_t>(program_.pool_.size() - 1);
+}
+
 WordCell ProgramBuilder::makeCell(std::string_view text, bool lowerCase, bool trailingBlank) {
+    LineWord word;
+    readWord(text, lowerCase, word);
     WordCell cell;
     cell.present = true;
     cell.lowerCase = lowerCase;
     cell.trailingBlank = trailingBlank;
-    std::int32_t thousandths = 0;
-    if (ThousandthsOfWordText(text, thousandths)) {
-        cell.value = thousandths;
-    } else {
-        cell.pooled = true;
-        cell.value = static_cast<std::int32_t>(program_.pool_.size());
-        program_.pool_.push_back(encoding::Format(text));
-    }
+    cell.pooled = word.isText;
+    cell.value = word.isText ? poolIndex(std::move(word.text)) : word.value;
     return cell;
 }
 
-void ProgramBuilder::offerExtent(Extent& extent, const WordCell& cell) {
-    // The extent text is the 8 characters after the letter: the formatted word and its blank.
-    if (!cell.pooled) {
-        extent.OfferThousandths(cell.value);
+void ProgramBuilder::readWord(std::string_view text, bool lowerCase, LineWord& word) {
+    word.present = true;
+    word.lowerCase = lowerCase;
+    std::int32_t thousandths = 0;
+    word.isText = !ThousandthsOfWordText(text, thousandths);
+    if (!word.isText) {
+        word.value = thousandths;
         return;
     }
-    std::string candidate = program_.pool_[static_cast<std::size_t>(cell.value)];
-    candidate.push_back(' ');
-    if (candidate.size() > 8) {
-        candidate.resize(8);
+    word.text = encoding::Format(text);
+    if (word.text.size() > MaxCellTextBytes) {
+        word.text = word.text.substr(0, MaxCellTextBytes - 3) + "...";
     }
-    extent.Offer(candidate);
+}
+
+void ProgramBuilder::offerExtent(Extent& extent, const LineWord& word) {
+    // The extent text is the 8 characters after the letter: the formatted word and its blank.
+    if (!word.isText) {
+        extent.OfferThousandths(word.value);
+        return;
+    }
+    if (word.text.size() >= 8) {
+        extent.Offer(std::string_view(word.text).substr(0, 8));
+        return;
+    }
+    char candidate[8];
+    std::memcpy(candidate, word.text.data(), word.text.size());
+    candidate[word.text.size()] = ' ';
+    extent.Offer(std::string_view(candidate, word.text.size() + 1));
 }
 
 void ProgramBuilder::AddLine(std::string_view line) {
@@ -145,11 +183,14 @@ void ProgramBuilder::AddLine(std::string_view line) {
     ProgramRow row;
     row.flags = modalFeedMove_ ? 1u : 0u;
 
+    for (LineWord& word : lineWords_) {
+        word.present = false;
+    }
     const char* p = line.data();
     const char* const end = p + line.size();
     while (p < end) {
-        const int word = WordIndex[static_cast<unsigned char>(*p)];
-        if (word < 0) {
+        const int index = WordIndex[static_cast<unsigned char>(*p)];
+        if (index < 0) {
             ++p;
             continue;
         }
@@ -158,15 +199,29 @@ void ProgramBuilder::AddLine(std::string_view line) {
         while (q < end && !WordStop[static_cast<unsigned char>(*q)]) {
             ++q;
         }
-        const std::string_view text(p + 1, static_cast<std::size_t>(q - p - 1));
-        const WordCell cell = makeCell(text, lowerCase, true);
-        row.SetWord(word, cell);
-        if (word == 0) {
-            offerExtent(program_.XExtent, cell);
-        } else if (word == 1) {
-            offerExtent(program_.YExtent, cell);
+        // A later word of the same letter replaces this one in the row, but every word is
+        // offered to the extents.
+        LineWord& word = lineWords_[index];
+        readWord(std::string_view(p + 1, static_cast<std::size_t>(q - p - 1)), lowerCase, word);
+        if (index == 0) {
+            offerExtent(program_.XExtent, word);
+        } else if (index == 1) {
+            offerExtent(program_.YExtent, word);
         }
         p = q; // the word's own characters hold no word letter
+    }
+    for (int index = 0; index < 4; ++index) {
+        LineWord& word = lineWords_[index];
+        if (!word.present) {
+            continue;
+        }
+        WordCell cell;
+        cell.present = true;
+        cell.lowerCase = word.lowerCase;
+        cell.trailingBlank = true;
+        cell.pooled = word.isText;
+        cell.value = word.isText ? poolIndex(std::move(word.text)) : word.value;
+        row.SetWord(index, cell);
     }
 
     WordCell& lastFeed = modalFeedMove_ ? lastG01Feed_ : lastG00Feed_;
@@ -191,6 +246,13 @@ void ProgramBuilder::Feed(std::string_view chunk) {
     splitter_.Feed(chunk, [this](std::string_view line) { AddLine(line); });
 }
 
+std::optional<LoadRefusal> ProgramBuilder::Refusal() const {
+    if (splitter_.OverlongLine() == 0) {
+        return std::nullopt;
+    }
+    return OverlongLineRefusal(splitter_.OverlongLine());
+}
+
 Program ProgramBuilder::Finish() {
     splitter_.Finish([this](std::string_view line) { AddLine(line); });
     Program done = std::move(program_);
@@ -198,7 +260,8 @@ Program ProgramBuilder::Finish() {
     return done;
 }
 
-Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
+Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
+                    std::optional<LoadRefusal>* refusal) {
     // Kept lines hold no line end, so writing them to the working copy and reading it back
     // gives these same lines: pass 2 can take each one as pass 1 keeps it.
     ProgramBuilder builder(feeds);
@@ -210,10 +273,14 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds) {
             ++kept;
         }
     };
-    const char* end = fileBytes.data() + fileBytes.size();
-    const char* tail = LineSplitter::SplitWhole(fileBytes.data(), end, keep);
-    if (tail < end) {
-        keep(std::string_view(tail, static_cast<std::size_t>(end - tail)));
+    LineSplitter splitter;
+    splitter.Feed(fileBytes, keep);
+    splitter.Finish(keep);
+    if (refusal) {
+        refusal->reset();
+        if (splitter.OverlongLine() != 0) {
+            *refusal = OverlongLineRefusal(splitter.OverlongLine());
+        }
     }
     Program program = builder.Finish();
     program.TempLineCount = kept;
@@ -239,25 +306,41 @@ std::uint32_t KeptLineNumbers::FileLine(std::size_t row) const {
     return static_cast<std::uint32_t>(row + std::prev(after)->offset);
 }
 
+std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) {
+        return std::nullopt;
+    }
+    switch (status.type()) {
+    case fs::file_type::directory:
+        return "it is a folder, not a G-code file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "it is a device, not a G-code file";
+    case fs::file_type::socket:
+        return "it is a socket, not a G-code file";
+    default:
+        return std::nullopt;
+    }
+}
+
 LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
                                KeptLineNumbers* keptLineNumbers) {
     LoadFileResult result;
+    if (std::optional<std::string> why = NotAGcodeFile(path)) {
+        result.error = std::move(*why);
+        return result;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         result.error = std::strerror(errno);
         return result;
     }
-    // Room for a row per 8 bytes of file: CAM files keep a line per 15 to 25 bytes, so the rows
-    // are written once and never moved; the room not used is never touched.
-    std::size_t expectedRows = 1024;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0) {
-            expectedRows += static_cast<std::size_t>(size) / 8;
-        }
-        std::rewind(file);
-    }
-    ProgramBuilder builder(feeds, expectedRows);
+    // No room is set aside from the file's size: a sparse or growing file claims any size it
+    // likes, while the rows grow by doubling with what is really kept.
+    ProgramBuilder builder(feeds);
     LineSplitter splitter;
     std::size_t kept = 0;
     std::uint32_t lineNumber = 0;
@@ -272,17 +355,24 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
             ++kept;
         }
     };
-    std::vector<char> buffer(std::size_t{1} << 20);
+    // Not zeroed: a short file would pay for clearing a megabyte it never fills.
+    constexpr std::size_t ReadBytes = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
     for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-        splitter.Feed(std::string_view(buffer.data(), n), keep);
-        if (n < buffer.size()) {
+        const std::size_t n = std::fread(buffer.get(), 1, ReadBytes, file);
+        splitter.Feed(std::string_view(buffer.get(), n), keep);
+        if (n < ReadBytes || splitter.OverlongLine() != 0) {
             break;
         }
     }
     const bool readError = std::ferror(file) != 0;
     const int readErrno = errno;
     std::fclose(file);
+    if (splitter.OverlongLine() != 0) {
+        result.refusal = OverlongLineRefusal(splitter.OverlongLine());
+        result.error = result.refusal->message;
+        return result;
+    }
     if (readError) {
         result.error = std::strerror(readErrno);
         return result;

@@ -12,17 +12,37 @@
 #include "gcode/program.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace gcode {
 
+// The longest line a load takes, line end not counted. No G-code line comes near it; a longer
+// one means a file that is not G-code (a disk image, a binary), which must never be held whole.
+inline constexpr std::size_t MaxLineBytes = std::size_t{1} << 20;
+
+// Why a load stops before the end of its file, in the operator's words.
+struct LoadRefusal {
+    std::uint64_t fileLine = 0; // 1-based
+    std::string message;
+};
+
+LoadRefusal OverlongLineRefusal(std::uint64_t fileLine);
+
 // Cuts a byte stream into lines. A CR LF pair split across two chunks is still one line end.
+// A line longer than MaxLineBytes stops it: neither that line nor any after it is passed on,
+// so memory stays bounded whatever the input.
 class LineSplitter {
 public:
     template <class OnLine> void Feed(std::string_view chunk, OnLine&& onLine) {
+        if (overlongLine_ != 0) {
+            return;
+        }
         const char* p = chunk.data();
         const char* const end = p + chunk.size();
         if (skipLf_ && p < end) {
@@ -33,34 +53,49 @@ public:
         }
         if (!carry_.empty()) {
             const char* e = findLineEnd(p, end);
+            if (carry_.size() + static_cast<std::size_t>(e - p) > MaxLineBytes) {
+                stop();
+                return;
+            }
             carry_.append(p, e);
             if (e == end) {
                 return;
             }
+            ++lines_;
             onLine(std::string_view(carry_));
             carry_.clear();
             skipLf_ = *e == '\r' && e + 1 == end;
             p = afterLineEnd(e, end);
         }
-        p = SplitWhole(p, end, onLine, &skipLf_);
+        p = splitWhole(p, end, onLine);
+        if (p == nullptr) {
+            return;
+        }
+        if (static_cast<std::size_t>(end - p) > MaxLineBytes) {
+            stop();
+            return;
+        }
         carry_.assign(p, end);
     }
 
     // The last line when the input does not end with a line end.
     template <class OnLine> void Finish(OnLine&& onLine) {
         if (!carry_.empty()) {
+            ++lines_;
             onLine(std::string_view(carry_));
             carry_.clear();
         }
         skipLf_ = false;
     }
 
+    // The 1-based number of the line that was too long, 0 while there is none.
+    std::uint64_t OverlongLine() const { return overlongLine_; }
+
+private:
     // Calls onLine for every complete line of [p, end) and returns where the unfinished last
-    // line starts (end when the text ends with a line end). Views point into the text itself.
-    // crAtEnd, when given, is set when the text ends with a CR whose LF may follow later.
-    template <class OnLine>
-    static const char* SplitWhole(const char* p, const char* end, OnLine&& onLine,
-                                  bool* crAtEnd = nullptr) {
+    // line starts (end when the text ends with a line end), or null at a line that is too long.
+    // Views point into the text itself.
+    template <class OnLine> const char* splitWhole(const char* p, const char* end, OnLine& onLine) {
         // Both searches are remembered until passed, so a file of lone CRs (or of LFs only)
         // is still scanned once.
         const char* lf = find(p, end, '\n');
@@ -76,16 +111,25 @@ public:
             if (e == end) {
                 break;
             }
+            if (static_cast<std::size_t>(e - p) > MaxLineBytes) {
+                stop();
+                return nullptr;
+            }
+            ++lines_;
             onLine(std::string_view(p, static_cast<std::size_t>(e - p)));
-            if (*e == '\r' && e + 1 == end && crAtEnd) {
-                *crAtEnd = true;
+            if (*e == '\r' && e + 1 == end) {
+                skipLf_ = true;
             }
             p = afterLineEnd(e, end);
         }
         return p;
     }
 
-private:
+    void stop() {
+        overlongLine_ = lines_ + 1;
+        carry_.clear();
+        carry_.shrink_to_fit();
+    }
     static const char* find(const char* p, const char* end, char c) {
         const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
         return hit ? static_cast<const char*>(hit) : end;
@@ -102,6 +146,8 @@ private:
 
     std::string carry_;
     bool skipLf_ = false;
+    std::uint64_t lines_ = 0;
+    std::uint64_t overlongLine_ = 0;
 };
 
 // Pass 1 for one line: the line as it is kept (cut to its first G, X, Y, Z or F after leading
@@ -115,6 +161,8 @@ public:
     void Feed(std::string_view chunk, std::string& keptText);
     void Finish(std::string& keptText);
     std::size_t TempLineCount() const { return tempLineCount_; }
+    // Set once a line was too long: the load must stop there, as nothing more is kept.
+    std::optional<LoadRefusal> Refusal() const;
 
 private:
     void keep(std::string_view line, std::string& keptText);
@@ -129,6 +177,11 @@ struct FeedDefaults {
     std::string travelSpeedText; // Travspeed: the first G00 row without an F word
 };
 
+// The longest text a cell keeps. Every formatted number is shorter (a double has at most 309
+// integer digits); a longer text is no number, and its cell keeps the start of it and "...",
+// which never reads as one, so one row can never hold more than a few hundred bytes.
+inline constexpr std::size_t MaxCellTextBytes = 320;
+
 // Pass 2: one row per kept line, with the modal motion code, the modal feeds of G00 and G01
 // rows kept apart, and the extents. A new builder starts with no state from any earlier load.
 class ProgramBuilder {
@@ -141,10 +194,23 @@ public:
     Program Finish();
 
     std::size_t RowCount() const { return program_.rows_.size(); }
+    // Set once a working-copy line was too long; the rows stop before it.
+    std::optional<LoadRefusal> Refusal() const;
 
 private:
+    // A word of the line being read; only the last word of each letter becomes a cell.
+    struct LineWord {
+        bool present = false;
+        bool lowerCase = false;
+        bool isText = false;    // not a 32-bit number: `text` holds its formatted text
+        std::int32_t value = 0; // thousandths otherwise
+        std::string text;
+    };
+
     WordCell makeCell(std::string_view text, bool lowerCase, bool trailingBlank);
-    void offerExtent(Extent& extent, const WordCell& cell);
+    std::int32_t poolIndex(std::string text);
+    void readWord(std::string_view text, bool lowerCase, LineWord& word);
+    void offerExtent(Extent& extent, const LineWord& word);
 
     FeedDefaults feeds_;
     Program program_;
@@ -154,16 +220,24 @@ private:
     bool g01FeedSet_ = false;
     WordCell lastG00Feed_;
     WordCell lastG01Feed_;
+    LineWord lineWords_[4]; // of the line being read, by word column
 };
 
-// Both passes over a whole file in memory, as a Load with this file would make them.
-Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds);
+// Both passes over a whole file in memory, as a Load with this file would make them. A line
+// that is too long ends the rows before it and sets `refusal` when given.
+Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
+                    std::optional<LoadRefusal>* refusal = nullptr);
 
 struct LoadFileResult {
     bool ok = false;
-    std::string error; // why the file could not be read
+    std::string error;                  // why the file could not be read, or the refusal's words
+    std::optional<LoadRefusal> refusal; // read, but refused
     Program program;
 };
+
+// Why a path cannot be loaded as a G-code file although it exists (a folder, a device that
+// never ends); none for a file or a pipe, and none when it is missing (opening it says why).
+std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path);
 
 // The 1-based file line of each row, for messages that send the operator back to the file.
 // Held as the rows where the distance between row and file line changes: a CAM file keeps

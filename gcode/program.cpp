@@ -101,15 +101,19 @@ bool ThousandthsOfWordText(std::string_view text, std::int32_t& thousandths) {
         negative = *p == '-';
         ++p;
     }
+    // Past the fast route's limit the whole part stops growing, so no count of digits can
+    // overflow it; it stays above the limit and takes the general route.
     std::int64_t whole = 0;
-    int digitCount = 0;
+    std::size_t digitCount = 0;
     while (p < end && isDigit(*p)) {
-        whole = whole * 10 + (*p - '0');
+        if (whole <= 2000000) {
+            whole = whole * 10 + (*p - '0');
+        }
         ++p;
         ++digitCount;
     }
     int fraction = 0;
-    int fractionDigits = 0;
+    std::size_t fractionDigits = 0;
     bool roundUp = false;
     if (p < end && *p == '.') {
         ++p;
@@ -125,7 +129,7 @@ bool ThousandthsOfWordText(std::string_view text, std::int32_t& thousandths) {
     }
     if (p == end && digitCount + fractionDigits > 0 && digitCount + fractionDigits <= 15 &&
         whole <= 2000000) {
-        for (int k = fractionDigits; k < 3; ++k) {
+        for (std::size_t k = fractionDigits; k < 3; ++k) {
             fraction *= 10;
         }
         const std::int64_t magnitude = whole * 1000 + fraction + (roundUp ? 1 : 0);

@@ -4,6 +4,7 @@
 #include "encoding/thousandths.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -291,6 +292,25 @@ void buildReport(const MachineState& planned, const std::array<double, 3>& dista
         }
         r.steps[index(a)] = static_cast<std::uint64_t>(std::fabs(steps));
     }
+    const std::array<std::uint64_t, 3> reportsNeeded = {ceilDiv(r.steps[0], encoding::kMaxXYSteps),
+                                                        ceilDiv(r.steps[1], encoding::kMaxXYSteps),
+                                                        ceilDiv(r.steps[2], encoding::kMaxZSteps)};
+    for (const Axis a : kAxes) {
+        if (reportsNeeded[index(a)] > MaxReportsPerMove) {
+            const std::uint64_t fieldMax =
+                a == Axis::Z ? encoding::kMaxZSteps : encoding::kMaxXYSteps;
+            r.error = planError(
+                PlanError::Kind::TooManyReports,
+                "The " + axisName(a) + " move of " + std::string(distanceTexts[index(a)]) +
+                    " mm at " + settings.pulsesPerMmText + " pulses per mm needs " +
+                    std::to_string(r.steps[index(a)]) + " steps, " +
+                    std::to_string(reportsNeeded[index(a)]) + " reports of at most " +
+                    std::to_string(fieldMax) + " steps each; a move is sent as at most " +
+                    std::to_string(MaxReportsPerMove) +
+                    " reports. Check the target, or split the move into shorter ones.");
+            return;
+        }
+    }
 
     double wholeSpeed = 0;
     double period = 0;
@@ -348,9 +368,8 @@ void buildReport(const MachineState& planned, const std::array<double, 3>& dista
     }
     r.rapid = rapid;
     r.limitsDisabled = settings.limitsDisabled;
-    r.reportCount = std::max({std::uint64_t{1}, ceilDiv(r.steps[0], encoding::kMaxXYSteps),
-                              ceilDiv(r.steps[1], encoding::kMaxXYSteps),
-                              ceilDiv(r.steps[2], encoding::kMaxZSteps)});
+    r.reportCount =
+        std::max({std::uint64_t{1}, reportsNeeded[0], reportsNeeded[1], reportsNeeded[2]});
 }
 
 } // namespace

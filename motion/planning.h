@@ -88,6 +88,7 @@ struct PlanError {
         DistanceNotANumber,
         MoveTooLong,
         TooManySteps,
+        TooManyReports,
         SpeedNotANumber,
         SpeedBelowOne,
         PwDelayNotANumber,
@@ -119,6 +120,10 @@ AxisMove PlanAxisMove(const AxisState& axis, Axis which, double targetMm);
 // The same with the target as a text that must read as a number (a table cell after its letter,
 // with or without the trailing blank). It is formatted on its digits, which is fast.
 AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view targetText);
+
+// The most reports one move may be split into. Beyond it a move would keep the board (and a
+// dry run's output) busy for days; it is a mistyped number, and it is refused.
+inline constexpr std::uint64_t MaxReportsPerMove = 65536;
 
 // Steps B to E of a move: counts, period, inversion and flag byte, and the report(s).
 struct MoveReport {

@@ -7,8 +7,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 namespace tools {
 namespace {
@@ -19,8 +22,9 @@ constexpr std::size_t FlushAt = std::size_t{1} << 20;
 // in about two hundred calls. Rows are written straight into the buffer.
 class Buffered {
 public:
+    // Nothing is written from the destructor: a sink that fails while the stack unwinds from
+    // an earlier failure would end the program.
     explicit Buffered(OutputSink& sink) : sink_(sink), data_(new char[FlushAt]), cap_(FlushAt) {}
-    ~Buffered() { Flush(); }
 
     // Room for n more characters; write them at the pointer, then Commit the new end.
     char* Reserve(std::size_t n) {
@@ -52,6 +56,44 @@ private:
     std::size_t cap_;
     std::size_t len_ = 0;
 };
+
+// The length of the UTF-8 character at i when it is one a terminal shows as text; 0 for a
+// control character (C0, DEL, C1) and for any byte that does not start a valid character.
+std::size_t utf8Length(std::string_view bytes, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80) {
+        return c >= 0x20 && c != 0x7F ? 1 : 0;
+    }
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + n > bytes.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((at(i + k) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        cp = (cp << 6) | (at(i + k) & 0x3Fu);
+    }
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp <= 0x9F) {
+        return 0; // overlong, beyond Unicode, a surrogate, or a C1 control
+    }
+    return n;
+}
 
 char* put(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
@@ -267,24 +309,33 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
     out.push_back('"');
 }
 
-int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+namespace {
+
+// The dry run itself; RunPlan turns a failed allocation into a message.
+int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     app::SettingsLines lines;
     std::string warning;
     std::string error;
     if (!PlanSettingsLines(options, lines, warning, error)) {
-        err.Write("quorvane-plan: " + error + "\n");
+        err.Write("quorvane-plan: " + TerminalText(error) + "\n");
         return PlanExitUsage;
     }
     if (!warning.empty()) {
-        err.Write("quorvane-plan: " + warning);
+        err.Write("quorvane-plan: " + TerminalText(warning.substr(0, warning.size() - 1)) + "\n");
     }
 
     gcode::KeptLineNumbers fileLines;
     gcode::LoadFileResult loaded = gcode::LoadProgramFile(
         options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
         options.json ? nullptr : &fileLines);
+    if (loaded.refusal) {
+        err.Write("quorvane-plan: " + TerminalText(options.gcodePath) + ": " +
+                  loaded.refusal->message + "\n");
+        return PlanExitUsage;
+    }
     if (!loaded.ok) {
-        err.Write("quorvane-plan: cannot read " + options.gcodePath + ": " + loaded.error + "\n");
+        err.Write("quorvane-plan: cannot read " + TerminalText(options.gcodePath) + ": " +
+                  loaded.error + "\n");
         return PlanExitUsage;
     }
     const gcode::Program& program = loaded.program;
@@ -327,7 +378,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     motion::ProgramCheck check;
     check.Start(settings);
     if (check.zeroSteps) {
-        warnings += "Warning: " + *check.zeroSteps + "\n";
+        warnings += "Warning: " + TerminalText(*check.zeroSteps) + "\n";
     }
     int status = PlanExitDone;
     while (run.HasNext()) {
@@ -343,7 +394,7 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
                 buffer.Append(text);
                 text.clear();
             } else {
-                warnings += "Refused: " + lineName(row, fileLines) + ": " + message +
+                warnings += "Refused: " + lineName(row, fileLines) + ": " + TerminalText(message) +
                             " The run stops here; nothing from this line on is sent.\n";
             }
             status = PlanExitRefused;
@@ -360,10 +411,10 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     }
 
     if (!options.json) {
-        text += "Program:        " + options.gcodePath + "\n";
+        text += "Program:        " + TerminalText(options.gcodePath) + "\n";
         text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
-        text += "Workpiece size: X " + program.XExtent.Shown() + "  Y " + program.YExtent.Shown() +
-                "\n";
+        text += "Workpiece size: X " + TerminalText(program.XExtent.Shown()) + "  Y " +
+                TerminalText(program.YExtent.Shown()) + "\n";
         text += "Reports:        " + std::to_string(check.reports) +
                 (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
         text += "Machine time:   " + motion::DurationText(check.seconds) +
@@ -371,7 +422,51 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         text += warnings.empty() ? std::string("No warnings.\n") : warnings;
         buffer.Append(text);
     }
+    buffer.Flush();
     return status;
+}
+
+void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {
+    // Only pieces that need no allocation: memory has just run out.
+    err.Write("quorvane-plan: ");
+    err.Write(what);
+    err.Write(" (");
+    err.Write(e.what());
+    err.Write("); the dry run stops here\n");
+}
+
+} // namespace
+
+int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+    try {
+        return runPlan(options, out, err);
+    } catch (const std::bad_alloc& e) {
+        writeFailure(err, "out of memory", e);
+    } catch (const std::length_error& e) {
+        writeFailure(err, "a size beyond what memory can hold", e);
+    }
+    return PlanExitUsage;
+}
+
+std::string TerminalText(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t n = utf8Length(bytes, i);
+        if (n == 0) {
+            out += "\\x";
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+            ++i;
+            continue;
+        }
+        out.append(bytes.substr(i, n));
+        i += n;
+    }
+    return out;
 }
 
 } // namespace tools

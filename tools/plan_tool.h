@@ -9,7 +9,8 @@
 // the values of a newly created one.
 //
 // Exit status: 0 after the last row; 1 when a row cannot be planned (the run would stop
-// there); 2 for a usage error or a file that cannot be read.
+// there); 2 for a usage error, a file that cannot be read or is refused (a folder, a device, a
+// line longer than 1 MiB), or memory that runs out.
 #pragma once
 
 #include "app/settings_file.h"
@@ -70,5 +71,10 @@ int RunPlan(const PlanOptions& options, OutputSink& out, OutputSink& err);
 
 // A JSON string of 8-bit text: each byte is the character with that code.
 void AppendJsonString(std::string& out, std::string_view bytes);
+
+// Text from a file or a file name as the summary prints it to a terminal: UTF-8 characters
+// pass, while control characters and bytes that are not UTF-8 show as \xHH, so no byte of a
+// G-code file can move the cursor, change colours or retitle the window.
+std::string TerminalText(std::string_view bytes);
 
 } // namespace tools

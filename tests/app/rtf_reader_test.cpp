@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <string_view>
 
 using app::ReadRtf;
 
@@ -82,4 +85,69 @@ TEST(RtfReader, TheShippedHelpTextReads) {
     }
     EXPECT_EQ(text.find("fonttbl"), std::string::npos);
     EXPECT_EQ(text.find("Arial"), std::string::npos);
+}
+
+namespace {
+
+// Well-formed UTF-8: no stray continuation byte, no overlong form, no surrogate, nothing
+// beyond U+10FFFF.
+bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80                 ? 1
+                        : c >= 0xC2 && c <= 0xDF ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+        if (n == 0 || i + n > s.size()) {
+            return false;
+        }
+        std::uint32_t cp = n == 1 ? c : c & (0x7Fu >> n);
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (d & 0x3Fu);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(RtfReader, UnicodeEscapesOutsideSixteenBitsOrUnpairedBecomeTheReplacementCharacter) {
+    const std::string replacement = "\xef\xbf\xbd";
+    struct Case {
+        const char* rtf;
+        std::string text;
+    };
+    for (const Case& c : {
+             Case{"{\\rtf1 a\\u9999999?b}", "a" + replacement + "b"},
+             {"{\\rtf1 a\\u55296?b}", "a" + replacement + "b"}, // a high surrogate alone
+             {"{\\rtf1 a\\u-70000?b}", "a" + replacement + "b"},
+             {"{\\rtf1 a\\u56832?b}", "a" + replacement + "b"}, // a low surrogate alone
+             {"{\\rtf1 \\u55357?\\par x}", replacement + "\nx"},
+             {"{\\rtf1 \\u-10179?\\u-8704?}", "\xf0\x9f\x98\x80"}, // U+1F600 as a pair
+             {"{\\rtf1 \\u55357?\\u55357?\\u56832?}", replacement + "\xf0\x9f\x98\x80"},
+             {"{\\rtf1 \\u-32768?\\u32767?}", "\xe8\x80\x80\xe7\xbf\xbf"}, // the signed range
+         }) {
+        const auto doc = ReadRtf(c.rtf);
+        ASSERT_TRUE(doc) << c.rtf;
+        EXPECT_EQ(doc->PlainText(), c.text) << c.rtf;
+    }
+    // Every escape from -99999 to 99999 gives valid UTF-8.
+    std::string all = "{\\rtf1 ";
+    for (int n = -99999; n <= 99999; ++n) {
+        all += "\\u" + std::to_string(n) + "?";
+    }
+    const auto doc = ReadRtf(all + "}");
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(IsValidUtf8(doc->PlainText()));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,7 @@ TEST(NumberShortcut, ReadsPlainDecimalsAsTheGeneralReaderDoes) {
         std::string text = std::to_string(digits(random));
         const std::size_t at = text.size() - static_cast<std::size_t>(point(random)) % text.size();
         if (at > (text[0] == '-' ? 1U : 0U)) {
-            text.insert(at, ".");
+            text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), '.');
         }
         const double expected = std::strtod(text.c_str(), nullptr);
         ASSERT_EQ(NumberOf(text), expected) << text;
@@ -88,6 +89,23 @@ TEST(ThousandthsShortcut, AgreeWithFormatAndNumberOf) {
         EXPECT_FALSE(encoding::RoundedThousandthsOf(text, untouched)) << text;
     }
     EXPECT_EQ(untouched, 7);
+}
+
+TEST(ThousandthsShortcut, TextsOfAnyLengthAreReadWithoutOverflow) {
+    const std::string nines(30, '9');
+    const std::string zeros(5000, '0');
+    std::int64_t untouched = 7;
+    for (const std::string& text : {nines + ".000", "-" + nines + ".999", nines + "0000.000"}) {
+        EXPECT_FALSE(encoding::ThousandthsOfFormatted(text, untouched)) << text;
+    }
+    for (const std::string& text : {nines, "-" + nines + ".5", "0." + zeros + nines}) {
+        EXPECT_FALSE(encoding::RoundedThousandthsOf(text, untouched)) << text;
+    }
+    EXPECT_EQ(untouched, 7);
+    // Leading zeros are no significant digits, however many there are.
+    std::int64_t t = 0;
+    ASSERT_TRUE(encoding::RoundedThousandthsOf(zeros + "12.0005", t));
+    EXPECT_EQ(t, 12001);
 }
 
 TEST(ThousandthsShortcut, WritesEveryMagnitudeIntoTheCallersBuffer) {

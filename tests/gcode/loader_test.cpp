@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -282,3 +283,124 @@ TEST(Loader, RowsStayCompact) {
 }
 
 } // namespace
+
+namespace {
+
+std::string LongLine(std::size_t bytes, char fill = 'X') {
+    return std::string(bytes, fill);
+}
+
+} // namespace
+
+TEST(LoaderLimits, ALineLongerThanOneMebibyteEndsTheLoadAndIsNamed) {
+    const std::string before = "G00 X1\r\n(two)\r\n";
+    const std::string longest = "G01 X2 " + LongLine(gcode::MaxLineBytes - 7, ' ');
+    const std::string tooLong = "G01 X3 " + LongLine(gcode::MaxLineBytes - 6, ' ');
+
+    std::optional<gcode::LoadRefusal> refusal;
+    const gcode::Program fits =
+        gcode::LoadProgram(before + longest + "\nX4\n", DefaultFeeds, &refusal);
+    EXPECT_FALSE(refusal);
+    EXPECT_EQ(fits.LineCount(), 3u);
+
+    const gcode::Program refused =
+        gcode::LoadProgram(before + tooLong + "\nX4\n", DefaultFeeds, &refusal);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->fileLine, 3u);
+    EXPECT_NE(refusal->message.find("Line 3 "), std::string::npos) << refusal->message;
+    EXPECT_NE(refusal->message.find("1 MiB"), std::string::npos) << refusal->message;
+    EXPECT_EQ(refused.LineCount(), 1u); // only the rows before it
+
+    // The same in pieces, as the window reads: also for a last line with no end at all.
+    for (const std::string& file : {before + tooLong + "\nX4\n", before + tooLong}) {
+        for (const std::size_t piece : {std::size_t{4096}, std::size_t{1} << 20}) {
+            gcode::LineFilter filter;
+            std::string kept;
+            for (std::size_t at = 0; at < file.size() && !filter.Refusal(); at += piece) {
+                filter.Feed(std::string_view(file).substr(at, piece), kept);
+            }
+            filter.Finish(kept);
+            ASSERT_TRUE(filter.Refusal()) << piece;
+            EXPECT_EQ(filter.Refusal()->fileLine, 3u);
+            EXPECT_EQ(filter.TempLineCount(), 1u);
+        }
+    }
+}
+
+TEST(LoaderLimits, AFileWithNoLineEndStopsAtTheLimitAndHoldsNothingMore) {
+    // Any number of chunks without a line end: the splitter drops what it held at the limit
+    // and takes nothing more, so a 3 GB run of zero bytes costs no more than 1 MiB.
+    gcode::LineFilter filter;
+    std::string kept;
+    const std::string zeros(std::size_t{1} << 16, '\0');
+    for (int i = 0; i < 64; ++i) {
+        filter.Feed(zeros, kept);
+    }
+    ASSERT_TRUE(filter.Refusal());
+    EXPECT_EQ(filter.Refusal()->fileLine, 1u);
+    EXPECT_TRUE(kept.empty());
+    filter.Feed("\nG00 X1\n", kept);
+    filter.Finish(kept);
+    EXPECT_EQ(filter.TempLineCount(), 0u);
+}
+
+TEST(LoaderLimits, ReplacedAndOverlongWordsCostARowAFewHundredBytesAtMost) {
+    // A line of half a million X words that are no numbers: one cell, one pooled text.
+    std::string xq = "G01 ";
+    for (int i = 0; i < 500000; ++i) {
+        xq += "Xq";
+    }
+    const gcode::Program words = gcode::LoadProgram(xq + "\n", DefaultFeeds);
+    ASSERT_EQ(words.LineCount(), 1u);
+    EXPECT_EQ(words.CellText(0, gcode::XColumn), "Xq ");
+    EXPECT_EQ(words.XExtent.Shown(), "q ");
+    EXPECT_LT(words.MemoryBytes(), std::size_t{4096});
+
+    // Rows that repeat a text word share it.
+    std::string same;
+    for (int i = 0; i < 10000; ++i) {
+        same += "X\n";
+    }
+    const gcode::Program repeated = gcode::LoadProgram(same, DefaultFeeds);
+    EXPECT_LE(repeated.MemoryBytes() / repeated.LineCount(), 2 * sizeof(gcode::ProgramRow));
+
+    // A very long word that is no number keeps its start and a mark that never reads as a
+    // number, even where its start alone would.
+    const std::string zeros = "0." + LongLine(100000, '0') + "q";
+    const gcode::Program cut = gcode::LoadProgram("G01 Y" + zeros + "\n", DefaultFeeds);
+    const std::string cell = cut.CellText(0, gcode::YColumn);
+    EXPECT_EQ(cell.size(), 1 + gcode::MaxCellTextBytes + 1);
+    EXPECT_EQ(cell.substr(0, 10), "Y0.0000000");
+    EXPECT_EQ(cell.substr(cell.size() - 4), "... ");
+    EXPECT_FALSE(encoding::ReadsAsNumber(cell.substr(1)));
+    EXPECT_LT(cut.MemoryBytes(), std::size_t{4096});
+    EXPECT_EQ(cut.YExtent.Shown(), "0.000000");
+}
+
+TEST(LoaderLimits, WordsOfAnyNumberOfDigitsAreKeptExactly) {
+    for (const std::string digits :
+         {"99999999999999999999999", "-9223372036854775808", "18446744073709551617.5",
+          "0000000000000000000000000000000000001"}) {
+        std::int32_t thousandths = 0;
+        const std::string formatted = encoding::Format(digits);
+        if (gcode::ThousandthsOfWordText(digits, thousandths)) {
+            char buf[16];
+            EXPECT_EQ(std::string(buf, gcode::WriteThousandths(thousandths, buf)), formatted);
+        }
+        const gcode::Program program = gcode::LoadProgram("G01 X" + digits + "\n", DefaultFeeds);
+        EXPECT_EQ(program.CellText(0, gcode::XColumn), "X" + formatted + " ") << digits;
+    }
+}
+
+TEST(LoaderLimits, FoldersAndDevicesAreNoGcodeFiles) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    const gcode::LoadFileResult fromFolder = gcode::LoadProgramFile(folder.string(), DefaultFeeds);
+    EXPECT_FALSE(fromFolder.ok);
+    EXPECT_EQ(fromFolder.error, "it is a folder, not a G-code file");
+#if defined(__unix__)
+    const gcode::LoadFileResult fromDevice = gcode::LoadProgramFile("/dev/zero", DefaultFeeds);
+    EXPECT_FALSE(fromDevice.ok);
+    EXPECT_EQ(fromDevice.error, "it is a device, not a G-code file");
+#endif
+    EXPECT_FALSE(gcode::NotAGcodeFile(folder / "no such file.nc"));
+}

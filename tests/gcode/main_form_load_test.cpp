@@ -180,6 +180,31 @@ TEST_F(MainFormLoadTest, FileThatCannotBeOpenedIsReportedAndLoadsNothing) {
     EXPECT_FALSE(form->ProgramBusy());
 }
 
+TEST_F(MainFormLoadTest, FoldersDevicesAndOverlongLinesAreRefusedWithTheirReason) {
+    QByteArray overlong = "G00 X1\r\nG01 X2 ";
+    overlong += QByteArray(1 << 21, ' ');
+    overlong += "\r\nX3\r\n";
+    struct Case {
+        QString path;
+        const char* why;
+    };
+    for (const Case& refused : {Case{dir.path(), "it is a folder, not a G-code file"},
+                                Case{"/dev/zero", "it is a device, not a G-code file"},
+                                Case{WriteFile("long.nc", overlong),
+                                     "is refused. Line 2 of the file is longer than 1 MiB"}}) {
+        messages.shown.clear();
+        c().XpositionDisplay->setText("0003.000");
+        Load(refused.path);
+        ASSERT_EQ(messages.shown.size(), 1) << refused.why;
+        EXPECT_TRUE(messages.shown[0].contains(refused.why)) << messages.shown[0].toStdString();
+        EXPECT_EQ(c().Grid1Model->rowCount(), 100);
+        EXPECT_EQ(form->Program().LineCount, 0);
+        EXPECT_EQ(c().xmaxloaded->text(), "0");
+        EXPECT_EQ(c().XpositionDisplay->text(), "0003.000");
+        EXPECT_FALSE(form->ProgramBusy());
+    }
+}
+
 TEST_F(MainFormLoadTest, WorkingCopyThatCannotBeWrittenIsReportedAndLoadsNothing) {
     ASSERT_TRUE(QDir().mkpath(form->TempFilePath())); // a folder where temp.txt should go
     c().XpositionDisplay->setText("0003.000");

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -211,3 +213,96 @@ TEST_F(PlanTool, PulsesPerMmThatReadsAsZeroIsAWarningNotAQuietZeroStepRun) {
 }
 
 } // namespace
+TEST_F(PlanTool, AMoveOfMoreThan65536ReportsIsRefusedAndNothingOfItIsWritten) {
+    // Pulses per mm 1: Z counts 65,535 steps a report, so Z4294901760 is 65,536 reports and one
+    // millimetre more is one report too many.
+    const std::string config =
+        File("quorvane.cfg", "/tmp\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
+                             "0000.000\r\n1000\r\n500\r\n800\r\n20\r\n1\r\n57150\r\n0\r\n");
+    const std::string longest = File("longest.nc", "G00 Z4294901760\n");
+    EXPECT_EQ(Plan({"--config", config, longest}), tools::PlanExitDone);
+    EXPECT_NE(out_.text_.find("Reports:        65536\n"), std::string::npos) << out_.text_;
+
+    const std::string tooLong = File("too-long.nc", "G00 X1\nG00 Z4294901761\n");
+    EXPECT_EQ(Plan({"--config", config, "--json", tooLong}), tools::PlanExitRefused);
+    const std::vector<std::string> lines = OutLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].rfind(R"({"row": 1, "error": "The Z move of )", 0), 0u) << lines[2];
+    EXPECT_NE(lines[2].find("at most 65536 reports"), std::string::npos) << lines[2];
+
+    const std::string typo = File("typo.nc", "G01 Z1e13\n");
+    EXPECT_EQ(Plan({typo}), tools::PlanExitRefused);
+    EXPECT_NE(out_.text_.find("Refused: file line 1 (program line 1): The Z move of "),
+              std::string::npos)
+        << out_.text_;
+}
+
+TEST_F(PlanTool, FoldersDevicesAndOverlongLinesAreClearUsageErrors) {
+    EXPECT_EQ(Plan({dir_.string()}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_, "quorvane-plan: cannot read " + dir_.string() +
+                              ": it is a folder, not a G-code file\n");
+    EXPECT_EQ(Plan({"/dev/zero"}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_,
+              "quorvane-plan: cannot read /dev/zero: it is a device, not a G-code file\n");
+
+    const std::string gcode =
+        File("long.nc", "G00 X1\n" + std::string((std::size_t{1} << 20) + 1, 'q') + "\nX2\n");
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitUsage);
+    EXPECT_EQ(err_.text_.rfind("quorvane-plan: " + gcode + ": Line 2 of the file is longer", 0), 0u)
+        << err_.text_;
+    EXPECT_EQ(out_.text_, "");
+}
+
+namespace {
+
+// A sink whose first write fails as a full memory would.
+template <class Failure> class FailingSink : public tools::OutputSink {
+public:
+    void Write(std::string_view) override {
+        if (!failed_) {
+            failed_ = true;
+            throw Failure("no room");
+        }
+    }
+
+private:
+    bool failed_ = false;
+};
+
+class ThrowingBadAlloc : public std::bad_alloc {
+public:
+    explicit ThrowingBadAlloc(const char*) {}
+};
+
+} // namespace
+
+TEST_F(PlanTool, RunningOutOfMemoryIsAMessageAndExitTwo) {
+    const std::string gcode = File("a.nc", "G00 X1\n");
+    tools::PlanOptions options;
+    options.gcodePath = gcode;
+    tools::StringSink err;
+    int status = -1;
+    FailingSink<ThrowingBadAlloc> noMemory;
+    EXPECT_NO_THROW(status = tools::RunPlan(options, noMemory, err));
+    EXPECT_EQ(status, tools::PlanExitUsage);
+    EXPECT_EQ(err.text_.rfind("quorvane-plan: out of memory (", 0), 0u) << err.text_;
+
+    err.text_.clear();
+    FailingSink<std::length_error> tooLarge;
+    EXPECT_NO_THROW(status = tools::RunPlan(options, tooLarge, err));
+    EXPECT_EQ(status, tools::PlanExitUsage);
+    EXPECT_NE(err.text_.find("no room"), std::string::npos) << err.text_;
+}
+
+TEST_F(PlanTool, SummaryShowsControlBytesOfTheFileAndItsNameVisibly) {
+    const std::string gcode = File("a\x1b]0;owned\x07.nc", "G01 X\x1b[2J\x9b"
+                                                           "5 Y\xc3\xa9\n");
+    EXPECT_EQ(Plan({gcode}), tools::PlanExitRefused);
+    for (const char raw : {'\x1b', '\x07', '\x9b'}) {
+        EXPECT_EQ(out_.text_.find(raw), std::string::npos) << out_.text_;
+    }
+    EXPECT_NE(out_.text_.find("a\\x1b]0;owned\\x07.nc\n"), std::string::npos) << out_.text_;
+    EXPECT_NE(out_.text_.find("X target \"\\x1b[2J\\x9b5\""), std::string::npos) << out_.text_;
+    EXPECT_EQ(tools::TerminalText("Fr\xc3\xa4se \xe2\x82\xac \xc2\x9b \xed\xa0\x80 \xc0\xaf"),
+              "Fr\xc3\xa4se \xe2\x82\xac \\xc2\\x9b \\xed\\xa0\\x80 \\xc0\\xaf");
+}

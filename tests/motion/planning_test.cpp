@@ -237,6 +237,39 @@ TEST(PlanMove, SplitsCountsWiderThanTheirFieldIntoExactParts) {
     }
 }
 
+TEST(PlanMove, RefusesAMoveOfMoreThan65536ReportsInTheOperatorsWords) {
+    // At 1 pulse per mm a report carries 65,535 mm of Z and 16,777,215 mm of X or Y.
+    PlanSettings one;
+    one.pulsesPerMmText = "1";
+    struct Case {
+        const char* x;
+        const char* z;
+        std::uint64_t reports; // 0: refused
+    };
+    for (const Case c : {Case{"0", "4294901760", 65536},
+                         {"0", "4294901761", 0},
+                         {"1099511562240", "0", 65536},
+                         {"1099511562241", "0", 0}}) {
+        const PlannedMove m = PlanMove(MachineState{}, one, request(c.x, {}, c.z));
+        if (c.reports != 0) {
+            ASSERT_FALSE(m.error) << c.x << " " << c.z;
+            EXPECT_EQ(m.report.reportCount, c.reports);
+            continue;
+        }
+        ASSERT_TRUE(m.error) << c.x << " " << c.z;
+        EXPECT_EQ(m.error->kind, PlanError::Kind::TooManyReports);
+        EXPECT_FALSE(m.report.Report(0));
+    }
+    const PlannedMove typo = PlanMove(MachineState{}, PlanSettings{}, request({}, {}, "1e13"));
+    ASSERT_TRUE(typo.error);
+    EXPECT_EQ(typo.error->message,
+              "The Z move of 10000000000000.000 mm at 533.333 pulses per mm needs "
+              "5333330000000000 steps, 81381399253 reports of at most 65535 steps each; a move "
+              "is sent as at most 65536 reports. Check the target, or split the move into "
+              "shorter ones.");
+    EXPECT_EQ(typo.after[Axis::Z].positionText, "10000000000000.000"); // as the displays show
+}
+
 TEST(PlanMove, RefusesWhatCannotBeTimedAfterAdvancingThePositions) {
     struct Case {
         const char* speed;

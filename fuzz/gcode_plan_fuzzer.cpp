@@ -1,0 +1,288 @@
+// The G-code loader, the planner and the dry run end to end, on any bytes as a G-code file.
+//
+// Cross-checks: the whole-file load against the window's route (pass 1 and pass 2 fed in
+// chunks of sizes drawn from the input) and against the file route the dry run reads with;
+// every row planned with settings prepared once against settings read afresh for the move;
+// the parts of a split move adding up to its whole counts; the dry run's JSON lines and its
+// summary, which must hold no control byte but the line ends.
+#include "app/settings_file.h"
+#include "fuzz/fuzz_support.h"
+#include "gcode/loader.h"
+#include "motion/program_run.h"
+#include "tools/plan_tool.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using fuzz::Check;
+
+// Rows planned per input in the cross-check; the dry run itself plans them all.
+constexpr std::size_t PlannedRowsChecked = 2000;
+
+// The settings of one input, chosen by its last byte and its length.
+struct Choice {
+    app::SettingsLines lines;
+    motion::PlanSettings plan;
+    motion::RunSpeeds speeds;
+};
+
+Choice ChoiceOf(unsigned char selector, std::size_t size) {
+    static constexpr const char* pulses[] = {"533.33", "1",   "0",    "-5",
+                                             "1e300",  "abc", "2000", "0.001"};
+    static constexpr const char* pwDelays[] = {"57150", "1", "x", "65536000"};
+    static constexpr const char* speeds[] = {"1000", "500", "0.5", "fast"};
+    Choice c;
+    c.lines = app::DefaultSettingsLines("");
+    c.lines[app::PulsesPerMmLine] = pulses[selector & 7];
+    c.lines[app::PwDelayLine] = pwDelays[(selector >> 3) & 3];
+    c.lines[app::OverrideLine] = app::CheckBoxLine((selector & 0x20) != 0);
+    c.lines[app::InverseXLine] = app::CheckBoxLine((selector & 0x40) != 0);
+    c.lines[app::InverseZLine] = app::CheckBoxLine((selector & 0x40) != 0);
+    c.lines[app::DisableLimitsLine] = app::CheckBoxLine((selector & 0x80) != 0);
+    c.lines[app::TravelSpeedLine] = speeds[size & 3];
+    c.lines[app::CutSpeedLine] = speeds[(size >> 2) & 3];
+
+    c.plan.pulsesPerMmText = c.lines[app::PulsesPerMmLine];
+    c.plan.pwDelayText = c.lines[app::PwDelayLine];
+    c.plan.inverse = {app::IsCheckedLine(c.lines[app::InverseXLine]),
+                      app::IsCheckedLine(c.lines[app::InverseYLine]),
+                      app::IsCheckedLine(c.lines[app::InverseZLine])};
+    c.plan.limitsDisabled = app::IsCheckedLine(c.lines[app::DisableLimitsLine]);
+    c.speeds.overrideGcode = app::IsCheckedLine(c.lines[app::OverrideLine]);
+    c.speeds.travelSpeedText = c.lines[app::TravelSpeedLine];
+    c.speeds.cutSpeedText = c.lines[app::CutSpeedLine];
+    c.speeds.Prepare();
+    return c;
+}
+
+void ExpectSamePrograms(const gcode::Program& a, const gcode::Program& b, const char* what) {
+    Check(a.LineCount() == b.LineCount(), what, "row count");
+    Check(a.TempLineCount == b.TempLineCount, what, "kept line count");
+    Check(a.XExtent.Shown() == b.XExtent.Shown(), what, "X extent");
+    Check(a.YExtent.Shown() == b.YExtent.Shown(), what, "Y extent");
+    for (std::size_t row = 0; row < a.LineCount(); ++row) {
+        for (int column = 0; column < gcode::ProgramColumns; ++column) {
+            Check(a.CellText(row, column) == b.CellText(row, column), what,
+                  "row " + std::to_string(row) + " column " + std::to_string(column));
+        }
+    }
+}
+
+// Pass 1 into the working-copy text and pass 2 over it, as the window loads, in chunks.
+gcode::Program LoadInChunks(std::string_view file, const gcode::FeedDefaults& feeds,
+                            std::optional<gcode::LoadRefusal>& refusal) {
+    fuzz::SplitSizes sizes(fuzz::HashOf(file));
+    gcode::LineFilter filter;
+    std::string kept;
+    for (std::size_t at = 0; at < file.size() && !filter.Refusal();) {
+        const std::size_t n = sizes.Next(64);
+        filter.Feed(file.substr(at, n), kept);
+        at += n;
+    }
+    filter.Finish(kept);
+    refusal = filter.Refusal();
+    gcode::ProgramBuilder builder(feeds, filter.TempLineCount());
+    const std::string_view keptText(kept);
+    for (std::size_t at = 0; at < keptText.size();) {
+        const std::size_t n = sizes.Next(64);
+        builder.Feed(keptText.substr(at, n));
+        at += n;
+    }
+    Check(!builder.Refusal(), "a kept line is never too long for pass 2");
+    gcode::Program program = builder.Finish();
+    program.TempLineCount = filter.TempLineCount();
+    return program;
+}
+
+void ExpectSameMoves(const motion::PlannedMove& a, const motion::PlannedMove& b, std::size_t row) {
+    const std::string at = "row " + std::to_string(row);
+    Check(a.error.has_value() == b.error.has_value(), "prepared vs one-shot: refusal", at);
+    if (a.error) {
+        Check(a.error->kind == b.error->kind && a.error->message == b.error->message,
+              "prepared vs one-shot: refusal words",
+              at + ": " + a.error->message + " | " + b.error->message);
+    }
+    for (const motion::Axis axis : motion::kAxes) {
+        const motion::AxisState& x = a.after[axis];
+        const motion::AxisState& y = b.after[axis];
+        Check(x.positionText == y.positionText && x.direction == y.direction &&
+                  x.positionMm == y.positionMm,
+              "prepared vs one-shot: position", at);
+        const auto& ea = a.echoes[motion::index(axis)];
+        const auto& eb = b.echoes[motion::index(axis)];
+        Check(ea.has_value() == eb.has_value(), "prepared vs one-shot: echo", at);
+        if (ea) {
+            Check(ea->distanceText == eb->distanceText && ea->moved == eb->moved &&
+                      ea->direction == eb->direction,
+                  "prepared vs one-shot: echo text", at);
+        }
+    }
+    const motion::MoveReport& r = a.report;
+    const motion::MoveReport& s = b.report;
+    Check(r.steps == s.steps && r.stepPeriod == s.stepPeriod && r.directions == s.directions &&
+              r.rapid == s.rapid && r.limitsDisabled == s.limitsDisabled &&
+              r.reportCount == s.reportCount,
+          "prepared vs one-shot: report", at);
+}
+
+// floor(c * m / n) in 128 bits, against which the planner's 64-bit split is checked.
+std::uint64_t WideFloor(std::uint64_t c, std::uint64_t m, std::uint64_t n) {
+    return static_cast<std::uint64_t>(static_cast<unsigned __int128>(c) * m / n);
+}
+
+void ExpectPartsAddUp(const motion::MoveReport& report, std::size_t row) {
+    const std::string at = "row " + std::to_string(row);
+    const std::uint64_t n = report.reportCount;
+    Check(n >= 1 && n <= motion::MaxReportsPerMove, "report count within the limit", at);
+    if (n <= 256) {
+        std::array<std::uint64_t, 3> sums{};
+        for (std::uint64_t k = 0; k < n; ++k) {
+            const auto part = report.Report(k);
+            Check(part.has_value(), "every part of a planned move encodes", at);
+            const encoding::MotionFields f = part->fields();
+            sums[0] += f.xSteps;
+            sums[1] += f.ySteps;
+            sums[2] += f.zSteps;
+        }
+        Check(sums == report.steps, "split parts add up to the whole counts", at);
+        return;
+    }
+    for (const std::uint64_t k : {std::uint64_t{0}, n / 3, n - 1}) {
+        Check(report.Report(k).has_value(), "every part of a planned move encodes", at);
+        for (const std::uint64_t c : report.steps) {
+            Check(motion::SplitPart(c, k, n) == WideFloor(c, k + 1, n) - WideFloor(c, k, n),
+                  "split part against the wide product", at);
+        }
+    }
+}
+
+void PlanBothWays(const gcode::Program& program, const Choice& choice) {
+    const motion::PreparedPlanSettings prepared(choice.plan);
+    motion::MachineState state;
+    motion::ClearDirections(state);
+    motion::ProgramRowMove reused;
+    const std::size_t rows = std::min(program.LineCount(), PlannedRowsChecked);
+    for (std::size_t row = 0; row < rows; ++row) {
+        motion::PlanProgramRow(program, row, state, prepared, choice.speeds, reused);
+        const motion::ProgramRowMove once =
+            motion::PlanProgramRow(program, row, state, choice.plan, choice.speeds);
+        Check(reused.rapid == once.rapid, "prepared vs one-shot: motion code");
+        ExpectSameMoves(reused.planned, once.planned, row);
+        if (reused.planned.error) {
+            return; // the run stops at a refusal
+        }
+        ExpectPartsAddUp(reused.planned.report, row);
+        state = reused.planned.after;
+    }
+}
+
+// The split of any count into any number of parts, straight from the input's first bytes.
+void SplitRawNumbers(const std::uint8_t* data, std::size_t size) {
+    if (size < 24) {
+        return;
+    }
+    std::uint64_t v[3] = {0, 0, 0};
+    for (int i = 0; i < 24; ++i) {
+        v[i / 8] = (v[i / 8] << 8) | data[i];
+    }
+    const std::uint64_t c = v[0];
+    const std::uint64_t n = v[2] == 0 ? 1 : v[2];
+    const std::uint64_t k = v[1] % n;
+    if (n > 1) {
+        Check(motion::SplitPart(c, k, n) == WideFloor(c, k + 1, n) - WideFloor(c, k, n),
+              "split part of raw numbers");
+    }
+}
+
+// Takes the dry run's output as it comes, without keeping it: a row split 65,536 times is
+// megabytes of JSON. It keeps the first line and checks every byte of a summary.
+class CheckedSink : public tools::OutputSink {
+public:
+    explicit CheckedSink(bool summary) : summary_(summary) {}
+
+    void Write(std::string_view text) override {
+        if (text.empty()) {
+            return;
+        }
+        if (firstLine_.find('\n') == std::string::npos) {
+            firstLine_.append(text.substr(0, 200));
+        }
+        if (summary_) {
+            for (const char ch : text) {
+                const auto c = static_cast<unsigned char>(ch);
+                Check(c == '\n' || (c >= 0x20 && c != 0x7F), "no control byte in the summary");
+            }
+        }
+        bytes_ += text.size();
+        last_ = text.back();
+    }
+
+    const std::string& FirstLine() const { return firstLine_; }
+    std::size_t Bytes() const { return bytes_; }
+    bool EndsWithLineEnd() const { return bytes_ == 0 || last_ == '\n'; }
+
+private:
+    bool summary_;
+    std::string firstLine_;
+    std::size_t bytes_ = 0;
+    char last_ = 0;
+};
+
+void RunTheDryRun(std::string_view file, const Choice& choice, std::size_t rows,
+                  const std::optional<gcode::LoadRefusal>& refusal) {
+    static fuzz::ScratchFile gcodeFile("plan.nc");
+    static fuzz::ScratchFile configFile("plan.cfg");
+    tools::PlanOptions options;
+    options.gcodePath = gcodeFile.Write(file).string();
+    options.configPath = configFile.Write(app::SettingsFileText(choice.lines)).string();
+
+    // One of the two outputs per input, by its length: planning twice would halve the runs.
+    options.json = file.size() % 2 == 0;
+    CheckedSink out(!options.json);
+    tools::StringSink err;
+    const int status = tools::RunPlan(options, out, err);
+    Check(status == tools::PlanExitDone || status == tools::PlanExitRefused ||
+              status == tools::PlanExitUsage,
+          "exit status");
+    Check((status == tools::PlanExitUsage) == refusal.has_value(),
+          "the dry run refuses exactly the files the loader refuses", err.text_);
+    if (status == tools::PlanExitUsage) {
+        Check(out.Bytes() == 0, "nothing written for a refused file");
+        return;
+    }
+    Check(out.EndsWithLineEnd(), "output ends with a line end");
+    if (options.json) {
+        const std::string header = "{\"lines\": " + std::to_string(rows) + ",";
+        Check(out.FirstLine().compare(0, header.size(), header) == 0,
+              "the file route keeps the rows the whole-file load keeps");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view file(reinterpret_cast<const char*>(data), size);
+    const Choice choice = ChoiceOf(size > 0 ? data[size - 1] : 0, size);
+    const gcode::FeedDefaults feeds{choice.lines[app::CutSpeedLine],
+                                    choice.lines[app::TravelSpeedLine]};
+
+    std::optional<gcode::LoadRefusal> refusal;
+    const gcode::Program whole = gcode::LoadProgram(file, feeds, &refusal);
+    std::optional<gcode::LoadRefusal> chunkedRefusal;
+    const gcode::Program chunked = LoadInChunks(file, feeds, chunkedRefusal);
+    ExpectSamePrograms(whole, chunked, "whole-file vs chunked load");
+    Check(refusal.has_value() == chunkedRefusal.has_value() &&
+              (!refusal || refusal->fileLine == chunkedRefusal->fileLine),
+          "whole-file vs chunked refusal");
+
+    PlanBothWays(whole, choice);
+    SplitRawNumbers(data, size);
+    RunTheDryRun(file, choice, whole.LineCount(), refusal);
+    return 0;
+}
