@@ -4,6 +4,8 @@
 #include "device/status_report.h"
 #include "device/steady_timeline.h"
 
+#include <QLabel>
+
 namespace app {
 namespace {
 
@@ -29,6 +31,42 @@ DeviceLink::~DeviceLink() = default;
 
 void DeviceLink::Connect() {
     hook_.ConnectDevice(uses_.window);
+    ShowBoardPresence();
+}
+
+QString BoardPresenceText(device::BoardPresence presence) {
+    switch (presence) {
+    case device::BoardPresence::Connected:
+        return QStringLiteral("Board: connected");
+    case device::BoardPresence::NoPermission:
+        return QStringLiteral("Board: found, no permission");
+    case device::BoardPresence::Virtual:
+        return QStringLiteral("Virtual board");
+    case device::BoardPresence::NotFound:
+        break;
+    }
+    return QStringLiteral("Board: not found");
+}
+
+void DeviceLink::ShowBoardPresence() {
+    const device::BoardPresence presence = hid_.Presence();
+    if (uses_.boardState != nullptr) {
+        uses_.boardState->setText(BoardPresenceText(presence));
+    }
+    if (presence != device::BoardPresence::NoPermission) {
+        return;
+    }
+    const device::DeviceHandle board =
+        hid_.GetHandle(device::DeviceVendorId, device::DeviceProductId);
+    if (board == toldNoPermission_) {
+        return; // said once for this attachment; the label keeps saying it
+    }
+    toldNoPermission_ = board;
+    messages_.Show(QStringLiteral(
+        "The board is plugged in, but this user may not open it, so no move can reach it. "
+        "To fix it, install the board's udev rule that comes with Quorvane (install the quorvane "
+        "package, or run scripts/setup.sh as root in its source folder), then unplug the board "
+        "and plug it in again."));
 }
 
 void DeviceLink::CreateDelayTimer() {

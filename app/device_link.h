@@ -11,14 +11,19 @@
 #include "device/timeline.h"
 #include "device/waitable_timer.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 class QWidget;
 
 namespace app {
+
+// What the board-state label says.
+QString BoardPresenceText(device::BoardPresence presence);
 
 class DeviceLink {
 public:
@@ -33,6 +38,7 @@ public:
         MoveGateway::PacketEcho showPacket;
         MotionState* motion = nullptr; // LimitStop is raised and positions lose their trust here
         std::function<void()> trustChanged; // the displays show it
+        QLabel* boardState = nullptr;       // "Board: connected", ...
     };
 
     explicit DeviceLink(Uses uses);
@@ -56,6 +62,9 @@ public:
     // The notification handlers' work, on the window's thread.
     void OnRead(device::DeviceHandle handle);
     void OnUnplugged(device::DeviceHandle handle);
+    // After every notification: the board-state label, and once for each attachment of a board
+    // closed to this user, a message with the fix.
+    void ShowBoardPresence();
 
 private:
     void limitReported();
@@ -73,6 +82,7 @@ private:
     std::unique_ptr<device::clsWaitableTimer> DelayTimer_;
     std::unique_ptr<device::ReportSender> sender_;
     std::unique_ptr<MoveGateway> gateway_;
+    device::DeviceHandle toldNoPermission_ = 0; // the attachment the operator was told about
 };
 
 } // namespace app

@@ -249,6 +249,7 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     c.CheckText->setWordWrap(true);
     c.CheckText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     c.CheckText->setMaximumWidth(c.Packet->minimumWidth() + 160);
+    c.BoardState = named(new QLabel(QStringLiteral("Board: not found"), c.Frame6), "BoardState");
     c.Command5 = named(new QPushButton(QStringLiteral("Help"), c.Frame6), "Command5");
     grid->addWidget(new QLabel(QStringLiteral("Workpiece Size Loaded:"), c.Frame6), 0, 0);
     auto* size = new QHBoxLayout;
@@ -270,6 +271,7 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     grid->addWidget(c.Packet, 4, 1);
     grid->addWidget(new QLabel(QStringLiteral("Program check:"), c.Frame6), 5, 0, Qt::AlignTop);
     grid->addWidget(c.CheckText, 5, 1);
+    grid->addWidget(c.BoardState, 6, 0, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
     grid->addWidget(c.Command5, 6, 1, Qt::AlignRight);
 }
 

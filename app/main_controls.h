@@ -86,6 +86,7 @@ struct MainControls {
     QLabel* RunProgressText = nullptr;   // "line N of M, about T left"
     QLabel* Packet = nullptr;
     QLabel* CheckText = nullptr;     // what planning the loaded program found
+    QLabel* BoardState = nullptr;    // whether a board is there and may be opened
     QPushButton* Command5 = nullptr; // "Help"
 
     // Working fields kept out of sight: Text1..Text12 (Texts[0] is Text1), the plot scale

@@ -67,7 +67,8 @@ MainForm::MainForm(Services services, QWidget* parent)
         {{}, [this] { DisableControls(); }, [this] { EnableControls(); }},
         [this](const encoding::MotionReport& report) { app::ShowPacket(ui_, report); },
         &motion_,
-        [this] { ShowPositions(); }});
+        [this] { ShowPositions(); },
+        ui_.BoardState});
     OperatorMessages& messages = device_->Messages();
     run_ = std::make_unique<RunController>(
         RunController::Uses{{ui_, motion_, guard_, settings_, messages, *device_},
@@ -190,14 +191,17 @@ QString MainForm::TempFilePath() const {
 
 void MainForm::OnPlugged(device::DeviceHandle handle) {
     device::HandlePlugged(device_->Hid(), handle);
+    device_->ShowBoardPresence();
 }
 
 void MainForm::OnUnplugged(device::DeviceHandle handle) {
     device_->OnUnplugged(handle);
+    device_->ShowBoardPresence();
 }
 
 void MainForm::OnChanged() {
     device::HandleChanged(device_->Hid());
+    device_->ShowBoardPresence();
 }
 
 void MainForm::OnRead(device::DeviceHandle handle) {

@@ -26,6 +26,16 @@ using Report = std::array<std::uint8_t, ReportSize>;
 // plugged in again gets a new handle.
 using DeviceHandle = std::intptr_t;
 
+// What the operator is told about the board: whether one is there, and whether this user may
+// open it. A board that is plugged in but closed to the user would otherwise look exactly like
+// no board at all until the first move times out.
+enum class BoardPresence {
+    NotFound,
+    Connected,
+    NoPermission, // present, but opening it was refused (device file permissions)
+    Virtual,      // the in-process board
+};
+
 // wParam values of a notification.
 enum NotifyCode : int {
     NotifyPlugged = 1,   // lParam: device handle
@@ -61,6 +71,11 @@ public:
     virtual bool WriteEx(int vendorId, int productId, const Report& buffer) = 0;
     virtual int GetVendorID(DeviceHandle handle) = 0;
     virtual int GetProductID(DeviceHandle handle) = 0;
+    // Known once the changed notification's handler has switched read notification on.
+    virtual BoardPresence Presence() {
+        return GetHandle(DeviceVendorId, DeviceProductId) != 0 ? BoardPresence::Connected
+                                                               : BoardPresence::NotFound;
+    }
 };
 
 } // namespace device

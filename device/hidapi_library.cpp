@@ -1,6 +1,7 @@
 #include "device/hidapi_library.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <utility>
 #include <vector>
@@ -102,10 +103,13 @@ void HidapiLibrary::SetReadNotify(DeviceHandle handle, bool notify) {
         }
         board->reader.join(); // it has finished its last locked step and only returns
     }
+    errno = 0;
     board->device = calls_.open_path(board->path.c_str());
     if (board->device == nullptr) {
+        board->denied = errno == EACCES || errno == EPERM;
         return;
     }
+    board->denied = false;
     board->stopReading = false;
     board->readerDone = false;
     if (options_.runThreads) {
@@ -169,6 +173,16 @@ int HidapiLibrary::GetVendorID(DeviceHandle handle) {
 int HidapiLibrary::GetProductID(DeviceHandle handle) {
     std::lock_guard lock(mutex_);
     return Find(handle) != nullptr ? DeviceProductId : 0;
+}
+
+BoardPresence HidapiLibrary::Presence() {
+    std::lock_guard lock(mutex_);
+    for (const auto& [handle, board] : boards_) {
+        if (board->attached) {
+            return board->denied ? BoardPresence::NoPermission : BoardPresence::Connected;
+        }
+    }
+    return BoardPresence::NotFound;
 }
 
 void HidapiLibrary::ScanOnce() {

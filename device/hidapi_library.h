@@ -50,6 +50,8 @@ public:
     bool WriteEx(int vendorId, int productId, const Report& buffer) override;
     int GetVendorID(DeviceHandle handle) override;
     int GetProductID(DeviceHandle handle) override;
+    // NoPermission when the last open of the attached board was refused for permissions.
+    BoardPresence Presence() override;
 
     // One pass of the watcher.
     void ScanOnce();
@@ -63,6 +65,7 @@ private:
         std::string path;
         bool attached = true;
         bool notify = false;
+        bool denied = false;          // its device file is closed to this user
         hid_device* device = nullptr; // the reader's; only the reader closes it while it runs
         bool stopReading = false;
         std::thread reader;

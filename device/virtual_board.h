@@ -46,6 +46,7 @@ public:
     bool WriteEx(int vendorId, int productId, const Report& buffer) override;
     int GetVendorID(DeviceHandle handle) override;
     int GetProductID(DeviceHandle handle) override;
+    BoardPresence Presence() override { return BoardPresence::Virtual; }
 
     // 1 is the real board's pace, 0 answers at the next event pass; negative counts as 0.
     void SetSpeedFactor(double factor);
