@@ -2,6 +2,7 @@
 // same program driving the in-process virtual board, with its window beside the main one.
 #include "app/main_form.h"
 #include "app/operator_messages.h"
+#include "app/window_memory.h"
 #include "device/hid_library.h"
 #include "device/steady_timeline.h"
 #if defined(QUORVANE_VIRTUAL_BOARD)
@@ -45,16 +46,14 @@ int readOptions(const std::vector<std::string_view>& args, device::VirtualBoardO
     return device::VirtualExitUsage;
 }
 
-// Beside the main window when the screen has room; else in the screen's lower right corner,
-// over the main window's empty corner below the settings, never off the screen.
-void placeBeside(QWidget& boardWindow, const QWidget& window) {
-    const QRect screen = window.screen()->availableGeometry();
-    const QSize size = boardWindow.sizeHint();
-    QPoint place = window.geometry().topRight() + QPoint(16, 0);
-    if (place.x() + size.width() > screen.right()) {
-        place = screen.bottomRight() - QPoint(size.width(), size.height());
-    }
-    boardWindow.move(place);
+// Beside the main window when the screen has room, moving the main window over if that makes
+// it; else in the screen's lower right corner, never off the screen.
+void placeBeside(QWidget& boardWindow, QWidget& window) {
+    const app::SideBySide places =
+        app::PlaceBeside(window.frameGeometry(), boardWindow.sizeHint() + app::FrameAllowance,
+                         window.screen()->availableGeometry());
+    window.move(places.mainWindow);
+    boardWindow.move(places.board);
 }
 
 } // namespace
@@ -71,6 +70,12 @@ app::MainForm::Services programServices(device::HidLibrary& board, device::Timel
     services.programDirectoryWritable = QFileInfo(services.programDirectory).isWritable();
     services.fallbackDirectory =
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    services.cacheDirectory = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    services.homeDirectory = QDir::homePath();
+    if (!services.fallbackDirectory.isEmpty()) {
+        services.windowMemoryPath =
+            QDir(services.fallbackDirectory).filePath(QStringLiteral("window.ini"));
+    }
     // help.rtf: the current folder first, then beside the program, then the installed data.
     services.helpFolders
         << QDir::currentPath() << services.programDirectory
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
     services.messages = &messages;
     app::MainForm window(services);
     messages.SetParent(&window); // messages stay in front of the window they belong to
+    window.PlaceOnScreen();
 #if defined(QUORVANE_VIRTUAL_BOARD)
     // Shown first, so the board is there while start-up messages are open.
     device::VirtualBoardWindow boardWindow(board);

@@ -201,6 +201,7 @@ void buildJogFrame(MainControls& c, QWidget* window) {
 void buildFeedFrame(MainControls& c, QWidget* window) {
     c.Feed = named(new QGroupBox(QStringLiteral("Feed Rates MM/Min"), window), "Feed");
     auto* form = new QFormLayout(c.Feed);
+    form->setVerticalSpacing(3); // the right-hand column decides the window's least height
     c.jogspeeds = field(c.Feed, "jogspeeds", "1000.00");
     c.Travspeed = field(c.Feed, "Travspeed", "1000.00");
     c.cutspeed = field(c.Feed, "cutspeed", "0500.00");
@@ -324,6 +325,7 @@ MainControls BuildMainControls(QWidget* window) {
     middle->addWidget(c.Frame5);
     middle->addWidget(c.Frame6);
     auto* right = new QVBoxLayout;
+    right->setSpacing(4);
     right->addWidget(c.Frame3);
     right->addWidget(c.Frame2);
     right->addWidget(c.Feed);
@@ -334,6 +336,9 @@ MainControls BuildMainControls(QWidget* window) {
     }
     c.Frame1->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Expanding);
     auto* top = new QHBoxLayout(window);
+    // Small margins: at its least size the window fits a 1366 x 768 screen with a panel and a
+    // title bar.
+    top->setContentsMargins(6, 6, 6, 6);
     top->addWidget(c.Frame4, 1);
     top->addLayout(middle);
     top->addLayout(right);

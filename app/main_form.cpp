@@ -18,9 +18,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTableView>
 #include <QToolButton>
@@ -53,10 +55,10 @@ int twips(const QWidget* widget, int value) {
 
 MainForm::MainForm(Services services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)), ui_(BuildMainControls(this)),
-      settings_(ui_) {
+      memory_(services_.windowMemoryPath), openFilter_(memory_.OpenFilter()), settings_(ui_) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Quorvane Gcode USB Test BetaV1.7 2006"));
-    resize(1440, 880); // the plot gets a usable square beside the table and the settings
+    resize(1440, 880); // until PlaceOnScreen fits it to the screen it opens on
     device_ = std::make_unique<DeviceLink>(DeviceLink::Uses{
         services_.hid,
         services_.clock,
@@ -84,9 +86,16 @@ MainForm::MainForm(Services services, QWidget* parent)
     loader_ = std::make_unique<ProgramLoader>(
         ProgramLoader::Uses{ui_, loaded_, motion_, guard_, *run_, messages,
                             [this] { return device_->DelayTimer(); }, LastFolder,
-                            [this] { SaveSettings(); }, [this] { return TempFilePath(); }},
-        [this](const QString& filter, const QString& folder) {
-            return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder, filter);
+                            [this] {
+                                return OpenDialogFolder(LastFolder, services_.programDirectory,
+                                                        services_.programDirectoryWritable,
+                                                        services_.homeDirectory);
+                            },
+                            openFilter_, [this] { SaveSettings(); },
+                            [this] { return TempFilePath(); }},
+        [this](const QString& filter, const QString& folder, QString& selectedFilter) {
+            return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder, filter,
+                                                &selectedFilter);
         });
     connectSettingsBehaviour();
     connectMotionControls();
@@ -186,7 +195,22 @@ WaitWindow* MainForm::Wait() const {
 }
 
 QString MainForm::TempFilePath() const {
-    return QDir(DataFolder()).filePath(QStringLiteral("temp.txt"));
+    return QDir(tempFolder_.isEmpty() ? DataFolder() : tempFolder_)
+        .filePath(QStringLiteral("temp.txt"));
+}
+
+void MainForm::PlaceOnScreen() {
+    const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (where == nullptr) {
+        return;
+    }
+    const QRect available = where->availableGeometry();
+    if (!memory_.Geometry().isEmpty() && restoreGeometry(memory_.Geometry()) &&
+        FitsOnScreen(geometry(), available)) {
+        return;
+    }
+    // The plot gets a usable square beside the table and the settings at 1440 x 880.
+    setGeometry(FittedGeometry(QSize(1440, 880), minimumSizeHint(), available));
 }
 
 void MainForm::OnPlugged(device::DeviceHandle handle) {
@@ -294,18 +318,25 @@ void MainForm::chooseDataFolder() {
         ChooseDataFolder(toPath(services_.programDirectory), services_.programDirectoryWritable,
                          toPath(services_.fallbackDirectory));
     dataFolder_ = choice.usesFallback ? services_.fallbackDirectory : services_.programDirectory;
+    tempFolder_.clear();
     if (!choice.usesFallback) {
         return;
     }
     QDir().mkpath(dataFolder_);
+    // The working copy is as large as the G-code file: it belongs with the user's cached files,
+    // not with the settings.
+    if (!services_.cacheDirectory.isEmpty() && QDir().mkpath(services_.cacheDirectory)) {
+        tempFolder_ = services_.cacheDirectory;
+    }
     // Said once: when the settings are first created in the per-user folder.
     if (!QFileInfo::exists(SettingsPath())) {
         device_->Messages().Show(
             QStringLiteral("The program folder %1 cannot be written to. The settings "
-                           "(quorvane.cfg) and the working copy of loaded programs (temp.txt) "
-                           "are kept in %2 instead.")
+                           "(quorvane.cfg) are kept in %2 and the working copy of loaded "
+                           "programs (temp.txt) in %3 instead.")
                 .arg(QDir::toNativeSeparators(services_.programDirectory),
-                     QDir::toNativeSeparators(dataFolder_)));
+                     QDir::toNativeSeparators(dataFolder_),
+                     QDir::toNativeSeparators(tempFolder_.isEmpty() ? dataFolder_ : tempFolder_)));
     }
 }
 
@@ -436,10 +467,13 @@ void MainForm::SaveSettings() {
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
-    // Nothing to save: the settings file is always current. A run or GOTO waiting for the
-    // board returns and sends nothing more.
+    // The settings file is always current; only the window's place is kept now. A run or GOTO
+    // waiting for the board returns and sends nothing more.
     ui_.Timer1->setEnabled(false);
     device_->Close();
+    memory_.SetGeometry(saveGeometry());
+    memory_.SetOpenFilter(openFilter_);
+    memory_.Save();
     if (help_) {
         help_->close();
     }

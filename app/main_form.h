@@ -10,6 +10,7 @@
 #include "app/program_loader.h"
 #include "app/settings_fields.h"
 #include "app/settings_file.h"
+#include "app/window_memory.h"
 #include "device/hid_notify.h"
 
 #include <QPointer>
@@ -43,8 +44,11 @@ public:
         OperatorMessages* messages = nullptr;
         QString programDirectory; // the folder of the executable
         bool programDirectoryWritable = true;
-        QString fallbackDirectory;         // per-user folder used when the above is read-only
-        QStringList helpFolders;           // where help.rtf is looked for, in order
+        QString fallbackDirectory; // per-user folder used when the above is read-only
+        QString cacheDirectory;    // per-user folder for temp.txt in that case
+        QString homeDirectory;     // the open dialog's folder when LastFolder is no use
+        QString windowMemoryPath;  // the window's place and the dialog's filter; none: kept nowhere
+        QStringList helpFolders;   // where help.rtf is looked for, in order
         device::Timeline* clock = nullptr; // waits and time-outs; none: the steady clock
     };
 
@@ -53,6 +57,9 @@ public:
 
     // The start-up sequence; run once before the window is first shown.
     void Startup();
+    // Where the window opens: where it was last closed when that still fits the screen, else
+    // at a size that fits the screen's free area. Run before the window is first shown.
+    void PlaceOnScreen();
 
     const MainControls& controls() const { return ui_; }
 
@@ -116,6 +123,9 @@ private:
     MainControls ui_;
     QPointer<HelpWindow> help_;
     QString dataFolder_;
+    QString tempFolder_;
+    WindowMemory memory_;
+    QString openFilter_;
     int settingsWrites_ = 0;
     bool savingBlocked_ = false; // the file exists but could not be read: never overwrite it
     bool saveFailing_ = false;   // the operator has been told that saving fails

@@ -25,9 +25,25 @@
 #include <QTableView>
 
 namespace app {
-namespace {
 
-const QString GcodeFilter = QStringLiteral("Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc)");
+const QString GcodeFilter =
+    QStringLiteral("Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc);;Gcode (*.ngc);;"
+                   "Gcode (*.gcode);;Gcode (*.tap);;All files (*)");
+
+QString OpenDialogFolder(const QString& lastFolder, const QString& programDirectory,
+                         bool programDirectoryWritable, const QString& home) {
+    const QFileInfo last(lastFolder);
+    if (lastFolder.isEmpty() || !last.isDir()) {
+        return home;
+    }
+    if (!programDirectoryWritable &&
+        last.canonicalFilePath() == QFileInfo(programDirectory).canonicalFilePath()) {
+        return home;
+    }
+    return lastFolder;
+}
+
+namespace {
 
 // The file is read, and the table filled, a piece at a time: between pieces the window paints
 // and the notice's bar moves.
@@ -64,7 +80,7 @@ void ProgramLoader::LoadGcode_Click() {
     u_.loaded.TempLineCount = 0;
     u_.loaded.LineCount = 0;
 
-    const QString chosen = chooseFile_(GcodeFilter, u_.LastFolder);
+    const QString chosen = chooseFile_(GcodeFilter, u_.dialogFolder(), u_.openFilter);
     if (!chosen.isEmpty()) {
         loadChosenFile(chosen);
     }

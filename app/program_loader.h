@@ -28,10 +28,21 @@ namespace app {
 class OperatorMessages;
 class RunController;
 
+// The open dialog's filters: the three of the original program, then the other names CAM
+// programs give G-code, then every file.
+extern const QString GcodeFilter;
+
+// Where the open dialog first opens: LastFolder, unless it is gone (or never set) or it is the
+// folder of an installed program, which holds no G-code; the user's home then.
+QString OpenDialogFolder(const QString& lastFolder, const QString& programDirectory,
+                         bool programDirectoryWritable, const QString& home);
+
 class ProgramLoader {
 public:
-    // The open dialog: the chosen path, or an empty text on cancel. Tests answer it.
-    using FileChooser = std::function<QString(const QString& filter, const QString& folder)>;
+    // The open dialog: the chosen path, or an empty text on cancel. `selectedFilter` comes in
+    // as the filter to show first and goes out as the one the operator used. Tests answer it.
+    using FileChooser = std::function<QString(const QString& filter, const QString& folder,
+                                              QString& selectedFilter)>;
 
     struct Uses {
         const MainControls& controls;
@@ -42,6 +53,8 @@ public:
         OperatorMessages& messages;
         std::function<device::clsWaitableTimer*()> delayTimer; // made at start-up
         QString& LastFolder;
+        std::function<QString()> dialogFolder; // where the dialog opens (from LastFolder)
+        QString& openFilter;                   // the filter used last, remembered per user
         std::function<void()> saveSettings;
         std::function<QString()> tempFilePath;
     };

@@ -44,7 +44,7 @@ struct BenchWindow {
 
     // The Load button with this file chosen in the dialog.
     void Load(const QString& path) {
-        form->SetFileChooser([path](const QString&, const QString&) { return path; });
+        form->SetFileChooser([path](const QString&, const QString&, QString&) { return path; });
         form->LoadGcode_Click();
     }
 

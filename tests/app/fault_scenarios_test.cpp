@@ -244,7 +244,7 @@ TEST_F(FaultTest, ASecondMotionInsideAnyWaitIsIgnored) {
                              (simulate ? " simulated" : ""));
                 const QString path = QString::fromStdString(LoadGcode("G01 X1 F100\n"));
                 int dialogs = 0;
-                form->SetFileChooser([&](const QString&, const QString&) {
+                form->SetFileChooser([&](const QString&, const QString&, QString&) {
                     ++dialogs;
                     return path;
                 });

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,6 +47,9 @@ protected:
         services.programDirectory = dir.path();
         services.programDirectoryWritable = writable;
         services.fallbackDirectory = dir.filePath("fallback");
+        services.cacheDirectory = dir.filePath("cache");
+        services.homeDirectory = dir.filePath("home");
+        services.windowMemoryPath = dir.filePath("fallback/window.ini");
         services.helpFolders = {dir.filePath("cwd"), dir.path()};
         form = std::make_unique<app::MainForm>(services);
         form->Startup();
@@ -431,6 +435,57 @@ TEST_F(MainFormTest, ReadOnlyProgramFolderKeepsSettingsInThePerUserFolder) {
     messages.shown.clear();
     start();
     EXPECT_TRUE(messages.shown.isEmpty());
+}
+
+// An installed program: its folder is read-only and holds no G-code.
+TEST_F(MainFormTest, ReadOnlyInstallKeepsItsWorkingCopyInTheCacheAndOpensTheDialogAtHome) {
+    writable = false;
+    start();
+    EXPECT_TRUE(messages.shown[0].contains(QDir::toNativeSeparators(dir.filePath("cache"))));
+    EXPECT_EQ(form->TempFilePath(), dir.filePath("cache/temp.txt"));
+
+    QDir().mkpath(dir.filePath("parts"));
+    QFile part(dir.filePath("parts/part.tap"));
+    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+    part.write("G01 X10 Y5\n");
+    part.close();
+    QStringList folders;
+    QStringList filtersIn;
+    auto chooser = [&](const QString&, const QString& folder, QString& selectedFilter) {
+        folders << folder;
+        filtersIn << selectedFilter;
+        selectedFilter = QStringLiteral("Gcode (*.tap)");
+        return part.fileName();
+    };
+    form->SetFileChooser(chooser);
+    form->LoadGcode_Click();
+    EXPECT_EQ(form->Program().LineCount, 1);
+    EXPECT_TRUE(QFile::exists(dir.filePath("cache/temp.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("temp.txt")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("fallback/temp.txt")));
+    form->LoadGcode_Click(); // LastFolder is now the part's folder
+    ASSERT_EQ(folders.size(), 2);
+    EXPECT_EQ(folders[0], dir.filePath("home")) << "LastFolder was the program folder";
+    EXPECT_EQ(QFileInfo(folders[1]).canonicalFilePath(),
+              QFileInfo(dir.filePath("parts")).canonicalFilePath());
+
+    // The next start offers the filter used last, and a folder since removed gives home.
+    form->close();
+    start();
+    form->SetFileChooser(chooser);
+    QDir(dir.filePath("parts")).removeRecursively();
+    form->LoadGcode_Click();
+    ASSERT_EQ(filtersIn.size(), 3);
+    EXPECT_EQ(filtersIn[2], "Gcode (*.tap)");
+    EXPECT_EQ(folders[2], dir.filePath("home"));
+}
+
+TEST(OpenDialogFolder, AWritableProgramFolderIsStillOfferedAsTheOriginalDid) {
+    QTemporaryDir dir;
+    EXPECT_EQ(app::OpenDialogFolder(dir.path(), dir.path(), true, "/home/m"), dir.path());
+    EXPECT_EQ(app::OpenDialogFolder(dir.path(), dir.path(), false, "/home/m"), "/home/m");
+    EXPECT_EQ(app::OpenDialogFolder("", dir.path(), true, "/home/m"), "/home/m");
+    EXPECT_EQ(app::OpenDialogFolder(dir.filePath("gone"), dir.path(), true, "/home/m"), "/home/m");
 }
 
 } // namespace

@@ -33,7 +33,7 @@ protected:
         form->resize(1200, 800);
         form->show();
         QCoreApplication::processEvents();
-        form->SetFileChooser([this](const QString& filter, const QString& folder) {
+        form->SetFileChooser([this](const QString& filter, const QString& folder, QString&) {
             ++dialogs;
             dialogFilter = filter;
             dialogFolder = folder;
@@ -91,7 +91,8 @@ TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     Load(path);
 
     EXPECT_EQ(dialogs, 1);
-    EXPECT_EQ(dialogFilter, "Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc)");
+    EXPECT_EQ(dialogFilter, "Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc);;Gcode (*.ngc);;"
+                            "Gcode (*.gcode);;Gcode (*.tap);;All files (*)");
     EXPECT_EQ(dialogFolder, folderBefore);
     EXPECT_EQ(form->LastFolder, dir.filePath("parts"));
     EXPECT_FALSE(c().Check2->isChecked());

@@ -376,7 +376,7 @@ TEST_F(MainFormRunTest, EscapeStopsAndCtrlOAndCtrlRClickLoadAndRunWhenTheyCan) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(TenLines);
     file.close();
-    form->SetFileChooser([&](const QString&, const QString&) {
+    form->SetFileChooser([&](const QString&, const QString&, QString&) {
         ++dialogs;
         return path;
     });

@@ -41,7 +41,7 @@ struct VirtualMainForm {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(gcode);
         file.close();
-        form->SetFileChooser([path](const QString&, const QString&) { return path; });
+        form->SetFileChooser([path](const QString&, const QString&, QString&) { return path; });
         const std::uint64_t before = board.ReportsReceived();
         form->LoadGcode_Click();
         EXPECT_EQ(board.ReportsReceived(), before) << "the preview sends nothing";
