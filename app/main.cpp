@@ -47,7 +47,7 @@ int readOptions(const std::vector<std::string_view>& args, device::VirtualBoardO
 }
 
 // Beside the main window when the screen has room, moving the main window over if that makes
-// it; else in the screen's lower right corner, never off the screen.
+// it; else over the lower left of the plot, never over a control or off the screen.
 void placeBeside(QWidget& boardWindow, QWidget& window) {
     const app::SideBySide places =
         app::PlaceBeside(window.frameGeometry(), boardWindow.sizeHint() + app::FrameAllowance,
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     window.Startup();
     window.show();
 #if defined(QUORVANE_VIRTUAL_BOARD)
-    boardWindow.raise(); // over the main window's edge on a small screen, it stays in reach
+    boardWindow.raise(); // over the plot on a small screen, it stays in reach
 #endif
     return application.exec();
 }

@@ -69,8 +69,8 @@ SideBySide PlaceBeside(const QRect& mainFrame, QSize boardFrame, const QRect& av
         places.board = {left + mainFrame.width() + Gap, top};
         return places;
     }
-    places.board =
-        available.bottomRight() - QPoint(boardFrame.width(), boardFrame.height()) + QPoint(1, 1);
+    places.board = {std::max(available.left(), mainFrame.left()),
+                    available.bottom() + 1 - boardFrame.height()};
     return places;
 }
 

@@ -42,7 +42,7 @@ bool FitsOnScreen(const QRect& geometry, const QRect& available);
 
 // The virtual board's window beside the main window's frame, right of it or else left of it,
 // moving the main window over when that makes room; where the screen is too narrow for both,
-// in the screen's lower right corner, over the main window's empty corner below the settings.
+// at the bottom of the main window's left edge, over the plot and clear of every control.
 struct SideBySide {
     QPoint mainWindow; // where the main window's frame goes
     QPoint board;      // where the board window's frame goes

@@ -55,10 +55,10 @@ TEST(WindowPlace, TheBoardWindowGoesBesideTheMainWindowWheneverThereIsRoom) {
     EXPECT_EQ(p.mainWindow.x() + 1440 + 16, p.board.x());
     EXPECT_GE(p.mainWindow.x(), 0);
     EXPECT_LE(p.board.x() + 420, 1920);
-    // No room: the screen's lower right corner, whole.
-    p = app::PlaceBeside(QRect(0, 28, 1300, 700), board, laptop);
-    EXPECT_EQ(p.mainWindow, QPoint(0, 28));
-    EXPECT_EQ(p.board, QPoint(1366 - 420, 28 + 740 - 300));
+    // No room: over the plot at the main window's lower left, whole on the screen.
+    p = app::PlaceBeside(QRect(8, 28, 1350, 700), board, laptop);
+    EXPECT_EQ(p.mainWindow, QPoint(8, 28));
+    EXPECT_EQ(p.board, QPoint(8, 28 + 740 - 300));
 }
 
 TEST(WindowMemoryFile, WhatIsRememberedSurvivesARestartAndABrokenFileCostsNothing) {
