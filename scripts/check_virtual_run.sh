@@ -11,12 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
-if ! command -v xdotool >/dev/null; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends xdotool
-fi
+source scripts/xdrive.sh
+need_packages xdotool
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,38 +36,12 @@ cat >"$work/drive.sh" <<'EOF'
 set -euo pipefail
 work=$1
 expected=$2
-# The newest visible window of that title (Qt may replace a window while it comes up).
-window_of() {
-    for _ in $(seq 1 100); do
-        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1 || true)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-# xdotool COMMAND --window (that window) ARGS..., tried again if the window went away meanwhile.
-to_window() {
-    local title=$1 command=$2
-    shift 2
-    local w
-    for _ in $(seq 1 20); do
-        w=$(window_of "$title") || return 1
-        # Shortcuts and typing go to the window that has the keyboard.
-        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool "$command" --window "$w" "$@" 2>/dev/null &&
-            return 0
-        sleep 0.2
-    done
-    return 1
-}
+source "$PWD/scripts/xdrive.sh"
 "$work/quorvane-virtual" --speed 0 --record "$work/record.txt" >"$work/program.log" 2>&1 &
 program=$!
 window_of "Quorvane Gcode" >/dev/null
 sleep 0.5
-to_window "Quorvane Gcode" key ctrl+o
-window_of "^Open$" >/dev/null
-sleep 0.5
-to_window "^Open$" type --delay 5 "$work/part.nc"
-to_window "^Open$" key Return || true # the dialog closes under it
+open_program "$work/part.nc"
 # Run is enabled once the load's preview is done; until then Ctrl+R does nothing.
 for _ in $(seq 1 200); do
     [ -s "$work/record.txt" ] && break

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The README's screenshots, made under Xvfb: quorvane-virtual on a 1920 x 1080 screen with a
+# fresh home folder, first as it starts (docs/main-window.png), then with a program loaded
+# (docs/loaded-program.png), then in the middle of a run with the virtual board's window beside
+# it (docs/virtual-board.png, the whole screen).
+#
+#   bash scripts/screenshots.sh
+#
+# Builds first (scripts/setup.sh) and installs xdotool and ImageMagick when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh >/dev/null
+source scripts/xdrive.sh
+need_packages xdotool imagemagick
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/home" docs
+# A program folder of its own, with settings already there, so no first-start message opens.
+cp build/quorvane-virtual build/help.rtf "$work/"
+build/bench/gen_cam_gcode 600 3 >"$work/pocket.nc"
+printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
+    >"$work/quorvane.cfg"
+
+cat >"$work/shoot.sh" <<'SHOOT'
+set -euo pipefail
+work=$1
+docs=$2
+source "$3"
+export HOME=$work/home
+shot() { # WINDOW-TITLE|root FILE
+    sleep 1
+    if [ "$1" = root ]; then
+        import -window root "$2"
+    else
+        import -window "$(window_of "$1")" "$2"
+    fi
+}
+# A slow board, so that the run is still going when the last picture is taken.
+"$work/quorvane-virtual" --speed 0.2 >"$work/program.log" 2>&1 &
+program=$!
+window_of "Quorvane Gcode" >/dev/null
+shot "Quorvane Gcode" "$docs/main-window.png"
+open_program "$work/pocket.nc"
+sleep 2 # the preview draws the whole program
+shot "Quorvane Gcode" "$docs/loaded-program.png"
+to_window "Quorvane Gcode" key ctrl+r
+sleep 4
+shot root "$docs/virtual-board.png"
+to_window "Quorvane Gcode" key Escape || true
+kill "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
+SHOOT
+xvfb-run -a -s "-screen 0 1920x1080x24" bash "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
+ls -l docs/*.png

@@ -1,0 +1,49 @@
+# Shell functions for driving the program under Xvfb with xdotool, sourced by the scripts that
+# check or photograph it from outside.
+
+# The newest visible window of that title (Qt may replace a window while it comes up).
+window_of() {
+    for _ in $(seq 1 100); do
+        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1 || true)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# xdotool COMMAND --window (that window) ARGS..., tried again if the window went away meanwhile.
+to_window() {
+    local title=$1 command=$2
+    shift 2
+    local w
+    for _ in $(seq 1 20); do
+        w=$(window_of "$title") || return 1
+        # Shortcuts and typing go to the window that has the keyboard.
+        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool "$command" --window "$w" "$@" 2>/dev/null &&
+            return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# Ctrl+O in the main window, the path typed into the open dialog, Return.
+open_program() {
+    to_window "Quorvane Gcode" key ctrl+o
+    window_of "^Open$" >/dev/null
+    sleep 0.5
+    to_window "^Open$" type --delay 5 "$1"
+    to_window "^Open$" key Return || true # the dialog closes under it
+}
+
+# Installs xdotool (and whatever else is named) when missing.
+need_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
