@@ -24,6 +24,9 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <new>
+#include <stdexcept>
+
 namespace app {
 
 const QString GcodeFilter =
@@ -80,9 +83,17 @@ void ProgramLoader::LoadGcode_Click() {
     u_.loaded.TempLineCount = 0;
     u_.loaded.LineCount = 0;
 
-    const QString chosen = chooseFile_(GcodeFilter, u_.dialogFolder(), u_.openFilter);
-    if (!chosen.isEmpty()) {
-        loadChosenFile(chosen);
+    // A program too large for this computer's memory is a message and an empty table, never
+    // the end of the program with the machine's position lost.
+    try {
+        const QString chosen = chooseFile_(GcodeFilter, u_.dialogFolder(), u_.openFilter);
+        if (!chosen.isEmpty()) {
+            loadChosenFile(chosen);
+        }
+    } catch (const std::bad_alloc&) {
+        outOfMemory();
+    } catch (const std::length_error&) {
+        outOfMemory();
     }
 
     // Always, also after a cancelled dialog or a file that could not be loaded.
@@ -94,6 +105,16 @@ void ProgramLoader::LoadGcode_Click() {
     c.xmaxloaded->setText(FieldText((program ? program->XExtent : none).Shown()));
     c.ymaxloaded->setText(FieldText((program ? program->YExtent : none).Shown()));
     busy_ = false;
+}
+
+void ProgramLoader::outOfMemory() {
+    const MainControls& c = u_.controls;
+    u_.loaded.program.reset();
+    c.Grid1Model->ResetEmpty(100);
+    u_.loaded.TempLineCount = 0;
+    u_.loaded.LineCount = 0;
+    u_.messages.Show(QStringLiteral("There is not enough memory to load this G-code file, so "
+                                    "nothing is loaded."));
 }
 
 void ProgramLoader::loadChosenFile(const QString& path) {

@@ -72,6 +72,7 @@ private:
     bool filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, QByteArray& chunk);
     std::shared_ptr<gcode::Program> readTempBack(std::size_t lines, QByteArray& chunk);
     void tempFailed(const QString& what, const QString& why);
+    void outOfMemory();
     void pause(int ms);
 
     Uses u_;

@@ -300,4 +300,22 @@ TEST_F(MainFormLoadTest, EmptyProgramsAndRunsWithoutAProgramDoNothingHarmful) {
     EXPECT_TRUE(messages.shown.isEmpty());
 }
 
+TEST_F(MainFormLoadTest, RunningOutOfMemoryWhileLoadingIsAMessageAndAnEmptyTable) {
+    const QString path = WriteFile("square.nc", "G01 X10 F200\nY10\nX0\nY0\n");
+    Load(path);
+    ASSERT_EQ(form->Program().LineCount, 4);
+
+    whileDialogOpen = [] { throw std::bad_alloc(); };
+    EXPECT_NO_THROW(Load(path));
+    EXPECT_EQ(messages.shown.last(),
+              "There is not enough memory to load this G-code file, so nothing is loaded.");
+    EXPECT_EQ(form->Program().LineCount, 0);
+    EXPECT_EQ(form->Program().program, nullptr);
+    EXPECT_FALSE(form->ProgramBusy());
+
+    whileDialogOpen = nullptr;
+    Load(path);
+    EXPECT_EQ(form->Program().LineCount, 4) << "the next load works as before";
+}
+
 } // namespace
