@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QScreen>
 #include <QStandardPaths>
 
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
     }
 #endif
     QApplication application(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvane.png")));
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
 
     device::SteadyTimeline clock;

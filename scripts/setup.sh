@@ -4,24 +4,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-mapfile -t packages < <(grep -v '^\s*#' scripts/packages.txt | grep -v '^\s*$')
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install_packages.sh scripts/packages.txt
 
-# The board's udev rule lets the logged-in user open it without root (see README).
-if [ -f resources/99-quorvane.rules ] && [ -d /etc/udev/rules.d ] && [ "$(id -u)" -eq 0 ]; then
-    if ! cmp -s resources/99-quorvane.rules /etc/udev/rules.d/99-quorvane.rules; then
-        cp resources/99-quorvane.rules /etc/udev/rules.d/99-quorvane.rules
-        command -v udevadm >/dev/null && udevadm control --reload-rules 2>/dev/null || true
+# The board's udev rule lets the logged-in user open it without root (see README). Earlier
+# versions installed it as 99-quorvane.rules, which comes after systemd's 73-seat-late.rules and
+# so too late for its uaccess tag: that copy is removed.
+if [ -d /etc/udev/rules.d ] && [ "$(id -u)" -eq 0 ]; then
+    rules_changed=false
+    if [ -e /etc/udev/rules.d/99-quorvane.rules ]; then
+        rm -f /etc/udev/rules.d/99-quorvane.rules
+        rules_changed=true
+    fi
+    if ! cmp -s resources/70-quorvane.rules /etc/udev/rules.d/70-quorvane.rules; then
+        cp resources/70-quorvane.rules /etc/udev/rules.d/70-quorvane.rules
+        rules_changed=true
+    fi
+    if $rules_changed && command -v udevadm >/dev/null; then
+        udevadm control --reload-rules 2>/dev/null || true
     fi
 fi
 

@@ -203,11 +203,21 @@ void FileSink::Write(std::string_view text) {
 
 std::string PlanUsage() {
     return "usage: quorvane-plan [--config FILE] [--json] GCODEFILE\n"
+           "       quorvane-plan --help | --version\n"
            "  Plans every line of GCODEFILE as a live run from the load position would and\n"
            "  shows what the board would be sent; nothing is sent.\n"
            "  --config FILE  settings from FILE (the 17-line quorvane.cfg format); without it,\n"
            "                 the values of a newly created settings file\n"
-           "  --json         one JSON object per line: the load, then every row\n";
+           "  --json         one JSON object per line: the load, then every row\n"
+           "  -h, --help     this text\n"
+           "  --version      the program's name and version\n"
+           "  Exit status: 0 when every row is planned, 1 when a row cannot be planned (the\n"
+           "  run would stop there), 2 for a usage error or a file that cannot be read.\n"
+           "  See man quorvane-plan.\n";
+}
+
+std::string PlanVersion() {
+    return std::string("quorvane-plan ") + QUORVANE_VERSION + "\n";
 }
 
 bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& options,
@@ -218,6 +228,10 @@ bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
+            return false;
+        }
+        if (arg == "--version") {
+            options.version = true;
             return false;
         }
         if (arg == "--json") {

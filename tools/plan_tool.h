@@ -1,6 +1,7 @@
 // quorvane-plan: a dry run of a G-code file with no window and no board.
 //
 //   quorvane-plan [--config FILE] [--json] GCODEFILE
+//   quorvane-plan --help | --version
 //
 // The file is loaded as the Load button loads it and every row is planned as a live run from
 // the load position would plan it (positions from 0000.000, direction bits cleared at the
@@ -30,14 +31,19 @@ struct PlanOptions {
     std::string configPath; // empty: the values of a newly created settings file
     bool json = false;
     std::string gcodePath;
+    bool version = false; // --version was asked for: print PlanVersion(), plan nothing
 };
 
 // Parses the arguments after the program name. On a usage error returns false with the
-// message; `--help` also returns false, with an empty message.
+// message; `--help` and `--version` also return false, with an empty message, `--version`
+// setting options.version. The first of the two ends the parsing, as a usage error does.
 bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& options,
                         std::string& error);
 
 std::string PlanUsage();
+
+// "quorvane-plan VERSION" and a line end, VERSION being the project's own.
+std::string PlanVersion();
 
 // Where the tool writes; the output is buffered and written in large pieces.
 class OutputSink {

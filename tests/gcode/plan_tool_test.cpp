@@ -306,3 +306,44 @@ TEST_F(PlanTool, SummaryShowsControlBytesOfTheFileAndItsNameVisibly) {
     EXPECT_EQ(tools::TerminalText("Fr\xc3\xa4se \xe2\x82\xac \xc2\x9b \xed\xa0\x80 \xc0\xaf"),
               "Fr\xc3\xa4se \xe2\x82\xac \\xc2\\x9b \\xed\\xa0\\x80 \\xc0\\xaf");
 }
+
+namespace {
+
+TEST(PlanToolArguments, VersionAndHelpAnswerWithoutPlanningAndAreToldApart) {
+    tools::PlanOptions options;
+    std::string error = "stale";
+    EXPECT_FALSE(tools::ParsePlanArguments({"--version"}, options, error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_TRUE(options.version);
+    // Anywhere on the line, before the file or after it.
+    EXPECT_FALSE(tools::ParsePlanArguments({"--json", "a.nc", "--version"}, options, error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_TRUE(options.version);
+    // A parse after --version starts afresh: --help is the usage, not the version.
+    EXPECT_FALSE(tools::ParsePlanArguments({"--help"}, options, error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_FALSE(options.version);
+    EXPECT_FALSE(tools::ParsePlanArguments({"-h", "--version"}, options, error));
+    EXPECT_FALSE(options.version);
+    // A near miss is an unknown option, not the version.
+    EXPECT_FALSE(tools::ParsePlanArguments({"--versio"}, options, error));
+    EXPECT_EQ(error, "unknown option --versio");
+    EXPECT_FALSE(options.version);
+    ASSERT_TRUE(tools::ParsePlanArguments({"a.nc"}, options, error));
+    EXPECT_FALSE(options.version);
+}
+
+TEST(PlanToolArguments, VersionIsOneLineWithTheProjectsVersion) {
+    EXPECT_EQ(tools::PlanVersion(), "quorvane-plan " QUORVANE_EXPECTED_VERSION "\n");
+}
+
+TEST(PlanToolArguments, UsageNamesEveryOptionTheParserTakes) {
+    const std::string usage = tools::PlanUsage();
+    EXPECT_EQ(usage.rfind("usage: quorvane-plan ", 0), 0u) << usage;
+    for (const char* option : {"--config FILE", "--json", "-h, --help", "--version"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option << " missing from\n" << usage;
+    }
+    EXPECT_EQ(usage.back(), '\n');
+}
+
+} // namespace
