@@ -11,8 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
-source scripts/xdrive.sh
-need_packages xdotool
+bash scripts/install_packages.sh scripts/desktop-packages.txt
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -50,19 +50,7 @@ else
 fi
 
 # The build's own packages, and the compiler with its fuzzer and sanitizer runtimes.
-mapfile -t packages < <(grep -v '^\s*#' scripts/packages.txt | grep -v '^\s*$')
-packages+=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install_packages.sh scripts/packages.txt scripts/fuzz-packages.txt
 
 build=build-fuzz
 if ! grep -qs '^QUORVANE_FUZZ:BOOL=ON' "$build/CMakeCache.txt"; then

@@ -34,16 +34,3 @@ open_program() {
     to_window "^Open$" type --delay 5 "$1"
     to_window "^Open$" key Return || true # the dialog closes under it
 }
-
-# Installs xdotool (and whatever else is named) when missing.
-need_packages() {
-    local missing=()
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
