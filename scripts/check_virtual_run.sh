@@ -10,20 +10,13 @@
 # exits 0, or shows the first difference and exits 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh >/dev/null
-bash scripts/install_packages.sh scripts/desktop-packages.txt
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# A program folder of its own, with settings already there, so no first-start message opens.
-cp build/quorvane-virtual build/help.rtf "$work/"
+source scripts/xdrive.sh
+prepare_program_folder
 if [ -n "${1:-}" ]; then
     cp "$1" "$work/part.nc"
 else
     build/bench/gen_cam_gcode 2000 5 >"$work/part.nc"
 fi
-printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
-    >"$work/quorvane.cfg"
 
 # Every 12-byte report array of the dry run, one per line.
 build/tools/quorvane-plan --config "$work/quorvane.cfg" --json "$work/part.nc" |

@@ -9,17 +9,10 @@
 # Builds first (scripts/setup.sh) and installs xdotool and ImageMagick when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh >/dev/null
-bash scripts/install_packages.sh scripts/desktop-packages.txt
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source scripts/xdrive.sh
+prepare_program_folder
 mkdir -p "$work/home" docs
-# A program folder of its own, with settings already there, so no first-start message opens.
-cp build/quorvane-virtual build/help.rtf "$work/"
 build/bench/gen_cam_gcode 600 3 >"$work/pocket.nc"
-printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
-    >"$work/quorvane.cfg"
 
 cat >"$work/shoot.sh" <<'SHOOT'
 set -euo pipefail
@@ -41,6 +34,7 @@ program=$!
 window_of "Quorvane Gcode" >/dev/null
 shot "Quorvane Gcode" "$docs/main-window.png"
 open_program "$work/pocket.nc"
+wait_gone "^Please Wait$"
 sleep 2 # the preview draws the whole program
 shot "Quorvane Gcode" "$docs/loaded-program.png"
 to_window "Quorvane Gcode" key ctrl+r

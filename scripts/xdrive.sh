@@ -1,6 +1,19 @@
 # Shell functions for driving the program under Xvfb with xdotool, sourced by the scripts that
 # check or photograph it from outside.
 
+# Builds the program and installs xdotool and ImageMagick when missing; then makes a program
+# folder of its own in a new temporary folder, with settings already there so no first-start
+# message opens, and sets `work` to it (removed when the script exits).
+prepare_program_folder() {
+    bash scripts/setup.sh >/dev/null
+    bash scripts/install_packages.sh scripts/desktop-packages.txt
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    cp build/quorvane-virtual build/help.rtf "$work/"
+    printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
+        >"$work/quorvane.cfg"
+}
+
 # The newest visible window of that title (Qt may replace a window while it comes up).
 window_of() {
     for _ in $(seq 1 100); do
@@ -26,6 +39,15 @@ to_window() {
     return 1
 }
 
+# Waits (up to a minute) until no visible window of that title is left.
+wait_gone() {
+    for _ in $(seq 1 600); do
+        xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Ctrl+O in the main window, the path typed into the open dialog, Return.
 open_program() {
     to_window "Quorvane Gcode" key ctrl+o
@@ -33,4 +55,5 @@ open_program() {
     sleep 0.5
     to_window "^Open$" type --delay 5 "$1"
     to_window "^Open$" key Return || true # the dialog closes under it
+    wait_gone "^Open$"
 }
