@@ -10,21 +10,7 @@ cmake=$1
 build=$2
 version=$3
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...: one result line per check
-    local name=$1
-    shift
-    local output
-    if output=$("$@" 2>&1); then
-        echo "ok - $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED - $name"
-        [ -n "$output" ] && printf '%s\n' "$output" | sed 's/^/    /'
-        failed=$((failed + 1))
-    fi
-}
+source "$(dirname "$0")/checks.sh"
 
 for tool in desktop-file-validate groff; do
     if ! command -v "$tool" >/dev/null; then

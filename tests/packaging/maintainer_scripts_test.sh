@@ -7,21 +7,7 @@
 set -uo pipefail
 packaging=$1
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    local output
-    if output=$("$@" 2>&1); then
-        echo "ok - $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED - $name"
-        [ -n "$output" ] && printf '%s\n' "$output" | sed 's/^/    /'
-        failed=$((failed + 1))
-    fi
-}
+source "$(dirname "$0")/checks.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
