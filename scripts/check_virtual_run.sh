@@ -48,7 +48,7 @@ for _ in $(seq 1 600); do
     sleep 0.2
 done
 kill "$program" 2>/dev/null || true
-wait "$program" 2>/dev/null || true
+ended_as_asked "$program" "$work/program.log"
 EOF
 xvfb-run -a -s "-screen 0 1600x1000x24" bash ${DRIVE_TRACE:+-x} "$work/drive.sh" "$work" "$expected"
 

@@ -28,6 +28,8 @@ shot() { # WINDOW-TITLE|root FILE
         import -window "$(window_of "$1")" "$2"
     fi
 }
+# A step that fails shows the program's output, which goes with the temporary folder.
+trap 'echo "a step failed; the program said:" >&2; cat "$work/program.log" >&2' ERR
 # A slow board, so that the run is still going when the last picture is taken.
 "$work/quorvane-virtual" --speed 0.2 >"$work/program.log" 2>&1 &
 program=$!
@@ -42,7 +44,7 @@ sleep 4
 shot root "$docs/virtual-board.png"
 to_window "Quorvane Gcode" key Escape || true
 kill "$program" 2>/dev/null || true
-wait "$program" 2>/dev/null || true
+ended_as_asked "$program" "$work/program.log"
 SHOOT
 xvfb-run -a -s "-screen 0 1920x1080x24" bash "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
 ls -l docs/*.png

@@ -39,6 +39,17 @@ to_window() {
     return 1
 }
 
+# Waits for the program after it was sent SIGTERM; had it ended otherwise (a crash), shows how
+# and its output, which would go with the temporary folder.
+ended_as_asked() {
+    local status=0
+    wait "$1" 2>/dev/null || status=$?
+    if [ "$status" -ne 0 ] && [ "$status" -ne 143 ]; then
+        echo "the program ended with status $status; its output:" >&2
+        cat "$2" >&2
+    fi
+}
+
 # Waits (up to a minute) until no visible window of that title is left.
 wait_gone() {
     for _ in $(seq 1 600); do
