@@ -1,5 +1,6 @@
 // quorvane-plan against rows worked out by hand from the report layout:
 // flag byte 000 Dlimits rapid Z Y X, X and Y counts in 24 bits, Z in 16, period in 16.
+#include "app/settings_file.h"
 #include "tools/plan_tool.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,13 @@ protected:
         const fs::path path = dir_ / name;
         std::ofstream(path, std::ios::binary) << text;
         return path.string();
+    }
+
+    // A settings file as the window creates it, but for the pulses per mm.
+    std::string ConfigWithPulses(const std::string& pulses) {
+        app::SettingsLines lines = app::DefaultSettingsLines("/");
+        lines[app::PulsesPerMmLine] = pulses;
+        return File("quorvane.cfg", app::SettingsFileText(lines));
     }
 
     int Plan(std::vector<std::string_view> args) {
@@ -202,9 +210,7 @@ TEST_F(PlanTool, UnreadableFilesAndBadArgumentsAreUsageErrors) {
 namespace {
 
 TEST_F(PlanTool, PulsesPerMmThatReadsAsZeroIsAWarningNotAQuietZeroStepRun) {
-    const std::string config =
-        File("quorvane.cfg", "/\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
-                             "0000.000\r\n1000\r\n500\r\n800\r\n20\r\nabc\r\n57150\r\n0\r\n");
+    const std::string config = ConfigWithPulses("abc");
     const std::string gcode = File("a.nc", "G01 X10 F100\n");
     EXPECT_EQ(Plan({"--config", config, gcode}), tools::PlanExitDone);
     EXPECT_NE(out_.text_.find("Warning: Pulses per MM \"abc\" reads as 0"), std::string::npos)
@@ -216,9 +222,7 @@ TEST_F(PlanTool, PulsesPerMmThatReadsAsZeroIsAWarningNotAQuietZeroStepRun) {
 TEST_F(PlanTool, AMoveOfMoreThan65536ReportsIsRefusedAndNothingOfItIsWritten) {
     // Pulses per mm 1: Z counts 65,535 steps a report, so Z4294901760 is 65,536 reports and one
     // millimetre more is one report too many.
-    const std::string config =
-        File("quorvane.cfg", "/tmp\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0000.000\r\n0000.000\r\n"
-                             "0000.000\r\n1000\r\n500\r\n800\r\n20\r\n1\r\n57150\r\n0\r\n");
+    const std::string config = ConfigWithPulses("1");
     const std::string longest = File("longest.nc", "G00 Z4294901760\n");
     EXPECT_EQ(Plan({"--config", config, longest}), tools::PlanExitDone);
     EXPECT_NE(out_.text_.find("Reports:        65536\n"), std::string::npos) << out_.text_;
