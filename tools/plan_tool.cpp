@@ -16,10 +16,12 @@
 namespace tools {
 namespace {
 
-constexpr std::size_t FlushAt = std::size_t{1} << 20;
+// Small enough for the allocator's ordinary pools (a megabyte is a mapping of its own, made and
+// dropped again on every run), large enough that writes cost nothing beside the planning.
+constexpr std::size_t FlushAt = std::size_t{64} << 10;
 
 // Collects output and hands it to the sink in large pieces: a million JSON lines are written
-// in about two hundred calls. Rows are written straight into the buffer.
+// in a few thousand calls. Rows are written straight into the buffer.
 class Buffered {
 public:
     // Nothing is written from the destructor: a sink that fails while the stack unwinds from
