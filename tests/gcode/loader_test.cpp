@@ -272,6 +272,63 @@ TEST(Loader, KeptLineNumbersSendEachRowBackToItsFileLine) {
     EXPECT_EQ(many.FileLine(999999), 1001000u);
 }
 
+TEST(Loader, AFileReadInPiecesLoadsAsTheWholeTextWithEveryLineInItsPlace) {
+    // Moves and comments of any length with every kind of line end, and a "\r\n" split across
+    // every power-of-two offset from 4 KiB to 1 MiB: wherever the file is cut into pieces, one
+    // line end stays one and no line is joined to its neighbour.
+    std::mt19937 random(20261209);
+    std::string file;
+    std::vector<std::uint32_t> expected;
+    std::uint32_t fileLine = 0;
+    std::size_t boundary = 4096;
+    const char* ends[] = {"\n", "\r\n", "\r"};
+    while (file.size() < (std::size_t{1} << 20) + 4096) {
+        std::string line;
+        const bool move = random() % 3 != 0;
+        if (move) {
+            line = "G01 X" + std::to_string(random() % 100000) + " Y" +
+                   std::to_string(random() % 1000) + "." + std::to_string(random() % 1000);
+        } else {
+            line = "(" + std::string(random() % 5000, 'c') + ")";
+        }
+        std::string end = ends[random() % 3];
+        if (file.size() + line.size() + 2 > boundary) {
+            // This line ends astride the boundary: its "\r" just before, its "\n" just after.
+            if (boundary - 1 > file.size() + 3) {
+                line = "(" + std::string(boundary - 1 - file.size() - 2, 'b') + ")";
+                end = "\r\n";
+            }
+            boundary *= 2;
+        }
+        ++fileLine;
+        if (line[0] == 'G') {
+            expected.push_back(fileLine);
+        }
+        file += line + end;
+    }
+    for (std::size_t b = 4096; b <= (std::size_t{1} << 20); b *= 2) {
+        ASSERT_EQ(file.substr(b - 1, 2), "\r\n") << b;
+    }
+
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("quorvane-pieces-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         ".nc");
+    std::ofstream(path, std::ios::binary) << file;
+    gcode::KeptLineNumbers lines;
+    const gcode::LoadFileResult loaded =
+        gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    const gcode::Program whole = gcode::LoadProgram(file, DefaultFeeds);
+    ASSERT_EQ(loaded.program.LineCount(), expected.size());
+    EXPECT_EQ(loaded.program.TempLineCount, expected.size());
+    EXPECT_EQ(RowsOf(loaded.program), RowsOf(whole));
+    for (std::size_t row = 0; row < expected.size(); ++row) {
+        ASSERT_EQ(lines.FileLine(row), expected[row]) << "row " << row;
+    }
+}
+
 TEST(Loader, RowsStayCompact) {
     std::string file;
     for (int i = 0; i < 10000; ++i) {
