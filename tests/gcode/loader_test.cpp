@@ -36,6 +36,18 @@ std::vector<Row> Load(const std::string& text, const gcode::FeedDefaults& feeds 
     return RowsOf(gcode::LoadProgram(text, feeds));
 }
 
+// The route the dry run loads by: through a file on disk.
+gcode::LoadFileResult LoadThroughFile(const std::string& file, gcode::KeptLineNumbers& lines) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("quorvane-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         ".nc");
+    std::ofstream(path, std::ios::binary) << file;
+    gcode::LoadFileResult loaded = gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
+    std::filesystem::remove(path);
+    return loaded;
+}
+
 struct RowCase {
     const char* name;
     std::string file;
@@ -243,15 +255,8 @@ TEST(Loader, KeptLineNumbersSendEachRowBackToItsFileLine) {
     const std::string file = "%\r\n(header)\r\nG21\r\nG00 X1\r\nX2\r\n(c)\rX3\nM5\nM6\nM7\n"
                              "G01 Y1\nY2\r\n(c)\nY3\nM30\n(end)";
     const std::vector<std::uint32_t> expected = {4, 5, 7, 11, 12, 14};
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("quorvane-kept-lines-" +
-         std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".nc");
-    std::ofstream(path, std::ios::binary) << file;
     gcode::KeptLineNumbers lines;
-    const gcode::LoadFileResult loaded =
-        gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
-    std::filesystem::remove(path);
+    const gcode::LoadFileResult loaded = LoadThroughFile(file, lines);
     ASSERT_TRUE(loaded.ok) << loaded.error;
     ASSERT_EQ(loaded.program.LineCount(), expected.size());
     for (std::size_t row = 0; row < expected.size(); ++row) {
@@ -310,15 +315,8 @@ TEST(Loader, AFileReadInPiecesLoadsAsTheWholeTextWithEveryLineInItsPlace) {
         ASSERT_EQ(file.substr(b - 1, 2), "\r\n") << b;
     }
 
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("quorvane-pieces-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         ".nc");
-    std::ofstream(path, std::ios::binary) << file;
     gcode::KeptLineNumbers lines;
-    const gcode::LoadFileResult loaded =
-        gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
-    std::filesystem::remove(path);
+    const gcode::LoadFileResult loaded = LoadThroughFile(file, lines);
     ASSERT_TRUE(loaded.ok) << loaded.error;
     const gcode::Program whole = gcode::LoadProgram(file, DefaultFeeds);
     ASSERT_EQ(loaded.program.LineCount(), expected.size());
