@@ -355,8 +355,8 @@ LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feed
             ++kept;
         }
     };
-    // Not zeroed: a short file would pay for clearing what it never fills. The size is the
-    // allocator's and the page cache's: larger pieces read no faster.
+    // Not zeroed: a short file would pay for clearing what it never fills. 64 KiB stays within
+    // the allocator's ordinary pools, and larger pieces read no faster.
     constexpr std::size_t ReadBytes = std::size_t{64} << 10;
     const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
     for (;;) {

@@ -17,7 +17,7 @@ namespace tools {
 namespace {
 
 // Small enough for the allocator's ordinary pools (a megabyte is a mapping of its own, made and
-// dropped again on every run), large enough that writes cost nothing beside the planning.
+// dropped again on every call), large enough that writes cost nothing beside the planning.
 constexpr std::size_t FlushAt = std::size_t{64} << 10;
 
 // Collects output and hands it to the sink in large pieces: a million JSON lines are written
