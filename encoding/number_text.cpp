@@ -21,13 +21,17 @@ struct Decimal {
 
 constexpr int kSignificant = 15;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Writes the value with `significant` digits into buf and returns its digits and exponent.
 Decimal decimalOf(double value, int significant, char (&buf)[64]) {
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
-                                   significant - 1);
+    auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, significant - 1);
     (void)ec; // 64 characters always hold a 15-digit scientific text
     Decimal d;
     const char* p = buf;
@@ -139,7 +143,7 @@ struct NumberShape {
     bool negative = false;
     std::string_view body; // digits, point and exponent, without blanks and sign
     std::string_view mantissa;
-    int exponent = 0;       // value of the exponent part (clamped)
+    int exponent = 0; // value of the exponent part (clamped)
     bool hasExponent = false;
 };
 
@@ -310,8 +314,8 @@ std::string Format(std::string_view text) {
                 continue;
             }
             started = true;
-            firstPlace = i < pointPos ? static_cast<int>(pointPos - i - 1)
-                                      : -static_cast<int>(i - pointPos);
+            firstPlace =
+                i < pointPos ? static_cast<int>(pointPos - i - 1) : -static_cast<int>(i - pointPos);
         }
         if (count < kSignificant) {
             digits[count++] = c;
@@ -337,7 +341,9 @@ std::string Format(std::string_view text) {
     return formatDecimal(d);
 }
 
-bool ReadsAsNumber(std::string_view text) { return NumberOf(text).has_value(); }
+bool ReadsAsNumber(std::string_view text) {
+    return NumberOf(text).has_value();
+}
 
 std::optional<double> NumberOf(std::string_view text) {
     std::size_t i = 0;
@@ -364,18 +370,15 @@ std::optional<double> NumberOf(std::string_view text) {
     return v;
 }
 
-double Val(std::string_view text) {
+LeadingNumber LeadingNumberOf(std::string_view text) {
+    LeadingNumber r;
     std::size_t i = 0;
     const std::size_t n = text.size();
     while (i < n && isBlank(text[i])) {
         ++i;
     }
-    if (const PlainDecimal plain = readPlainDecimal(text, i); plain.ok) {
-        return plain.value;
-    }
-    bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
+        r.negative = text[i] == '-';
         ++i;
     }
     const std::size_t start = i;
@@ -392,25 +395,46 @@ double Val(std::string_view text) {
         }
     }
     if (digitCount == 0) {
-        return 0.0;
+        r.negative = false;
+        return r;
     }
-    bool negativeExponent = false;
+    r.mantissa = text.substr(start, i - start);
     if (i < n && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
+        bool negativeExponent = false;
         if (j < n && (text[j] == '+' || text[j] == '-')) {
             negativeExponent = text[j] == '-';
             ++j;
         }
         if (j < n && isDigit(text[j])) {
+            long value = 0;
             while (j < n && isDigit(text[j])) {
+                if (value < 100000) {
+                    value = value * 10 + (text[j] - '0');
+                }
                 ++j;
             }
+            r.exponent = static_cast<int>(negativeExponent ? -value : value);
             i = j;
-        } else {
-            negativeExponent = false;
         }
     }
-    return valueOfBody(text.substr(start, i - start), negative, negativeExponent);
+    r.body = text.substr(start, i - start);
+    return r;
+}
+
+double Val(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) {
+        ++i;
+    }
+    if (const PlainDecimal plain = readPlainDecimal(text, i); plain.ok) {
+        return plain.value;
+    }
+    const LeadingNumber number = LeadingNumberOf(text);
+    if (number.mantissa.empty()) {
+        return 0.0;
+    }
+    return valueOfBody(number.body, number.negative, number.exponent < 0);
 }
 
 std::string FormatSignificant(double value, int digits) {

@@ -35,6 +35,18 @@ std::optional<double> NumberOf(std::string_view text);
 // 0 when the text starts with no number.
 double Val(std::string_view text);
 
+// The leading number Val reads, as the decimal the text spells, before any binary rounding:
+// its sign, its digits with at most one point, and its exponent (clamped to +-100000). No
+// digits: Val reads 0. Where a count must be exact (0.57 x 100 is 57 steps, not 56), the
+// decimal is taken from here instead of from Val's double.
+struct LeadingNumber {
+    bool negative = false;
+    std::string_view mantissa; // digits with at most one ".", e.g. "533.33"; empty: no number
+    int exponent = 0;
+    std::string_view body; // mantissa and exponent as they stand in the text
+};
+LeadingNumber LeadingNumberOf(std::string_view text);
+
 // Plain decimal with at most `digits` significant digits, no exponent, no trailing zeros and no
 // trailing point (57150, 57150.3214707592, 0.000125). Used where the design writes a computed
 // value into a settings field.

@@ -77,7 +77,11 @@ std::string FormatThousandths(std::int64_t thousandths) {
     return std::string(text, WriteThousandthsText(thousandths, text));
 }
 
-bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {
+namespace {
+
+// Both readers of Format's shape: they differ only in how many integer digits they take.
+bool thousandthsOfFormatted(std::string_view text, std::size_t maxIntegerDigits,
+                            std::int64_t& thousandths) {
     const std::size_t n = text.size();
     const bool negative = n > 0 && text[0] == '-';
     std::size_t i = negative ? 1 : 0;
@@ -94,7 +98,7 @@ bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {
     } else {
         std::size_t integerDigits = 0;
         for (; i < n && isDigit(text[i]); ++i) {
-            if (++integerDigits > 12) {
+            if (++integerDigits > maxIntegerDigits) {
                 return false; // no text of this shape; stopping here keeps the value from
                               // overflowing
             }
@@ -112,6 +116,20 @@ bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {
     }
     thousandths = negative ? -value : value;
     return true;
+}
+
+} // namespace
+
+bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths) {
+    return thousandthsOfFormatted(text, 12, thousandths);
+}
+
+bool ThousandthsOfShownPosition(std::string_view text, std::int64_t& thousandths) {
+    if (thousandthsOfFormatted(text, 15, thousandths)) {
+        return true;
+    }
+    // Anything else Format could not have written, but a plain decimal is still a position.
+    return RoundedThousandthsOf(text, thousandths);
 }
 
 bool RoundedThousandthsOf(std::string_view text, std::int64_t& thousandths) {

@@ -29,6 +29,11 @@ std::size_t WriteThousandthsText(std::int64_t thousandths, char* out);
 // any other text.
 bool ThousandthsOfFormatted(std::string_view text, std::int64_t& thousandths);
 
+// The thousandths of a shown position, for counting steps: Format's shape with up to 15
+// integer digits (a position of up to 10^15 mm, beyond what a double holds exactly but still
+// a whole number of thousandths in 64 bits), or any plain decimal RoundedThousandthsOf reads.
+bool ThousandthsOfShownPosition(std::string_view text, std::int64_t& thousandths);
+
 // The thousandths Format(text) rounds a plain decimal text to (blanks, optional sign, digits
 // with at most one point, blanks; at most 15 significant digits, within kExactThousandths).
 // Halves round away from zero, on the digits. False for any other text.

@@ -2,6 +2,7 @@
 
 #include "encoding/number_text.h"
 #include "encoding/thousandths.h"
+#include "motion/step_position.h"
 
 #include <algorithm>
 #include <array>
@@ -16,10 +17,6 @@ namespace {
 
 using encoding::Format;
 using encoding::NumberOf;
-
-// Counts beyond 2^53 are not whole numbers in a double any more, so they cannot be split
-// exactly; no real move comes near (2^53 steps at 533.333 pulses per mm is 1.7e13 mm).
-constexpr double kMaxCountableSteps = 9007199254740992.0;
 
 std::string quoted(std::string_view text) {
     std::string q;
@@ -151,9 +148,11 @@ std::optional<PlanError> readEnds(const AxisState& axis, Axis which,
 
 // Step A. The positions are compared as numbers: their texts sort in numeric order only up to
 // 9999.999 and only for equal signs. Writes the axis after the move into `to` and fills `echo`,
-// which must be fresh.
+// which must be fresh. Where the new display is the target's text, `shownAfter` gets its
+// thousandths, which the counts need and need not read back.
 std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis which,
-                                  const AxisEnds& ends, const TargetGiven& given, AxisEcho& echo) {
+                                  const AxisEnds& ends, const TargetGiven& given, AxisEcho& echo,
+                                  std::optional<std::int64_t>* shownAfter = nullptr) {
     echo.direction = from.direction;
     const bool exact = ends.target.exact && ends.shown.exact;
     // Distinct thousandths within kExactThousandths are distinct doubles in the same order.
@@ -204,7 +203,10 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
             setText(to.positionText, text,
                     encoding::WriteThousandthsText(ends.target.thousandths, text));
         } else {
-            to.positionText.assign(ends.target.formatted);
+            setText(to.positionText, ends.target.formatted.data(), ends.target.formatted.size());
+        }
+        if (shownAfter != nullptr) {
+            *shownAfter = ends.target.thousandths;
         }
     } else {
         to.positionText = Format(position);
@@ -272,17 +274,90 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
     return a / b + (a % b != 0 ? 1 : 0);
 }
 
-// Steps B to E over the distances as numbers; the texts are only for the messages.
-void buildReport(const MachineState& planned, const std::array<double, 3>& distancesMm,
+// One axis of a move as its counts see it: the shown positions before and after, as whole
+// thousandths. `shown` is false where a display cannot be read so (beyond 10^15 mm).
+struct AxisTravel {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    bool shown = true;
+
+    bool Moves() const { return !shown || from != to; }
+};
+
+AxisTravel travelBetween(std::string_view before, std::string_view after) {
+    AxisTravel t;
+    t.shown = encoding::ThousandthsOfShownPosition(before, t.from) &&
+              encoding::ThousandthsOfShownPosition(after, t.to);
+    if (!t.shown && before == after) {
+        t = AxisTravel{}; // an axis that stays where it is sends no steps, wherever that is
+    }
+    return t;
+}
+
+std::uint64_t fieldMaxOf(Axis a) {
+    return a == Axis::Z ? encoding::kMaxZSteps : encoding::kMaxXYSteps;
+}
+
+// The ends of the parts of a move split into n reports: part k ends where the axis has
+// travelled floor(c(k + 1) / n) of its c steps, so that each display can be set where its part
+// took the machine. Up to 1000 pulses per mm every step falls on a thousandth and the parts
+// are exactly those counts; beyond, a part can end up to a thousandth's steps later, and a
+// report more is taken when that would overfill a field. False when no split by positions
+// fits (more than a field's steps in one thousandth): the parts are then split by counts.
+bool splitAtPositions(const PulsesPerMm& pulses, const std::array<AxisTravel, 3>& travel,
+                      MoveReport& r) {
+    constexpr int Attempts = 8;
+    const std::uint64_t byCounts = r.reportCount;
+    for (int attempt = 0; attempt < Attempts && r.reportCount <= MaxReportsPerMove; ++attempt) {
+        const std::uint64_t n = r.reportCount;
+        r.partEnds.resize(static_cast<std::size_t>(n - 1));
+        std::array<std::uint64_t, 3> before{};
+        bool fits = true;
+        for (std::uint64_t k = 1; k <= n && fits; ++k) {
+            for (const Axis a : kAxes) {
+                const std::size_t i = index(a);
+                const AxisTravel& t = travel[i];
+                std::uint64_t travelled = r.steps[i];
+                if (k < n) {
+                    MoveReport::PartEnd& end = r.partEnds[static_cast<std::size_t>(k - 1)];
+                    end.thousandths[i] = t.from;
+                    travelled = 0;
+                    if (t.from != t.to) {
+                        end.thousandths[i] =
+                            pulses.PositionAfterSteps(t.from, t.to, scaledFloor(r.steps[i], k, n));
+                        travelled = *pulses.StepsBetween(t.from, end.thousandths[i]);
+                    }
+                    end.travelled[i] = travelled;
+                }
+                if (travelled - before[i] > fieldMaxOf(a)) {
+                    fits = false;
+                }
+                before[i] = travelled;
+            }
+        }
+        if (fits) {
+            return true;
+        }
+        ++r.reportCount;
+    }
+    r.partEnds.clear();
+    r.reportCount = byCounts;
+    return false;
+}
+
+// Steps B to E over the shown positions as thousandths; the texts are only for the messages.
+void buildReport(const MachineState& planned, const std::array<AxisTravel, 3>& travel,
                  const std::array<std::string_view, 3>& distanceTexts,
                  const PreparedPlanSettings& prepared, std::string_view speedText,
                  const std::optional<std::int32_t>& speedThousandths, bool rapid, MoveReport& r) {
     const PlanSettings& settings = prepared.fields;
-    const double pulsesPerMm = prepared.pulsesPerMm;
     for (const Axis a : kAxes) {
-        // A negative pulses-per-mm setting gives a negative count; only its sign is dropped.
-        const double steps = std::floor(pulsesPerMm * distancesMm[index(a)]);
-        if (!(std::fabs(steps) <= kMaxCountableSteps)) {
+        const AxisTravel& t = travel[index(a)];
+        std::optional<std::uint64_t> steps = 0;
+        if (t.Moves() && !prepared.pulses.IsZero()) {
+            steps = t.shown ? prepared.pulses.StepsBetween(t.from, t.to) : std::nullopt;
+        }
+        if (!steps) {
             r.error = planError(PlanError::Kind::TooManySteps,
                                 "The " + axisName(a) + " move of " +
                                     std::string(distanceTexts[index(a)]) + " mm at " +
@@ -290,7 +365,7 @@ void buildReport(const MachineState& planned, const std::array<double, 3>& dista
                                     " pulses per mm needs more steps than can be counted.");
             return;
         }
-        r.steps[index(a)] = static_cast<std::uint64_t>(std::fabs(steps));
+        r.steps[index(a)] = *steps;
     }
     const std::array<std::uint64_t, 3> reportsNeeded = {ceilDiv(r.steps[0], encoding::kMaxXYSteps),
                                                         ceilDiv(r.steps[1], encoding::kMaxXYSteps),
@@ -370,12 +445,15 @@ void buildReport(const MachineState& planned, const std::array<double, 3>& dista
     r.limitsDisabled = settings.limitsDisabled;
     r.reportCount =
         std::max({std::uint64_t{1}, reportsNeeded[0], reportsNeeded[1], reportsNeeded[2]});
+    if (r.reportCount > 1) {
+        splitAtPositions(prepared.pulses, travel, r);
+    }
 }
 
 } // namespace
 
 PreparedPlanSettings::PreparedPlanSettings(PlanSettings settings)
-    : fields(std::move(settings)), pulsesPerMm(encoding::Val(fields.pulsesPerMmText)),
+    : fields(std::move(settings)), pulses(fields.pulsesPerMmText),
       pwDelay(NumberOf(fields.pwDelayText)) {}
 
 std::uint64_t SplitPart(std::uint64_t count, std::uint64_t k, std::uint64_t n) {
@@ -394,24 +472,26 @@ AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view target
     return planAxis(axis, which, targetOfText(targetText), targetText);
 }
 
-MoveReport BuildMoveReport(const MachineState& planned,
+MoveReport BuildMoveReport(const MachineState& before, const MachineState& planned,
                            const std::array<std::string_view, 3>& distanceTexts,
                            const PlanSettings& settings, std::string_view speedText, bool rapid) {
     MoveReport r;
-    std::array<double, 3> distancesMm{};
+    std::array<AxisTravel, 3> travel;
     for (const Axis a : kAxes) {
-        const std::optional<NumberReading> d = readNumber(distanceTexts[index(a)]);
-        if (!d) {
-            r.error = planError(PlanError::Kind::DistanceNotANumber,
-                                "The " + axisName(a) + " distance " +
-                                    quoted(distanceTexts[index(a)]) + " is not a number.");
-            return r;
-        }
-        distancesMm[index(a)] = d->Value();
+        travel[index(a)] = travelBetween(before[a].positionText, planned[a].positionText);
     }
-    buildReport(planned, distancesMm, distanceTexts, PreparedPlanSettings(settings), speedText,
+    buildReport(planned, travel, distanceTexts, PreparedPlanSettings(settings), speedText,
                 std::nullopt, rapid, r);
     return r;
+}
+
+std::uint64_t MoveReport::Travelled(Axis a, std::uint64_t part) const {
+    const std::uint64_t count = steps[index(a)];
+    if (part == 0 || part >= reportCount) {
+        return part == 0 ? 0 : count;
+    }
+    return partEnds.empty() ? scaledFloor(count, part, reportCount)
+                            : partEnds[static_cast<std::size_t>(part - 1)].travelled[index(a)];
 }
 
 std::optional<encoding::MotionReport> MoveReport::Report(std::uint64_t part) const {
@@ -424,11 +504,22 @@ std::optional<encoding::MotionReport> MoveReport::Report(std::uint64_t part) con
     f.xDirection = directions[0];
     f.yDirection = directions[1];
     f.zDirection = directions[2];
-    f.xSteps = static_cast<std::uint32_t>(SplitPart(steps[0], part, reportCount));
-    f.ySteps = static_cast<std::uint32_t>(SplitPart(steps[1], part, reportCount));
-    f.zSteps = static_cast<std::uint32_t>(SplitPart(steps[2], part, reportCount));
+    std::array<std::uint64_t, 3> counts{};
+    for (const Axis a : kAxes) {
+        counts[index(a)] = Travelled(a, part + 1) - Travelled(a, part);
+    }
+    f.xSteps = static_cast<std::uint32_t>(counts[0]);
+    f.ySteps = static_cast<std::uint32_t>(counts[1]);
+    f.zSteps = static_cast<std::uint32_t>(counts[2]);
     f.stepPeriod = stepPeriod;
     return encoding::MotionReport::Encode(f);
+}
+
+std::optional<std::array<std::int64_t, 3>> MoveReport::ShownAfterPart(std::uint64_t part) const {
+    if (error || part + 1 >= reportCount || partEnds.empty()) {
+        return std::nullopt;
+    }
+    return partEnds[static_cast<std::size_t>(part)].thousandths;
 }
 
 std::string MoveReport::StepsText(Axis a) const {
@@ -439,7 +530,7 @@ std::string MoveReport::XBinaryText() const {
     if (error || reportCount == 0) {
         return {};
     }
-    const std::uint64_t x = SplitPart(steps[0], 0, reportCount);
+    const std::uint64_t x = Travelled(Axis::X, 1);
     std::string bits(24, '0');
     for (std::size_t i = 0; i < 24; ++i) {
         if (((x >> (23 - i)) & 1U) != 0) {
@@ -502,23 +593,35 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
         }
     }
     std::array<std::string_view, 3> distanceTexts{"0000.000", "0000.000", "0000.000"};
-    std::array<double, 3> distancesMm{};
+    std::array<AxisTravel, 3> travel;
     for (const Axis a : kAxes) {
         if (!request.Plans(a)) {
             out.after[a] = state[a];
             continue;
         }
         AxisEcho& echo = out.echoes[index(a)].emplace();
-        out.error = moveAxis(state[a], out.after[a], a, ends[index(a)], given(a), echo);
+        std::optional<std::int64_t> shownAfter;
+        out.error =
+            moveAxis(state[a], out.after[a], a, ends[index(a)], given(a), echo, &shownAfter);
         if (out.error) {
             out.after = state;
             out.echoes = {};
             return;
         }
         distanceTexts[index(a)] = echo.distanceText;
-        distancesMm[index(a)] = echo.distanceMm;
+        if (echo.moved) {
+            // The display before was read already when its text is shaped as Format writes it.
+            const NumberReading& shown = ends[index(a)].shown;
+            AxisTravel& t = travel[index(a)];
+            t.from = shown.thousandths;
+            t.to = shownAfter.value_or(0);
+            t.shown = (shown.exact ||
+                       encoding::ThousandthsOfShownPosition(state[a].positionText, t.from)) &&
+                      (shownAfter ||
+                       encoding::ThousandthsOfShownPosition(out.after[a].positionText, t.to));
+        }
     }
-    buildReport(out.after, distancesMm, distanceTexts, settings, request.speedText,
+    buildReport(out.after, travel, distanceTexts, settings, request.speedText,
                 request.speedThousandths, request.rapid, out.report);
     if (out.report.error) {
         out.error = out.report.error;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "encoding/motion_report.h"
+#include "motion/step_position.h"
 
 #include <array>
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace motion {
 
@@ -66,7 +68,7 @@ struct PreparedPlanSettings {
     explicit PreparedPlanSettings(PlanSettings fields);
 
     PlanSettings fields;           // as typed: the refusal messages quote these texts
-    double pulsesPerMm = 0.0;      // Val(setpulses)
+    PulsesPerMm pulses;            // Val(setpulses), as the exact decimal the text spells
     std::optional<double> pwDelay; // the number of pwm1; none: every report is refused
 
     // The speed a run planned last with its whole speed and step period: a program's speed
@@ -85,7 +87,6 @@ struct PlanError {
     enum class Kind {
         TargetNotANumber,
         PositionNotANumber,
-        DistanceNotANumber,
         MoveTooLong,
         TooManySteps,
         TooManyReports,
@@ -126,6 +127,9 @@ AxisMove PlanAxisMove(const AxisState& axis, Axis which, std::string_view target
 inline constexpr std::uint64_t MaxReportsPerMove = 65536;
 
 // Steps B to E of a move: counts, period, inversion and flag byte, and the report(s).
+//
+// The count of each axis is the difference of its step positions (step_position.h) after and
+// before the move, so the counts of any run of moves add up to where the displays end.
 struct MoveReport {
     std::optional<PlanError> error;       // set: nothing below is valid and nothing may be sent
     std::array<std::uint64_t, 3> steps{}; // the whole count per axis, never negative
@@ -135,13 +139,31 @@ struct MoveReport {
     bool rapid = false;
     bool limitsDisabled = false;
     // 1, or the number of reports a move is split into when a count is wider than its field.
-    // Every part carries the same flag byte and period; part k of a count c gets
-    // floor(c(k+1)/n) - floor(ck/n) steps, so the parts add up to c exactly.
+    // Every part carries the same flag byte and period. Part k of a count c ends where the axis
+    // has travelled floor(c(k+1)/n) steps, so the parts add up to c exactly.
     std::uint64_t reportCount = 0;
+
+    // Where each part of a split move but the last ends: per axis the shown position there
+    // (thousandths) and the steps travelled from the start, which is S of that position minus
+    // S of the start. Every part is then a move from one shown position to another like any
+    // other, and a move cut short after part k leaves the displays where part k took the
+    // machine. Empty for a move of one report, and where one thousandth holds more steps than
+    // a field (more than 65,535,000 pulses per mm): the parts are then split by counts alone.
+    struct PartEnd {
+        std::array<std::int64_t, 3> thousandths{};
+        std::array<std::uint64_t, 3> travelled{};
+    };
+    std::vector<PartEnd> partEnds;
 
     // Report `part` (0 .. reportCount - 1), to be sent and acknowledged in order. No report
     // after an error or for a part out of range.
     std::optional<encoding::MotionReport> Report(std::uint64_t part) const;
+    // The steps travelled on an axis once parts 0 .. part - 1 are done (0 for none, the whole
+    // count for all).
+    std::uint64_t Travelled(Axis a, std::uint64_t part) const;
+    // The shown positions (thousandths) once `part` is done, for every part but the last;
+    // none where the parts were split by counts alone.
+    std::optional<std::array<std::int64_t, 3>> ShownAfterPart(std::uint64_t part) const;
     // The step count echo Text4..Text6: the whole count in decimal.
     std::string StepsText(Axis a) const;
     // The Text11 echo: the 24-character binary text of the X count of the first report.
@@ -150,11 +172,12 @@ struct MoveReport {
     std::optional<std::string> SplitNotice() const;
 };
 
-// Builds the report of a move whose axes were planned into `planned`. `distanceTexts` are the
-// axes' distance texts ("0000.000" for an axis that was not planned). `speedText` must be a
-// number of at least 1 mm/min. The step period floor(PW delay / floor(speed)) must fit 16 bits;
-// a negative one is sent as 0.
-MoveReport BuildMoveReport(const MachineState& planned,
+// Builds the report of a move from the state `before` to the state `planned` (its axes
+// planned with PlanAxisMove). `distanceTexts` are the axes' distance texts ("0000.000" for an
+// axis that was not planned), quoted by refusals. `speedText` must be a number of at least
+// 1 mm/min. The step period floor(PW delay / floor(speed)) must fit 16 bits; a negative one is
+// sent as 0.
+MoveReport BuildMoveReport(const MachineState& before, const MachineState& planned,
                            const std::array<std::string_view, 3>& distanceTexts,
                            const PlanSettings& settings, std::string_view speedText, bool rapid);
 

@@ -6,7 +6,7 @@ namespace motion {
 
 void ProgramCheck::Start(const PreparedPlanSettings& settings) {
     *this = ProgramCheck();
-    if (settings.pulsesPerMm == 0) {
+    if (settings.pulses.IsZero()) {
         zeroSteps = "Pulses per MM \"" + settings.fields.pulsesPerMmText +
                     "\" reads as 0: every report would ask for no steps, so the machine would "
                     "not move while the displays count on.";

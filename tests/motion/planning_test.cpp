@@ -70,11 +70,12 @@ TEST(PlanMove, StepByStepGivesTheSameMoveAsOneCall) {
         distances[index(a)] = m.echo.distanceText;
         planned[a] = m.after;
     }
-    const MoveReport r =
-        BuildMoveReport(planned, {distances[0], distances[1], distances[2]}, settings, "500", true);
+    const MoveReport r = BuildMoveReport(start, planned, {distances[0], distances[1], distances[2]},
+                                         settings, "500", true);
     EXPECT_EQ(*r.Report(0), *whole.report.Report(0));
+    // X from S(-10) = -5333 to S(-5) = -2666, Y from S(3) = 1599 to S(-2) = -1066.
     EXPECT_EQ(firstTwelve(*r.Report(0)),
-              (std::vector<int>{0, 8 + 4 + 2 + 1, 0, 10, 106, 0, 10, 106, 0, 0, 0, 114}));
+              (std::vector<int>{0, 8 + 4 + 2 + 1, 0, 10, 107, 0, 10, 105, 0, 0, 0, 114}));
 }
 
 TEST(PlanAxisMove, ComparesPositionsAsNumbers) {

@@ -1,0 +1,98 @@
+// Where the machine stands in steps, worked out from where the displays say it stands.
+//
+// The board keeps no position and every report is a relative move, so the machine goes where
+// the counts add up to. To keep it where the displays say, every count on every axis is the
+// difference of one value after and before the move: the step position
+//
+//     S(shown) = pulses per mm x shown position, rounded toward zero,
+//
+// counted from the last zero or load. Whatever a program's length, the counts it sends then add
+// up to S of its final position: the machine is never a whole step away from the displays.
+// Rounding each move's own distance instead drops a fraction of a step on every move, and over
+// a long program of short moves those fractions add up to millimetres.
+//
+// Both factors are decimals (the pulses per mm as the text spells it, the positions as whole
+// thousandths), so the product is exact: 0.57 pulses per mm x 100 mm is 57 steps, never the
+// 56.999999999999993 of doubles.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace motion {
+
+// Step positions beyond this many steps from zero are not counted: no machine comes near
+// (it is 8.6e15 mm at 533.33 pulses per mm), and two of them still subtract within 64 bits.
+inline constexpr std::int64_t kMaxStepPosition = std::int64_t{1} << 62;
+
+// Positions beyond this many thousandths (10^15 mm) have no step position either; below it a
+// carry of the exact product fits 64 bits.
+inline constexpr std::int64_t kMaxCountedThousandths = 1'000'000'000'000'000'000;
+
+class PulsesPerMm {
+public:
+    PulsesPerMm() = default; // zero
+    // The leading number of the setpulses text, as Val reads it, exactly as written. Its sign
+    // is dropped from every count, as always; but a negative product rounded down is a
+    // magnitude rounded up, so a negative setting rounds its steps away from zero, and its
+    // first move from zero still counts what it always counted (10 mm at -533.333: 5334).
+    explicit PulsesPerMm(std::string_view setpulsesText);
+
+    bool IsZero() const { return mantissa_ == 0 && digits_.empty(); }
+
+    // S at a shown position of `thousandths`: |pulses per mm| x thousandths / 1000 rounded
+    // toward zero (away from zero for a negative setting). None when it lies beyond
+    // kMaxStepPosition, or the position beyond kMaxCountedThousandths (unless the pulses per mm are
+    // zero: then it is 0 everywhere).
+    std::optional<std::int64_t> StepsAt(std::int64_t thousandths) const {
+        // Every program line counts two of these per moving axis: the common case is one
+        // product and one division, here where the planner can see it.
+        const std::uint64_t b = thousandths < 0 ? 0 - static_cast<std::uint64_t>(thousandths)
+                                                : static_cast<std::uint64_t>(thousandths);
+        if (b > productLimit_) {
+            return stepsAtSlowly(thousandths);
+        }
+        const std::uint64_t product = mantissa_ * b;
+        const auto steps = static_cast<std::int64_t>(
+            product / divisor_ + (awayFromZero_ && product % divisor_ != 0 ? 1 : 0));
+        return thousandths < 0 ? -steps : steps;
+    }
+
+    // The count of a move from one shown position to another: |S(to) - S(from)|, none where
+    // either S is not counted.
+    std::optional<std::uint64_t> StepsBetween(std::int64_t fromThousandths,
+                                              std::int64_t toThousandths) const {
+        const std::optional<std::int64_t> from = StepsAt(fromThousandths);
+        const std::optional<std::int64_t> to = StepsAt(toThousandths);
+        if (!from || !to) {
+            return std::nullopt;
+        }
+        return *to >= *from ? static_cast<std::uint64_t>(*to - *from)
+                            : static_cast<std::uint64_t>(*from - *to);
+    }
+
+    // The nearest position from `fromThousandths` towards `toThousandths` at which the axis
+    // has travelled `steps` steps or more (at most the count of the whole move; S must be
+    // counted at both ends). Where a split move stops short, its displays show this point.
+    std::int64_t PositionAfterSteps(std::int64_t fromThousandths, std::int64_t toThousandths,
+                                    std::uint64_t steps) const;
+
+private:
+    std::optional<std::int64_t> stepsAtSlowly(std::int64_t thousandths) const;
+    std::optional<std::int64_t> stepsOfDigits(std::uint64_t magnitude) const;
+
+    // The value is mantissa_ x 10^exponent_ (the "/ 1000" of thousandths folded in). A
+    // mantissa of more than 19 significant digits lives in digits_ instead, mantissa_ 0.
+    std::uint64_t mantissa_ = 0;
+    int exponent_ = 0;
+    bool awayFromZero_ = false;
+    std::string digits_;
+    // The common case: positions of at most productLimit_ thousandths count as
+    // mantissa_ x |thousandths| / divisor_, within 64 bits and below kMaxStepPosition.
+    std::uint64_t divisor_ = 1;
+    std::uint64_t productLimit_ = 0;
+};
+
+} // namespace motion
