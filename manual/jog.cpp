@@ -1,6 +1,8 @@
 #include "manual/jog.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
+#include "motion/step_position.h"
 
 #include <cmath>
 #include <cstdint>
@@ -28,13 +30,28 @@ std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-// b = floor(pulses per mm / 10); none when the text is no number or negative.
-std::optional<double> baseCount(const JogSettings& s) {
+// The pulses per mm a jog works with; none when the text is no number or negative.
+std::optional<motion::PulsesPerMm> jogPulses(const JogSettings& s) {
     const std::optional<double> pulses = encoding::NumberOf(s.pulsesPerMmText);
     if (!pulses || *pulses < 0) {
         return std::nullopt;
     }
-    return std::floor(*pulses / 10);
+    return motion::PulsesPerMm(s.pulsesPerMmText);
+}
+
+// Display steps of the ramp, in thousandths: 0.1 mm times the multiplier.
+constexpr std::int64_t displayStep(int multiplier) {
+    return std::int64_t{100} * multiplier;
+}
+
+// The most steps a display step can take: from zero it is S of the step, and from anywhere
+// else at most one more. None when even that is beyond counting.
+std::optional<std::uint64_t> mostStepsFor(const motion::PulsesPerMm& pulses, int multiplier) {
+    const std::optional<std::int64_t> fromZero = pulses.StepsAt(displayStep(multiplier));
+    if (!fromZero) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(*fromZero) + 1;
 }
 
 // floor(PW delay / floor(Val(jog speed))), or why there is none.
@@ -93,12 +110,13 @@ const JogButtonMove& JogButtonOf(int number) {
 std::optional<std::string> JogRamp::Press(int button, const JogSettings& settings,
                                           motion::MachineState& machine) {
     // Everything is checked before anything changes: a refused press leaves no report behind.
-    const std::optional<double> b = baseCount(settings);
-    if (!b) {
+    const std::optional<motion::PulsesPerMm> pulses = jogPulses(settings);
+    if (!pulses) {
         return "Pulses per MM " + quoted(settings.pulsesPerMmText) +
                " must be a number of at least 0 to jog.";
     }
-    if (*b > encoding::kMaxZSteps) {
+    const std::optional<std::uint64_t> most = mostStepsFor(*pulses, 1);
+    if (!most || *most > encoding::kMaxZSteps) {
         return "Pulses per MM " + settings.pulsesPerMmText +
                " asks for more steps per jog than a report holds.";
     }
@@ -107,6 +125,9 @@ std::optional<std::string> JogRamp::Press(int button, const JogSettings& setting
         return period.error;
     }
 
+    // b = floor(pulses per mm / 10): the steps of the first 0.1 mm from zero. An axis whose
+    // tenth of a millimetre is no step at all is not jogged.
+    const auto b = static_cast<std::uint32_t>(*pulses->StepsAt(displayStep(1)));
     const JogButtonMove& pressed = JogButtonOf(button);
     JogTick = 0;
     JogMultiplier = 1;
@@ -114,7 +135,8 @@ std::optional<std::string> JogRamp::Press(int button, const JogSettings& setting
     for (const Axis a : motion::kAxes) {
         const std::size_t i = motion::index(a);
         machine[a].direction = pressed.bits[i] != settings.inverse[i];
-        countOf(fields_, a) = pressed.moves[i] ? static_cast<std::uint32_t>(*b) : 0u;
+        jogged_[i] = pressed.moves[i] && b > 0;
+        countOf(fields_, a) = jogged_[i] ? b : 0u;
     }
     fields_.limitsDisabled = settings.limitsDisabled;
     fields_.rapid = true;
@@ -127,17 +149,14 @@ std::optional<std::string> JogRamp::Press(int button, const JogSettings& setting
 
 void JogRamp::Tick(const JogSettings& settings, motion::MachineState& machine) {
     ++JogTick;
+    const std::optional<motion::PulsesPerMm> pulses = jogPulses(settings);
     if (const int multiplier = stageAt(JogTick); multiplier != 0) {
         // A stage that cannot be worked out (the pulses per mm retyped meanwhile) or whose
         // counts would not fit keeps the stage the jog is at.
-        const std::optional<double> b = baseCount(settings);
-        if (b && *b * multiplier <= encoding::kMaxZSteps) {
+        const std::optional<std::uint64_t> most =
+            pulses ? mostStepsFor(*pulses, multiplier) : std::nullopt;
+        if (most && *most <= encoding::kMaxZSteps) {
             JogMultiplier = multiplier;
-            for (const Axis a : motion::kAxes) {
-                if (Jogged(a)) {
-                    countOf(fields_, a) = static_cast<std::uint32_t>(*b) * multiplier;
-                }
-            }
             if (multiplier >= 10) {
                 if (const Period period = jogPeriod(settings); !period.error) {
                     fields_.stepPeriod = period.value;
@@ -145,20 +164,37 @@ void JogRamp::Tick(const JogSettings& settings, motion::MachineState& machine) {
             }
         }
     }
-    const double step = JogMultiplier * 0.1;
     for (const Axis a : motion::kAxes) {
-        motion::AxisState& axis = machine[a];
-        const std::optional<double> shown = encoding::NumberOf(axis.positionText);
-        if (!Jogged(a) || !shown) {
-            continue;
+        countOf(fields_, a) = 0;
+        if (Jogged(a) && pulses) {
+            step(a, *pulses, settings, machine[a]);
         }
-        // The stored bit is the inverted one; undoing it with the box as it is now gives the
-        // button's own direction. Z counts downwards.
-        const bool bitPositive = a == Axis::Z ? !axis.direction : axis.direction;
-        const bool positive = bitPositive != settings.inverse[motion::index(a)];
-        axis.positionMm = positive ? *shown + step : *shown - step;
-        axis.positionText = encoding::Format(axis.positionMm);
     }
+}
+
+// One jogged axis at one tick: the display moves one display step in the direction of the
+// button's arrow, whatever the Inverse boxes say now, and the count is the difference of the
+// step positions of the display after and before. An axis whose display cannot be counted
+// (beyond 10^15 mm) stays where it is and sends nothing.
+void JogRamp::step(Axis a, const motion::PulsesPerMm& pulses, const JogSettings& settings,
+                   motion::AxisState& axis) {
+    std::int64_t shown = 0;
+    if (!encoding::ThousandthsOfShownPosition(axis.positionText, shown)) {
+        return;
+    }
+    // The stored bit is the inverted one; undoing it with the box as it is now gives the
+    // button's own direction. Z counts downwards.
+    const bool bitPositive = a == Axis::Z ? !axis.direction : axis.direction;
+    const bool positive = bitPositive != settings.inverse[motion::index(a)];
+    const std::int64_t next =
+        positive ? shown + displayStep(JogMultiplier) : shown - displayStep(JogMultiplier);
+    const std::optional<std::uint64_t> steps = pulses.StepsBetween(shown, next);
+    if (!steps || *steps > encoding::kMaxZSteps) {
+        return;
+    }
+    countOf(fields_, a) = static_cast<std::uint32_t>(*steps);
+    axis.positionText = encoding::FormatThousandths(next);
+    axis.positionMm = static_cast<double>(next) / 1000.0;
 }
 
 encoding::MotionReport JogRamp::Report() const {
@@ -167,8 +203,7 @@ encoding::MotionReport JogRamp::Report() const {
 }
 
 bool JogRamp::Jogged(motion::Axis a) const {
-    const encoding::MotionFields& f = fields_;
-    return (a == Axis::X ? f.xSteps : a == Axis::Y ? f.ySteps : f.zSteps) != 0;
+    return jogged_[motion::index(a)];
 }
 
 } // namespace manual

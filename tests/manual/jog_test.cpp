@@ -68,15 +68,18 @@ TEST(Jog, PressBuildsTheReportOfItsButton) {
     }
 }
 
-TEST(Jog, HeldTenTicksTheCountsGrowInStagesAndTheDisplayFollows) {
+TEST(Jog, HeldTenTicksTheDisplayGrowsInStagesAndTheCountsKeepTheMachineThere) {
     Hold hold;
+    hold.settings.pulsesPerMmText = "533.33";
     hold.Run(7, 10);
+    // Each count is S(display after) - S(display before), S = 533.33 x display rounded down:
+    // 53, 159, 266, 426, 586, 1119, 1653, 2719, 3786, 4853.
     EXPECT_EQ(hold.X(),
-              (std::vector<std::uint32_t>{53, 106, 106, 159, 159, 530, 530, 1060, 1060, 1060}));
-    EXPECT_EQ(hold.bytes[5][3], 2);
-    EXPECT_EQ(hold.bytes[5][4], 18);
+              (std::vector<std::uint32_t>{53, 106, 107, 160, 160, 533, 534, 1066, 1067, 1067}));
+    EXPECT_EQ(hold.bytes[5][3], 2); // 533 written as 16 bits from the 10x stage on
+    EXPECT_EQ(hold.bytes[5][4], 21);
     EXPECT_EQ(hold.bytes[7][3], 4);
-    EXPECT_EQ(hold.bytes[7][4], 36);
+    EXPECT_EQ(hold.bytes[7][4], 42);
     const std::vector<std::string> x = {"0000.100", "0000.300", "0000.500", "0000.800", "0001.100",
                                         "0002.100", "0003.100", "0005.100", "0007.100", "0009.100"};
     for (std::size_t t = 0; t < x.size(); ++t) {
@@ -85,6 +88,18 @@ TEST(Jog, HeldTenTicksTheCountsGrowInStagesAndTheDisplayFollows) {
     }
     EXPECT_DOUBLE_EQ(hold.machine[Axis::X].positionMm, 9.1);
     EXPECT_EQ(hold.ramp.JogMultiplier, 20);
+
+    // From anywhere, however long: the counts add up to S of the display.
+    Hold back;
+    back.settings.pulsesPerMmText = "533.33";
+    back.machine[Axis::Z].positionText = "0000.050";
+    back.Run(9, 200);
+    std::uint64_t sent = 0;
+    for (const auto& c : back.counts) {
+        sent += c[2];
+    }
+    EXPECT_EQ(back.shown.back()[2], "0389.150");
+    EXPECT_EQ(sent, 207545u - 26u); // S(389.15) - S(0.05)
 }
 
 TEST(Jog, DisplaysFollowTheArrowWhateverTheInversion) {
@@ -142,13 +157,15 @@ TEST(Jog, ARetypedSettingKeepsTheStageItCannotWorkOut) {
     hold.Run(7, 5);
     hold.settings.pulsesPerMmText = "";
     hold.settings.jogSpeedText = "0";
-    hold.ramp.Tick(hold.settings, hold.machine); // tick 6
-    EXPECT_EQ(hold.ramp.Fields().xSteps, 159u);
+    hold.ramp.Tick(hold.settings, hold.machine); // tick 6: no pulses per mm, no move
+    EXPECT_EQ(hold.ramp.Fields().xSteps, 0u);
+    EXPECT_EQ(hold.machine[Axis::X].positionText, "0001.100");
     EXPECT_EQ(hold.ramp.JogMultiplier, 3);
     hold.settings.pulsesPerMmText = "533.333";
-    hold.ramp.Tick(hold.settings, hold.machine); // 7: no stage
-    hold.ramp.Tick(hold.settings, hold.machine); // 8: counts, but the speed is still refused
-    EXPECT_EQ(hold.ramp.Fields().xSteps, 1060u);
+    hold.ramp.Tick(hold.settings, hold.machine); // 7: no stage; 1.1 to 1.4 mm
+    EXPECT_EQ(hold.ramp.Fields().xSteps, 160u);
+    hold.ramp.Tick(hold.settings, hold.machine); // 8: 20x, but the speed is still refused
+    EXPECT_EQ(hold.ramp.Fields().xSteps, 1067u); // 1.4 to 3.4 mm
     EXPECT_EQ(hold.ramp.Fields().stepPeriod, 57u);
 }
 

@@ -80,12 +80,12 @@ protected:
 
 TEST_F(MainFormJogTest, HeldTenTicksOneReportInFlightPacedByTheTimerOrTheBoard) {
     // The new settings file's defaults: 533.33 pulses per mm (b = 53), jogging at 800 mm/min
-    // (period 71): up to 530 steps a move takes 74 ms and fits the 80 ms interval; 1060 take
-    // 148 ms and the ticks follow the board.
+    // (period 71): up to 534 steps a move takes 75 ms and fits the 80 ms interval; 1066 take
+    // 149 ms and the ticks follow the board. Each count keeps the machine at the display.
     Hold(7, 10);
     ASSERT_EQ(arrivals.size(), 10u); // nothing after the release
     EXPECT_EQ(XCounts(),
-              (std::vector<std::uint32_t>{53, 106, 106, 159, 159, 530, 530, 1060, 1060, 1060}));
+              (std::vector<std::uint32_t>{53, 106, 107, 160, 160, 533, 534, 1066, 1067, 1067}));
     const QStringList shown = {"0000.100", "0000.300", "0000.500", "0000.800", "0001.100",
                                "0002.100", "0003.100", "0005.100", "0007.100", "0009.100"};
     std::vector<std::int64_t> periods;
@@ -102,7 +102,7 @@ TEST_F(MainFormJogTest, HeldTenTicksOneReportInFlightPacedByTheTimerOrTheBoard) 
         }
     }
     EXPECT_EQ(arrivals[0].atMs, 1);
-    EXPECT_EQ(periods, (std::vector<std::int64_t>{80, 80, 80, 80, 80, 80, 80, 148, 148}));
+    EXPECT_EQ(periods, (std::vector<std::int64_t>{80, 80, 80, 80, 80, 80, 80, 149, 149}));
     EXPECT_EQ(c().XpositionDisplay->text(), "0009.100");
     EXPECT_DOUBLE_EQ(form->Motion().machine[motion::Axis::X].positionMm, 9.1);
     EXPECT_FALSE(c().Timer1->isEnabled());
