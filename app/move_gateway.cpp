@@ -1,6 +1,7 @@
 #include "app/move_gateway.h"
 
 #include "app/motion_state.h"
+#include "encoding/thousandths.h"
 
 namespace app {
 
@@ -17,6 +18,7 @@ MoveGateway::Sent MoveGateway::Send(const motion::MoveReport& move, bool simulat
         // Check point: a limit or emergency stop during one part keeps the next one back. The
         // first part is the caller's to check, where its own sequence reads LimitStop.
         if (part > 0 && motion_.flags.LimitStop == 1) {
+            showWhereSent(move, part - 1);
             return Sent::LimitStopped;
         }
         const std::optional<encoding::MotionReport> report = move.Report(part);
@@ -25,10 +27,27 @@ MoveGateway::Sent MoveGateway::Send(const motion::MoveReport& move, bool simulat
         }
         if (const Sent sent = SendReport(*report, simulate, simulatorDelayMs, during, showPacket);
             sent != Sent::Done) {
+            showWhereSent(move, part);
             return sent;
         }
     }
     return Sent::Done;
+}
+
+// The displays of a move cut short after `lastSent`: where that part took the machine, not
+// the move's end, so that they keep saying what the board was sent.
+void MoveGateway::showWhereSent(const motion::MoveReport& move, std::uint64_t lastSent) {
+    const auto shown = move.ShownAfterPart(lastSent);
+    if (!shown) {
+        return; // the last part went out, or one thousandth holds more than a part
+    }
+    for (const motion::Axis a : motion::kAxes) {
+        if (const std::optional<std::int64_t> thousandths = (*shown)[motion::index(a)]) {
+            motion::AxisState& axis = motion_.machine[a];
+            axis.positionText = encoding::FormatThousandths(*thousandths);
+            axis.positionMm = static_cast<double>(*thousandths) / 1000.0;
+        }
+    }
 }
 
 MoveGateway::Sent MoveGateway::SendReport(const encoding::MotionReport& report, bool simulate,

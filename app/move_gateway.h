@@ -2,7 +2,8 @@
 // stale "OK" never passes for this report's acknowledgement), the "USB Packet Out" echo, then
 // the Simulate delay or the write and the wait for "OK". A move too long for one report goes
 // out as its parts one after another, each acknowledged before the next, and no further part
-// goes out once a limit or emergency-stop report has come in.
+// goes out once a limit or emergency-stop report has come in; the displays are then set where
+// the last part sent took the machine.
 #pragma once
 
 #include "device/hid_library.h"
@@ -42,9 +43,11 @@ public:
                 const DeviceEvents& events, PacketEcho showPacket,
                 std::function<void()> trustChanged);
 
-    // Sends every report of a planned move (it must have no error). `during` names the move
-    // for the operator ("line 12", "the GOTO"). `showPacket` replaces the usual echo for this
-    // move, for a run that shows its lines at a readable pace.
+    // Sends every report of a planned move (it must have no error), whose end the machine
+    // state already shows. `during` names the move for the operator ("line 12", "the GOTO").
+    // `showPacket` replaces the usual echo for this move, for a run that shows its lines at a
+    // readable pace. A move not sent to its end leaves the machine state where its last part
+    // sent ended; the caller shows it.
     //
     // A move the board may not have made as sent leaves its axes not verified: a limit or
     // emergency-stop report during it, no acknowledgement, or the board unplugged meanwhile.
@@ -59,6 +62,7 @@ public:
     const device::Report& BufferOut() const { return BufferOut_; }
 
 private:
+    void showWhereSent(const motion::MoveReport& move, std::uint64_t lastSent);
     void distrust(const encoding::MotionFields& moved, std::string_view during,
                   const std::string& why);
 

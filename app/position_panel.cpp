@@ -41,7 +41,10 @@ void PositionPanel::Command4_Click() {
     ShowPositions(c, m);
     ShowMoveEchoes(c, move);
     ShowDirectionEchoes(c, move);
-    gateway->Send(move.report, u_.settings.Simulate(), u_.settings.SimulatorDelayMs(), "the GOTO");
+    if (gateway->Send(move.report, u_.settings.Simulate(), u_.settings.SimulatorDelayMs(),
+                      "the GOTO") != MoveGateway::Sent::Done) {
+        ShowPositions(c, m); // cut short: where its last part took the machine
+    }
 }
 
 void PositionPanel::ResetZero_Click(motion::Axis axis) {

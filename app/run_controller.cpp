@@ -99,6 +99,12 @@ void RunController::startRun(motion::RunMode mode) {
 
 // One line of a live or simulated run; false ends the run.
 bool RunController::runLine() {
+    // Check point: a limit or emergency stop reported during the last line's wait ends the
+    // run here, before this line is planned, drawn or sent: the displays stay at the end of
+    // the line the board was sent last.
+    if (u_.motion.flags.LimitStop == 1) {
+        return false;
+    }
     const motion::ProgramRowMove& move =
         stepper_.PlanNext(motion::PreparedPlanSettings(u_.settings.Plan()), u_.settings.Speeds());
     anyRow_ = true;
@@ -106,11 +112,6 @@ bool RunController::runLine() {
         return false;
     }
     u_.device.Status().SetText9("OA");
-    // Check point: a limit or emergency stop reported during the last line's wait ends the
-    // run here, before this line is drawn or sent.
-    if (u_.motion.flags.LimitStop == 1) {
-        return false;
-    }
     if (const auto segment = stepper_.DrawRow()) {
         segments_.push_back(*segment);
     }
@@ -171,14 +172,14 @@ void RunController::previewRows(WaitWindow* notice) {
             settings = motion::PreparedPlanSettings(u_.settings.Plan());
             speeds = u_.settings.Speeds();
         }
+        // Check points, as in a run: the preview lets events in only between its pieces.
+        if (u_.motion.flags.LimitStop == 1) {
+            return;
+        }
         const motion::ProgramRowMove& move = stepper_.PlanNext(settings, speeds);
         anyRow_ = true;
         check_.Row(stepper_.Row(), move);
         if (refused(move)) {
-            return;
-        }
-        // Check points, as in a run: the preview lets events in only between its pieces.
-        if (u_.motion.flags.LimitStop == 1) {
             return;
         }
         if (const auto segment = stepper_.DrawRow()) {

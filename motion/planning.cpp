@@ -320,12 +320,13 @@ bool splitAtPositions(const PulsesPerMm& pulses, const std::array<AxisTravel, 3>
                 std::uint64_t travelled = r.steps[i];
                 if (k < n) {
                     MoveReport::PartEnd& end = r.partEnds[static_cast<std::size_t>(k - 1)];
-                    end.thousandths[i] = t.from;
+                    end.thousandths[i].reset();
                     travelled = 0;
                     if (t.from != t.to) {
-                        end.thousandths[i] =
+                        const std::int64_t at =
                             pulses.PositionAfterSteps(t.from, t.to, scaledFloor(r.steps[i], k, n));
-                        travelled = *pulses.StepsBetween(t.from, end.thousandths[i]);
+                        end.thousandths[i] = at;
+                        travelled = *pulses.StepsBetween(t.from, at);
                     }
                     end.travelled[i] = travelled;
                 }
@@ -515,7 +516,8 @@ std::optional<encoding::MotionReport> MoveReport::Report(std::uint64_t part) con
     return encoding::MotionReport::Encode(f);
 }
 
-std::optional<std::array<std::int64_t, 3>> MoveReport::ShownAfterPart(std::uint64_t part) const {
+std::optional<std::array<std::optional<std::int64_t>, 3>>
+MoveReport::ShownAfterPart(std::uint64_t part) const {
     if (error || part + 1 >= reportCount || partEnds.empty()) {
         return std::nullopt;
     }

@@ -150,7 +150,7 @@ struct MoveReport {
     // machine. Empty for a move of one report, and where one thousandth holds more steps than
     // a field (more than 65,535,000 pulses per mm): the parts are then split by counts alone.
     struct PartEnd {
-        std::array<std::int64_t, 3> thousandths{};
+        std::array<std::optional<std::int64_t>, 3> thousandths{}; // none: the axis stays
         std::array<std::uint64_t, 3> travelled{};
     };
     std::vector<PartEnd> partEnds;
@@ -161,9 +161,10 @@ struct MoveReport {
     // The steps travelled on an axis once parts 0 .. part - 1 are done (0 for none, the whole
     // count for all).
     std::uint64_t Travelled(Axis a, std::uint64_t part) const;
-    // The shown positions (thousandths) once `part` is done, for every part but the last;
-    // none where the parts were split by counts alone.
-    std::optional<std::array<std::int64_t, 3>> ShownAfterPart(std::uint64_t part) const;
+    // The shown positions (thousandths) of the moving axes once `part` is done, for every part
+    // but the last; none where the parts were split by counts alone.
+    std::optional<std::array<std::optional<std::int64_t>, 3>>
+    ShownAfterPart(std::uint64_t part) const;
     // The step count echo Text4..Text6: the whole count in decimal.
     std::string StepsText(Axis a) const;
     // The Text11 echo: the 24-character binary text of the X count of the first report.

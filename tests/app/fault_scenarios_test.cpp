@@ -7,6 +7,8 @@
 #include "device/report_sender.h"
 #include "device/status_report.h"
 #include "device/virtual_board.h"
+#include "encoding/thousandths.h"
+#include "motion/step_position.h"
 #include "support/dry_run.h"
 #include "support/virtual_main_form.h"
 
@@ -65,6 +67,33 @@ protected:
         onReport = nullptr;
     }
 
+    // The step position of each display (pulses per mm x the display, rounded toward zero)
+    // equals what the reports received since `since` add up to, with the way each went.
+    void ExpectDisplaysWhereTheBoardWasSent(std::size_t since) {
+        const motion::PulsesPerMm pulses(c().setpulses->text().toStdString());
+        const bool inverse[3] = {c().InverseX->isChecked(), c().InverseY->isChecked(),
+                                 c().InverseZ->isChecked()};
+        std::array<std::int64_t, 3> sent{};
+        for (std::size_t r = since; r < received.size(); ++r) {
+            const ReportBytes& b = received[r];
+            const std::int64_t counts[3] = {(b[2] << 16) | (b[3] << 8) | b[4],
+                                            (b[5] << 16) | (b[6] << 8) | b[7], (b[8] << 8) | b[9]};
+            for (std::size_t a = 0; a < 3; ++a) {
+                const bool bit = ((b[1] >> a) & 1) != inverse[a];
+                // X and Y move positive with the bit set, Z with it clear.
+                sent[a] += (a < 2 ? bit : !bit) ? counts[a] : -counts[a];
+            }
+        }
+        const QStringList shown = Displays();
+        for (std::size_t a = 0; a < 3; ++a) {
+            std::int64_t thousandths = 0;
+            ASSERT_TRUE(encoding::ThousandthsOfShownPosition(
+                shown[static_cast<qsizetype>(a)].toStdString(), thousandths));
+            EXPECT_EQ(*pulses.StepsAt(thousandths), sent[a])
+                << "XYZ"[a] << " shows " << shown[static_cast<qsizetype>(a)].toStdString();
+        }
+    }
+
     std::vector<ReportBytes> received;
     std::vector<std::int64_t> sentAtMs;
     std::function<void(std::size_t)> onReport;
@@ -81,9 +110,8 @@ TEST_F(FaultTest, ALimitAtAnyLineEndsTheRunThereAndMarksTheMovingAxis) {
         c().Run2->click();
         EXPECT_EQ(received.size(), before + line);
         EXPECT_EQ(messages.shown, QStringList{"Xlimit Reached, Terminating Run sequence"});
-        // The next line was planned but not sent: the displays show its end.
-        EXPECT_EQ(Displays()[0],
-                  QString::fromStdString(planned[std::min<std::size_t>(line, 4)].position[0]));
+        // The next line is not sent: the displays show where this one took the machine.
+        EXPECT_EQ(Displays()[0], QString::fromStdString(planned[line - 1].position[0]));
         EXPECT_NE(Unverified(Axis::X).find("since line " + std::to_string(line) + ":"),
                   std::string::npos)
             << Unverified(Axis::X);
@@ -91,6 +119,38 @@ TEST_F(FaultTest, ALimitAtAnyLineEndsTheRunThereAndMarksTheMovingAxis) {
         EXPECT_EQ(c().XpositionDisplay->toolTip().toStdString(), Unverified(Axis::X));
         EXPECT_TRUE(c().Run2->isEnabled());
     }
+}
+
+// A limit at every report of a run whose lines move every axis both ways, two of them split in
+// two: each display still says where the reports sent took its axis, to the step.
+TEST_F(FaultTest, ALimitAtAnyReportLeavesEveryDisplayWhereTheBoardWasSent) {
+    const char* const program = "G01 X1 F100\nX2 Z-130\nY3\nX-1 Y-2 Z0\nX0.5\n";
+    for (std::size_t report = 1; report <= 7; ++report) {
+        SCOPED_TRACE(report);
+        LoadGcode(program);
+        const std::size_t before = received.size();
+        board.AddFault(before + report, "YL");
+        c().Run2->click();
+        ASSERT_EQ(received.size(), before + report);
+        ExpectDisplaysWhereTheBoardWasSent(before);
+    }
+    // And a GOTO split in two, then a jog, cut short the same way.
+    for (QPushButton* zero : {c().XResetZeroButton, c().YResetZeroButton, c().ZResetZeroButton}) {
+        zero->click();
+    }
+    const std::size_t before = received.size();
+    c().Text15->setText("-130");
+    board.AddFault(before + 1, "ZL");
+    c().Command4->click();
+    EXPECT_EQ(received.size(), before + 1);
+    EXPECT_EQ(Displays()[2], "-0065.000"); // the first 34,666 of 69,332 steps
+    ExpectDisplaysWhereTheBoardWasSent(before);
+    board.AddFault(before + 4, "ES");
+    QTest::mousePress(c().JogButton(6), Qt::LeftButton); // held
+    RunUntilIdle();
+    QTest::mouseRelease(c().JogButton(6), Qt::LeftButton);
+    EXPECT_EQ(received.size(), before + 4);
+    ExpectDisplaysWhereTheBoardWasSent(before);
 }
 
 TEST_F(FaultTest, AnUntrustedAxisStaysMarkedUntilItIsZeroed) {

@@ -154,9 +154,9 @@ TEST_F(MainFormRunTest, LimitOrEmergencyStopEndsTheRunBeforeTheNextLineGoesOut) 
         c().Run2->click();
         EXPECT_EQ(board.ReportsReceived(), before + 3);
         EXPECT_EQ(messages.shown, QStringList{LimitMessage(code)}); // no "Run Stopped"
-        // Line 4 was planned (the displays show its end) but neither drawn nor sent.
-        EXPECT_EQ(Displays(), Shown(planned[3].position));
-        EXPECT_EQ(c().LineProcessed->text(), "4");
+        // Line 4 is neither planned, drawn nor sent: the displays show where line 3 went.
+        EXPECT_EQ(Displays(), Shown(planned[2].position));
+        EXPECT_EQ(c().LineProcessed->text(), "3");
         EXPECT_NEAR(form->Motion().pen.PlotX, 60 + 3 * 19.2, 1e-9);
         EXPECT_TRUE(c().Run2->isEnabled());
     }
@@ -172,6 +172,8 @@ TEST_F(MainFormRunTest, LimitDuringOnePartOfASplitLineKeepsTheNextPartBack) {
     c().Run2->click();
     EXPECT_EQ(board.ReportsReceived(), 1u);
     EXPECT_EQ(messages.shown, QStringList{LimitMessage("XA")});
+    // The first half went out: 10,666,600 of 21,333,200 steps, 20,000 mm at 533.33.
+    EXPECT_EQ(Displays()[0], "20000.000");
 }
 
 TEST_F(MainFormRunTest, SimulatedRunSendsNothingAndPutsTheMachineBackForTheNextGoto) {

@@ -223,7 +223,8 @@ TEST(StepPosition, PartsOfASplitMoveEndAtShownPositionsAndFitTheirFields) {
             EXPECT_LE(count, encoding::kMaxZSteps);
             travelled += count;
             if (part + 1 < r.reportCount) {
-                const std::int64_t end = (*r.ShownAfterPart(part))[2];
+                const std::int64_t end = *(*r.ShownAfterPart(part))[2];
+                EXPECT_FALSE((*r.ShownAfterPart(part))[0]); // X stays where it is
                 EXPECT_EQ(*p.StepsBetween(from, end), travelled) << c.to << " part " << part;
                 if (std::string(c.pulses) == "533.33") {
                     EXPECT_EQ(count, SplitPart(c.steps, part, c.reports));
