@@ -3,9 +3,12 @@
 // Cross-checks: the whole-file load against the window's route (pass 1 and pass 2 fed in
 // chunks of sizes drawn from the input) and against the file route the dry run reads with;
 // every row planned with settings prepared once against settings read afresh for the move;
-// the parts of a split move adding up to its whole counts; the dry run's JSON lines and its
-// summary, which must hold no control byte but the line ends.
+// the parts of a split move adding up to its whole counts; the counts of all rows so far adding
+// up, on every axis, to pulses per mm x the displays, rounded toward zero, worked out here in
+// 128 bits; the dry run's JSON lines and its summary, which must hold no control byte but the
+// line ends.
 #include "app/settings_file.h"
+#include "encoding/thousandths.h"
 #include "fuzz/fuzz_support.h"
 #include "gcode/loader.h"
 #include "motion/program_run.h"
@@ -25,21 +28,46 @@ using fuzz::Check;
 // Rows planned per input in the cross-check; the dry run itself plans them all.
 constexpr std::size_t PlannedRowsChecked = 2000;
 
+// A pulses-per-mm setting and the step position S of a display as a fraction worked out in
+// 128 bits: S(t thousandths) = numerator x t / (denominator x 1000), rounded toward zero (away
+// from zero for a negative setting). No denominator: no S (1e300 counts nothing but no move).
+struct Pulses {
+    const char* text;
+    std::int64_t numerator;
+    std::int64_t denominator;
+    bool awayFromZero = false;
+};
+constexpr Pulses PulsesChoices[] = {{"533.33", 53333, 100}, {"1", 1, 1},       {"0", 0, 1},
+                                    {"-5", 5, 1, true},     {"1e300", 1, 0},   {"abc", 0, 1},
+                                    {"2000", 2000, 1},      {"0.001", 1, 1000}};
+
+__extension__ using Wide = __int128;
+
+Wide StepsAt(const Pulses& p, std::int64_t thousandths) {
+    const Wide product = Wide{p.numerator} * thousandths;
+    const Wide divisor = Wide{p.denominator} * 1000;
+    Wide steps = product / divisor; // toward zero
+    if (p.awayFromZero && product % divisor != 0) {
+        steps += product < 0 ? -1 : 1;
+    }
+    return steps;
+}
+
 // The settings of one input, chosen by its last byte and its length.
 struct Choice {
     app::SettingsLines lines;
     motion::PlanSettings plan;
     motion::RunSpeeds speeds;
+    const Pulses* pulses = nullptr;
 };
 
 Choice ChoiceOf(unsigned char selector, std::size_t size) {
-    static constexpr const char* pulses[] = {"533.33", "1",   "0",    "-5",
-                                             "1e300",  "abc", "2000", "0.001"};
     static constexpr const char* pwDelays[] = {"57150", "1", "x", "65536000"};
     static constexpr const char* speeds[] = {"1000", "500", "0.5", "fast"};
     Choice c;
     c.lines = app::DefaultSettingsLines("");
-    c.lines[app::PulsesPerMmLine] = pulses[selector & 7];
+    c.pulses = &PulsesChoices[selector & 7];
+    c.lines[app::PulsesPerMmLine] = c.pulses->text;
     c.lines[app::PwDelayLine] = pwDelays[(selector >> 3) & 3];
     c.lines[app::OverrideLine] = app::CheckBoxLine((selector & 0x20) != 0);
     c.lines[app::InverseXLine] = app::CheckBoxLine((selector & 0x40) != 0);
@@ -136,29 +164,62 @@ std::uint64_t WideFloor(std::uint64_t c, std::uint64_t m, std::uint64_t n) {
     return static_cast<std::uint64_t>(static_cast<unsigned __int128>(c) * m / n);
 }
 
-void ExpectPartsAddUp(const motion::MoveReport& report, std::size_t row) {
+// Adds the signed counts of every part to `sent` (walking at most 256 parts; beyond, the whole
+// counts) and checks that the parts it walks add up to the whole counts.
+void AddUpParts(const motion::MoveReport& report, const std::array<bool, 3>& inverse,
+                std::array<Wide, 3>& sent, std::size_t row) {
     const std::string at = "row " + std::to_string(row);
     const std::uint64_t n = report.reportCount;
     Check(n >= 1 && n <= motion::MaxReportsPerMove, "report count within the limit", at);
-    if (n <= 256) {
-        std::array<std::uint64_t, 3> sums{};
-        for (std::uint64_t k = 0; k < n; ++k) {
-            const auto part = report.Report(k);
-            Check(part.has_value(), "every part of a planned move encodes", at);
-            const encoding::MotionFields f = part->fields();
-            sums[0] += f.xSteps;
-            sums[1] += f.ySteps;
-            sums[2] += f.zSteps;
+    std::array<bool, 3> positive{};
+    for (std::size_t a = 0; a < 3; ++a) {
+        // X and Y move positive with the bit as sent (inversion undone) set, Z with it clear.
+        const bool bit = report.directions[a] != inverse[a];
+        positive[a] = a < 2 ? bit : !bit;
+        sent[a] += positive[a] ? Wide(report.steps[a]) : -Wide(report.steps[a]);
+    }
+    const std::uint64_t walked = n <= 256 ? n : 3;
+    std::array<std::uint64_t, 3> sums{};
+    for (std::uint64_t i = 0; i < walked; ++i) {
+        const std::uint64_t k = n <= 256 ? i : (i == 0 ? 0 : i == 1 ? n / 3 : n - 1);
+        const auto part = report.Report(k);
+        Check(part.has_value(), "every part of a planned move encodes", at);
+        const encoding::MotionFields f = part->fields();
+        const std::uint32_t counts[3] = {f.xSteps, f.ySteps, f.zSteps};
+        for (const motion::Axis axis : motion::kAxes) {
+            const std::size_t a = motion::index(axis);
+            Check(counts[a] == report.Travelled(axis, k + 1) - report.Travelled(axis, k),
+                  "a part's count is what the axis travels in it", at);
+            sums[a] += counts[a];
         }
+    }
+    if (n <= 256) {
         Check(sums == report.steps, "split parts add up to the whole counts", at);
+    }
+    if (report.partEnds.empty()) {
+        for (const std::uint64_t c : report.steps) {
+            for (const std::uint64_t k : {std::uint64_t{0}, n / 3, n - 1}) {
+                Check(motion::SplitPart(c, k, n) == WideFloor(c, k + 1, n) - WideFloor(c, k, n),
+                      "split part against the wide product", at);
+            }
+        }
+    }
+}
+
+// The counts sent so far against S of the displays, on every axis.
+void ExpectDisplaysWhereSent(const Choice& choice, const motion::MachineState& state,
+                             const std::array<Wide, 3>& sent, std::size_t row) {
+    if (choice.pulses->denominator == 0) {
         return;
     }
-    for (const std::uint64_t k : {std::uint64_t{0}, n / 3, n - 1}) {
-        Check(report.Report(k).has_value(), "every part of a planned move encodes", at);
-        for (const std::uint64_t c : report.steps) {
-            Check(motion::SplitPart(c, k, n) == WideFloor(c, k + 1, n) - WideFloor(c, k, n),
-                  "split part against the wide product", at);
+    for (const motion::Axis axis : motion::kAxes) {
+        std::int64_t shown = 0;
+        if (!encoding::ThousandthsOfShownPosition(state[axis].positionText, shown)) {
+            return; // beyond counting: such a move is refused unless nothing moves
         }
+        Check(sent[motion::index(axis)] == StepsAt(*choice.pulses, shown),
+              "the counts add up to S of the displays",
+              "row " + std::to_string(row) + " axis " + std::string(1, motion::letter(axis)));
     }
 }
 
@@ -167,6 +228,7 @@ void PlanBothWays(const gcode::Program& program, const Choice& choice) {
     motion::MachineState state;
     motion::ClearDirections(state);
     motion::ProgramRowMove reused;
+    std::array<Wide, 3> sent{};
     const std::size_t rows = std::min(program.LineCount(), PlannedRowsChecked);
     for (std::size_t row = 0; row < rows; ++row) {
         motion::PlanProgramRow(program, row, state, prepared, choice.speeds, reused);
@@ -177,8 +239,9 @@ void PlanBothWays(const gcode::Program& program, const Choice& choice) {
         if (reused.planned.error) {
             return; // the run stops at a refusal
         }
-        ExpectPartsAddUp(reused.planned.report, row);
+        AddUpParts(reused.planned.report, choice.plan.inverse, sent, row);
         state = reused.planned.after;
+        ExpectDisplaysWhereSent(choice, state, sent, row);
     }
 }
 
