@@ -6,6 +6,8 @@
 // negative after rounding (0000.000, -0000.100, 12345.600).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,14 @@ struct LeadingNumber {
     std::string_view mantissa; // digits with at most one ".", e.g. "533.33"; empty: no number
     int exponent = 0;
     std::string_view body; // mantissa and exponent as they stand in the text
+
+    // The mantissa's digits without the point and leading zeros, as a whole number while there
+    // are at most SignificandDigits of them: the value is then
+    // significand x 10^(exponent - decimals) ("533.33": 53333, 2 decimals).
+    static constexpr std::size_t SignificandDigits = 19;
+    std::uint64_t significand = 0;
+    std::size_t significantDigits = 0; // all of them, also beyond SignificandDigits
+    std::size_t decimals = 0;          // digits after the point, leading zeros among them
 };
 LeadingNumber LeadingNumberOf(std::string_view text);
 

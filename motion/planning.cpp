@@ -280,6 +280,8 @@ struct AxisTravel {
     std::int64_t from = 0;
     std::int64_t to = 0;
     bool shown = true;
+    const StepMemo* fromSteps = nullptr; // what the state before remembers, if anything
+    std::int64_t toSteps = 0;            // S(to), once the counts are worked out
 
     bool Moves() const { return !shown || from != to; }
 };
@@ -347,16 +349,27 @@ bool splitAtPositions(const PulsesPerMm& pulses, const std::array<AxisTravel, 3>
 }
 
 // Steps B to E over the shown positions as thousandths; the texts are only for the messages.
-void buildReport(const MachineState& planned, const std::array<AxisTravel, 3>& travel,
+void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
                  const std::array<std::string_view, 3>& distanceTexts,
                  const PreparedPlanSettings& prepared, std::string_view speedText,
                  const std::optional<std::int32_t>& speedThousandths, bool rapid, MoveReport& r) {
     const PlanSettings& settings = prepared.fields;
+    const PulsesPerMm& pulses = prepared.pulses;
     for (const Axis a : kAxes) {
-        const AxisTravel& t = travel[index(a)];
+        AxisTravel& t = travel[index(a)];
         std::optional<std::uint64_t> steps = 0;
-        if (t.Moves() && !prepared.pulses.IsZero()) {
-            steps = t.shown ? prepared.pulses.StepsBetween(t.from, t.to) : std::nullopt;
+        if (t.Moves() && !pulses.IsZero()) {
+            steps.reset();
+            const std::optional<std::int64_t> from = !t.shown ? std::nullopt
+                                                     : t.fromSteps
+                                                         ? pulses.StepsAt(t.from, *t.fromSteps)
+                                                         : pulses.StepsAt(t.from);
+            const std::optional<std::int64_t> to = t.shown ? pulses.StepsAt(t.to) : std::nullopt;
+            if (from && to) {
+                t.toSteps = *to;
+                steps = *to >= *from ? static_cast<std::uint64_t>(*to - *from)
+                                     : static_cast<std::uint64_t>(*from - *to);
+            }
         }
         if (!steps) {
             r.error = planError(PlanError::Kind::TooManySteps,
@@ -480,6 +493,7 @@ MoveReport BuildMoveReport(const MachineState& before, const MachineState& plann
     std::array<AxisTravel, 3> travel;
     for (const Axis a : kAxes) {
         travel[index(a)] = travelBetween(before[a].positionText, planned[a].positionText);
+        travel[index(a)].fromSteps = &before[a].steps;
     }
     buildReport(planned, travel, distanceTexts, PreparedPlanSettings(settings), speedText,
                 std::nullopt, rapid, r);
@@ -615,6 +629,7 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
             // The display before was read already when its text is shaped as Format writes it.
             const NumberReading& shown = ends[index(a)].shown;
             AxisTravel& t = travel[index(a)];
+            t.fromSteps = &state[a].steps;
             t.from = shown.thousandths;
             t.to = shownAfter.value_or(0);
             t.shown = (shown.exact ||
@@ -631,6 +646,9 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
     }
     for (const Axis a : kAxes) {
         out.after[a].direction = out.report.directions[index(a)];
+        if (const AxisTravel& t = travel[index(a)]; t.Moves()) {
+            out.after[a].steps = settings.pulses.Remember(t.to, t.toSteps);
+        }
     }
 }
 

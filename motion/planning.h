@@ -44,6 +44,10 @@ struct AxisState {
     // XDirection ...: the bit as last sent (after inversion); an axis that does not move keeps
     // it, and the next report inverts it again when its Inverse box is checked.
     bool direction = false;
+    // The step position of positionText as the move that wrote the text worked it out; the
+    // next move starts from it (step_position.h). Whoever else writes the text need not touch
+    // it: it only counts while the text still shows where it was worked out.
+    StepMemo steps;
 };
 
 struct MachineState {

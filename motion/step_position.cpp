@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <limits>
@@ -41,28 +42,20 @@ std::uint64_t magnitudeOf(std::int64_t v) {
 
 PulsesPerMm::PulsesPerMm(std::string_view setpulsesText) {
     const encoding::LeadingNumber number = encoding::LeadingNumberOf(setpulsesText);
-    long long exponent = number.exponent - 3; // thousandths: "/ 1000"
-    std::size_t significant = 0;
-    bool point = false;
-    for (const char c : number.mantissa) {
-        if (c == '.') {
-            point = true;
-            continue;
-        }
-        exponent -= point ? 1 : 0;
-        if (significant == 0 && c == '0') {
-            continue;
-        }
-        if (++significant <= kWholeDigits) {
-            mantissa_ = mantissa_ * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-    }
-    if (significant == 0) {
+    if (number.significantDigits == 0) {
         return; // zero
     }
-    if (significant > kWholeDigits) {
-        // More digits than 64 bits hold: kept as text, unless they were trailing zeros.
-        mantissa_ = 0;
+    // Thousandths: "/ 1000" is 10^-3.
+    long long exponent = number.exponent - static_cast<long long>(number.decimals) - 3;
+    if (number.significantDigits <= kWholeDigits) {
+        mantissa_ = number.significand;
+        // Trailing zeros only move the exponent: 533.330 is 53333 x 10^-5 (with the -3).
+        while (mantissa_ % 10 == 0) {
+            mantissa_ /= 10;
+            ++exponent;
+        }
+    } else {
+        // More digits than 64 bits hold: kept as text, unless most of them were trailing zeros.
         for (const char c : number.mantissa) {
             if (c != '.' && (!digits_.empty() || c != '0')) {
                 digits_.push_back(c);
@@ -77,16 +70,14 @@ PulsesPerMm::PulsesPerMm(std::string_view setpulsesText) {
             digits_.clear();
         }
     }
-    // Trailing zeros only move the exponent: 533.330 is 53333 x 10^-5 (thousandths folded in).
-    while (digits_.empty() && mantissa_ % 10 == 0) {
-        mantissa_ /= 10;
-        ++exponent;
-    }
     exponent_ = static_cast<int>(exponent);
     awayFromZero_ = number.negative;
     if (digits_.empty() && exponent_ < 0 && -exponent_ <= kWholeDigits) {
         divisor_ = kPowersOfTen[static_cast<std::size_t>(-exponent_)];
-        productLimit_ = std::min(std::numeric_limits<std::uint64_t>::max() / mantissa_,
+        // Positions below 2^(64 - the mantissa's bits) keep the product within 64 bits; a
+        // bound by bits, not a division, as every line of a run prepares its settings.
+        const int bits = std::bit_width(mantissa_);
+        productLimit_ = std::min(bits >= 64 ? 0 : (std::uint64_t{1} << (64 - bits)) - 1,
                                  static_cast<std::uint64_t>(kMaxCountedThousandths));
     }
 }

@@ -31,6 +31,8 @@ inline constexpr std::int64_t kMaxStepPosition = std::int64_t{1} << 62;
 // carry of the exact product fits 64 bits.
 inline constexpr std::int64_t kMaxCountedThousandths = 1'000'000'000'000'000'000;
 
+struct StepMemo;
+
 class PulsesPerMm {
 public:
     PulsesPerMm() = default; // zero
@@ -59,6 +61,11 @@ public:
             product / divisor_ + (awayFromZero_ && product % divisor_ != 0 ? 1 : 0));
         return thousandths < 0 ? -steps : steps;
     }
+
+    // StepsAt, taken from `memo` where it was worked out at this very position and setting.
+    std::optional<std::int64_t> StepsAt(std::int64_t thousandths, const StepMemo& memo) const;
+    // What a state that now shows `thousandths` remembers of its step position `steps`.
+    StepMemo Remember(std::int64_t thousandths, std::int64_t steps) const;
 
     // The count of a move from one shown position to another: |S(to) - S(from)|, none where
     // either S is not counted.
@@ -90,9 +97,35 @@ private:
     bool awayFromZero_ = false;
     std::string digits_;
     // The common case: positions of at most productLimit_ thousandths count as
-    // mantissa_ x |thousandths| / divisor_, within 64 bits and below kMaxStepPosition.
+    // mantissa_ x |thousandths| / divisor_, the product within 64 bits.
     std::uint64_t divisor_ = 1;
     std::uint64_t productLimit_ = 0;
 };
+
+// A step position remembered with what it was worked out from: the shown position and the
+// pulses per mm (a setting of more than 19 digits is never remembered). Working it out again
+// would give the very same, so a memo is never a second truth, only a division saved: every
+// move starts where the one before it ended, whose step position it has just worked out.
+struct StepMemo {
+    std::int64_t thousandths = 0;
+    std::int64_t steps = 0;
+    std::uint64_t mantissa = 0;
+    int exponent = 0;
+    bool awayFromZero = false;
+    bool valid = false;
+};
+
+inline std::optional<std::int64_t> PulsesPerMm::StepsAt(std::int64_t thousandths,
+                                                        const StepMemo& memo) const {
+    if (memo.valid && memo.thousandths == thousandths && memo.mantissa == mantissa_ &&
+        memo.exponent == exponent_ && memo.awayFromZero == awayFromZero_ && digits_.empty()) {
+        return memo.steps;
+    }
+    return StepsAt(thousandths);
+}
+
+inline StepMemo PulsesPerMm::Remember(std::int64_t thousandths, std::int64_t steps) const {
+    return StepMemo{thousandths, steps, mantissa_, exponent_, awayFromZero_, digits_.empty()};
+}
 
 } // namespace motion

@@ -82,7 +82,7 @@ protected:
 
 TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     c().Check2->setChecked(true);
-    form->Motion().machine[motion::Axis::X] = {"0012.000", 12.0, false};
+    form->Motion().machine[motion::Axis::X] = {"0012.000", 12.0, false, {}};
     form->ShowPositions();
     const QString path =
         WriteFile("square.nc", "%\r\n(square)\r\nN10 G00 X0 Y0\r\n"

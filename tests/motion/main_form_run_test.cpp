@@ -353,8 +353,8 @@ TEST_F(MainFormRunTest, SimulatedGotoWaitsTheSimulatorDelayAndSendsNothing) {
 
 TEST_F(MainFormRunTest, ZeroChangesOnlyItsAxisAndSendsNothing) {
     motion::MachineState& machine = form->Motion().machine;
-    machine[Axis::X] = {"0012.345", 12.345, true};
-    machine[Axis::Y] = {"-0001.500", -1.5, false};
+    machine[Axis::X] = {"0012.345", 12.345, true, {}};
+    machine[Axis::Y] = {"-0001.500", -1.5, false, {}};
     form->ShowPositions();
     c().XResetZeroButton->click();
     EXPECT_EQ(Displays(), (QStringList{"0000.000", "-0001.500", "0000.000"}));

@@ -52,7 +52,7 @@ TEST(RunStepper, OnlyALiveRunLeavesTheMachineWhereTheProgramTookIt) {
     for (const RunMode mode : {RunMode::Live, RunMode::Simulate, RunMode::Preview}) {
         SCOPED_TRACE(static_cast<int>(mode));
         Stepped s("G01 X10 Y-5 F100\nG01 Z2\n");
-        s.machine[Axis::X] = {"0001.500", 1.5, false};
+        s.machine[Axis::X] = {"0001.500", 1.5, false, {}};
         EXPECT_EQ(s.RunAll(mode), 2u);
         const bool live = mode == RunMode::Live;
         EXPECT_EQ(s.machine[Axis::X].positionText, live ? "0010.000" : "0001.500");
@@ -68,7 +68,7 @@ TEST(RunStepper, OnlyALiveRunLeavesTheMachineWhereTheProgramTookIt) {
 TEST(RunStepper, BeginClearsTheBitsAndStartsThePenAtTheOriginAndTheShownZ) {
     Stepped s("G01 X50 Y20 F100\n");
     s.machine[Axis::X].direction = true;
-    s.machine[Axis::Z] = {"-0002.500", -2.5, true};
+    s.machine[Axis::Z] = {"-0002.500", -2.5, true, {}};
     s.run.Begin(&s.program, RunMode::Live, s.machine, s.pen, true);
     EXPECT_FALSE(s.machine[Axis::X].direction);
     EXPECT_FALSE(s.machine[Axis::Z].direction);
@@ -134,7 +134,7 @@ TEST(GotoMove, EntriesAreNormalisedAndReadForTheirLeadingNumber) {
     EXPECT_EQ(motion::NormaliseGotoEntry("12mm"), "12mm"); // left as typed
 
     motion::MachineState machine;
-    machine[Axis::X] = {"-0010.000", -10, false};
+    machine[Axis::X] = {"-0010.000", -10, false, {}};
     const motion::PlannedMove move =
         motion::PlanGoto(machine, motion::PlanSettings{}, {"-0005.000", "12mm", "abc"}, "1000");
     ASSERT_FALSE(move.error);

@@ -268,3 +268,28 @@ TEST(StepPosition, GotoCountsFollowTheDisplaysToo) {
         }
     }
 }
+
+// Each state remembers the step position its move worked out; the next move uses it only where
+// it was worked out at the same display and the same setting.
+TEST(StepPosition, ARememberedStepPositionCountsOnlyWhereItWasWorkedOut) {
+    PlanSettings coarse;
+    coarse.pulsesPerMmText = "533.33";
+    PlanSettings fine;
+    fine.pulsesPerMmText = "3200";
+    MoveRequest toTen;
+    toTen.targets[0] = "10.001";
+    toTen.speedText = "500";
+    MoveRequest toTwenty = toTen;
+    toTwenty.targets[0] = "20";
+
+    const PlannedMove first = PlanMove(MachineState{}, coarse, toTen);
+    EXPECT_EQ(first.report.steps[0], 5333u); // 5333.83
+    // Pulses per mm retyped: both ends counted at 3200, 64000 - 32003.
+    EXPECT_EQ(PlanMove(first.after, fine, toTwenty).report.steps[0], 31997u);
+    EXPECT_EQ(PlanMove(first.after, coarse, toTwenty).report.steps[0], 5333u); // 10666 - 5333
+
+    MachineState zeroed = first.after; // zeroing writes the display, not what it remembers
+    zeroed[Axis::X].positionText = "0000.000";
+    zeroed[Axis::X].positionMm = 0;
+    EXPECT_EQ(PlanMove(zeroed, coarse, toTen).report.steps[0], 5333u);
+}
