@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -85,10 +86,14 @@ TEST(StepPosition, AgreesWithWideProductsForAnyDecimalAndPosition) {
         // Up to 13 significant digits and 9 decimals, positions up to 10^12 mm either way.
         const auto mantissa = static_cast<std::int64_t>(random() % 10'000'000'000'000ULL);
         const int decimals = static_cast<int>(random() % 10);
-        std::string text = std::to_string(mantissa);
+        // The digits with leading zeros enough for the point, then the point put in.
+        char digits[40];
+        const int n = std::snprintf(digits, sizeof digits, "%0*lld", decimals + 1,
+                                    static_cast<long long>(mantissa));
+        std::string text(digits, static_cast<std::size_t>(n - decimals));
         if (decimals > 0) {
-            text.insert(0, static_cast<std::size_t>(decimals), '0');
-            text.insert(text.size() - static_cast<std::size_t>(decimals), ".");
+            text.push_back('.');
+            text.append(digits + n - decimals, static_cast<std::size_t>(decimals));
         }
         const std::int64_t t =
             static_cast<std::int64_t>(random() % 2'000'000'000'000'000ULL) - 1'000'000'000'000'000;
@@ -176,7 +181,8 @@ TEST(StepPosition, AFirstMoveFromZeroCountsWhatItAlwaysCountedEitherWay) {
         for (const bool negative : {false, true}) {
             PlanSettings settings;
             settings.pulsesPerMmText = c.pulses;
-            const std::string target = (negative ? "-" : "") + std::string(c.target);
+            std::string target(negative ? 1 : 0, '-');
+            target.append(c.target);
             const PlannedMove m =
                 PlanMove(MachineState{}, settings, MoveRequest{{target, {}, {}}, "1000", true});
             ASSERT_FALSE(m.error) << c.pulses << " " << target;
