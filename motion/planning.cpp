@@ -519,9 +519,11 @@ std::optional<encoding::MotionReport> MoveReport::Report(std::uint64_t part) con
     f.xDirection = directions[0];
     f.yDirection = directions[1];
     f.zDirection = directions[2];
-    std::array<std::uint64_t, 3> counts{};
-    for (const Axis a : kAxes) {
-        counts[index(a)] = Travelled(a, part + 1) - Travelled(a, part);
+    std::array<std::uint64_t, 3> counts = steps; // the one report of a move that is not split
+    if (reportCount > 1) {
+        for (const Axis a : kAxes) {
+            counts[index(a)] = Travelled(a, part + 1) - Travelled(a, part);
+        }
     }
     f.xSteps = static_cast<std::uint32_t>(counts[0]);
     f.ySteps = static_cast<std::uint32_t>(counts[1]);
