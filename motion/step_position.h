@@ -46,11 +46,11 @@ public:
 
     // S at a shown position of `thousandths`: |pulses per mm| x thousandths / 1000 rounded
     // toward zero (away from zero for a negative setting). None when it lies beyond
-    // kMaxStepPosition, or the position beyond kMaxCountedThousandths (unless the pulses per mm are
-    // zero: then it is 0 everywhere).
+    // kMaxStepPosition, or the position beyond kMaxCountedThousandths (unless the pulses per
+    // mm are zero: then it is 0 everywhere).
     std::optional<std::int64_t> StepsAt(std::int64_t thousandths) const {
-        // Every program line counts two of these per moving axis: the common case is one
-        // product and one division, here where the planner can see it.
+        // Every moving axis of every program line works out one of these: the common case is
+        // one product and one division, here where the planner can see it.
         const std::uint64_t b = thousandths < 0 ? 0 - static_cast<std::uint64_t>(thousandths)
                                                 : static_cast<std::uint64_t>(thousandths);
         if (b > productLimit_) {
