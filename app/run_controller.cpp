@@ -112,9 +112,7 @@ bool RunController::runLine() {
         return false;
     }
     u_.device.Status().SetText9("OA");
-    if (const auto segment = stepper_.DrawRow()) {
-        segments_.push_back(*segment);
-    }
+    stepper_.DrawRow(segments_);
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
     const MoveGateway::Sent sent = u_.device.Gateway()->Send(
         move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
@@ -182,9 +180,7 @@ void RunController::previewRows(WaitWindow* notice) {
         if (refused(move)) {
             return;
         }
-        if (const auto segment = stepper_.DrawRow()) {
-            segments_.push_back(*segment);
-        }
+        stepper_.DrawRow(segments_);
         if (u_.motion.flags.StopRequested == 1) {
             showRun(true);
             u_.messages.Show(QStringLiteral("Run Stopped"));

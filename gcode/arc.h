@@ -48,26 +48,30 @@ struct ArcRefusal {
 
 // G2/G3 with I, J, K: `centre` holds the centre's absolute X, Y, Z (the caller has added I, J,
 // K to the start for incremental arc centres); only the plane's two axes of it are read. A start
-// equal to the end is a full circle. `turns` (the P word, at least 1) adds a full turn for each
-// turn above 1. Refused: a centre on the start or end point (radius 0), and start and end radii
-// that differ by more than 0.5 mm, or by more than 0.005 mm and 0.1 % of the radius.
+// equal to the end in the plane (within a nanometre) is a full circle, a helix when the third
+// axis moves. `turns` (the P word, at least 1) adds a full turn for each turn above 1. Refused:
+// a P below 1, a centre on the start or end point (radius 0: within a nanometre), and start and
+// end radii that differ by more than 0.5 mm, or by more than 0.005 mm and 0.1 % of the start's
+// radius. Within that the end may lie off the circle: the arc is a spiral onto it.
 std::optional<Arc> ArcFromCentre(const std::array<double, 3>& start,
                                  const std::array<double, 3>& end,
                                  const std::array<double, 3>& centre, Plane plane, bool clockwise,
                                  int turns, ArcRefusal& refusal);
 
 // G2/G3 with R: the centre on the side that makes the arc at most half a turn for R > 0, more
-// than half a turn for R < 0. Refused: R = 0, a start equal to the end, and a chord longer than
-// 2 |R| (by more than the peer interpreters allow for rounding: 0.001 mm or 0.1 %, in which case
-// the chord's midpoint is the centre).
+// than half a turn for R < 0; `turns` as above. Refused: a P below 1, R = 0, a start equal to
+// the end in the plane, and a chord longer than 2 |R| by more than the peer interpreters allow
+// for rounding: 0.001 mm or 0.1 % of 2 |R|, whichever is larger. Within that allowance the
+// chord's midpoint is the centre (a half turn).
 std::optional<Arc> ArcFromRadius(const std::array<double, 3>& start,
                                  const std::array<double, 3>& end, double radius, Plane plane,
                                  bool clockwise, int turns, ArcRefusal& refusal);
 
 // How many straight segments the arc becomes at this tolerance (in mm, between the minimum and
-// maximum above): the fewest for which every chord, its vertices rounded to thousandths, stays
-// within the tolerance of the arc; at least one, and at least one per quarter turn. None above
-// MaxArcSegments.
+// maximum above; one outside is taken as the nearest of them): the fewest for which every
+// chord, its vertices rounded to thousandths, stays within the tolerance of the arc, whichever
+// way the rounding falls; at least one, and at least one per quarter turn. None above
+// MaxArcSegments. Constant time, whatever the count.
 std::optional<std::size_t> ArcSegmentCount(const Arc& arc, double toleranceMm);
 
 // Vertex k of n (0 .. n): the start for k = 0, exactly the end for k = n, otherwise the point at

@@ -1,11 +1,148 @@
 #include "gcode/drill_cycle.h"
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 namespace gcode {
 
+namespace {
+
+// A peck depth this close above the bottom is the bottom. R - k Q lands a few ulps beside the
+// bottom when Q divides the depth (3 x 0.3 is 0.8999999999999999), and one more peck there would
+// be a retract and a feed of nothing; a billionth of a millimetre is far below the thousandth
+// the displays show and far above the rounding of any position a machine reaches.
+constexpr double SameDepthMm = 1e-9;
+
+bool IsPeckCycle(int code) {
+    return code == 73 || code == 83;
+}
+
+// How many pecks of a G73 or G83 hole stop above the bottom (the depths R - k Q, k = 1, 2, ...);
+// none once they are more than `limit`, when they are only known to be too many.
+std::optional<std::size_t> PecksAboveBottom(const DrillBlock& block, std::size_t limit) {
+    const auto aboveBottom = [&](std::size_t k) {
+        return block.r - static_cast<double>(k) * block.peck > block.bottom + SameDepthMm;
+    };
+    // The quotient is right within an ulp or two; the steps below settle the last peck on the
+    // very test that places it.
+    const double estimate = std::floor((block.r - block.bottom) / block.peck);
+    if (!(estimate <= static_cast<double>(limit))) {
+        return std::nullopt;
+    }
+    auto count = static_cast<std::size_t>(estimate);
+    while (count > 0 && !aboveBottom(count)) {
+        --count;
+    }
+    while (aboveBottom(count + 1)) {
+        if (++count > limit) {
+            return std::nullopt;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
 std::optional<std::vector<CycleMove>>
-DrillBlockMoves(const DrillBlock&, const std::array<double, 3>&, CycleRefusal& refusal) {
-    refusal.message = "Drilling cycles are not read yet.";
-    return std::nullopt;
+DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, CycleRefusal& refusal) {
+    const auto refuse = [&refusal](std::string message) -> std::optional<std::vector<CycleMove>> {
+        refusal.message = std::move(message);
+        return std::nullopt;
+    };
+    const int code = block.code;
+    if (code != 73 && code != 81 && code != 82 && code != 83) {
+        return refuse("G" + std::to_string(code) +
+                      " is not a drilling cycle: only G73, G81, G82 and G83 are drilled.");
+    }
+    if (block.repeats < 1) {
+        return refuse("L is the number of holes the cycle drills: it must be 1 or more.");
+    }
+
+    const auto lastRepeat = static_cast<double>(block.repeats - 1);
+    const bool finite = std::isfinite(from[0]) && std::isfinite(from[1]) &&
+                        std::isfinite(from[2]) && std::isfinite(block.r) &&
+                        std::isfinite(block.bottom) &&
+                        std::isfinite(block.firstHole[0] + lastRepeat * block.step[0]) &&
+                        std::isfinite(block.firstHole[1] + lastRepeat * block.step[1]) &&
+                        (!IsPeckCycle(code) || std::isfinite(block.peck)) &&
+                        (code != 82 || std::isfinite(block.dwellSeconds));
+    if (!finite) {
+        return refuse("The drilling cycle's numbers lie beyond any machine's reach.");
+    }
+    if (block.bottom > block.r) {
+        return refuse("The bottom of the hole (Z) lies above the R plane, where drilling starts.");
+    }
+    if (IsPeckCycle(code) && !(block.peck > 0)) {
+        return refuse("G" + std::to_string(code) + " needs a peck depth Q above 0.");
+    }
+    if (code == 82 && block.dwellSeconds < 0) {
+        return refuse("G82 needs a dwell P of 0 seconds or more.");
+    }
+
+    // Count the moves before making any: a tiny Q or a huge L is refused, not allocated.
+    const auto tooMany = [&refuse] {
+        return refuse("The drilling cycle would make more than " +
+                      std::to_string(MaxDrillBlockMoves) +
+                      " moves: Q is far too small for the depth, or L far too large.");
+    };
+    std::size_t pecks = 0;
+    if (IsPeckCycle(code)) {
+        const std::optional<std::size_t> counted = PecksAboveBottom(block, MaxDrillBlockMoves);
+        if (!counted) {
+            return tooMany();
+        }
+        pecks = *counted;
+    }
+    const auto holes = static_cast<std::size_t>(block.repeats);
+    const std::size_t movesPerPeck = code == 83 ? 3 : 2;
+    // Under G98 every hole comes down from the clear height; under G99 only the first, and only
+    // from a start above R.
+    const bool startsAboveR = from[2] > block.r;
+    const std::size_t descents = startsAboveR ? (block.retractToR ? 1 : holes) : 0;
+    const std::size_t movesPerHole = 3 + pecks * movesPerPeck; // to the hole, bottom, retract
+    if (movesPerHole > MaxDrillBlockMoves / holes) {
+        return tooMany();
+    }
+    const std::size_t total = (from[2] < block.r ? 1 : 0) + descents + holes * movesPerHole;
+    if (total > MaxDrillBlockMoves) {
+        return tooMany();
+    }
+
+    std::vector<CycleMove> moves;
+    moves.reserve(total);
+    std::array<double, 3> at = from;
+    const auto move = [&moves, &at](bool rapid, double x, double y, double z, double dwell) {
+        at = {x, y, z};
+        moves.push_back(CycleMove{rapid, at, dwell});
+    };
+    const auto rapidTo = [&](double z) { move(true, at[0], at[1], z, 0); };
+
+    if (at[2] < block.r) {
+        rapidTo(block.r);
+    }
+    const double clearZ =
+        block.retractToR ? block.r : std::max(block.r, block.seriesStartZ.value_or(from[2]));
+    const double bottomDwell = code == 82 ? block.dwellSeconds : 0;
+    for (std::size_t hole = 0; hole < holes; ++hole) {
+        const double k = static_cast<double>(hole);
+        move(true, block.firstHole[0] + k * block.step[0], block.firstHole[1] + k * block.step[1],
+             at[2], 0);
+        if (at[2] > block.r) {
+            rapidTo(block.r);
+        }
+        for (std::size_t peck = 1; peck <= pecks; ++peck) {
+            const double depth = block.r - static_cast<double>(peck) * block.peck;
+            move(false, at[0], at[1], depth, 0);
+            if (code == 83) {
+                rapidTo(block.r);
+            }
+            rapidTo(depth + PeckClearanceMm);
+        }
+        move(false, at[0], at[1], block.bottom, bottomDwell);
+        rapidTo(clearZ);
+    }
+    return moves;
 }
 
 } // namespace gcode

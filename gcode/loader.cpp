@@ -114,7 +114,8 @@ LoadRefusal OverlongLineRefusal(std::uint64_t fileLine) {
                                      " of the file is longer than 1 MiB (" +
                                      std::to_string(MaxLineBytes) +
                                      " characters), which no G-code line is, so the file is "
-                                     "not loaded."};
+                                     "not loaded.",
+                       true};
 }
 
 ProgramBuilder::ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows)
@@ -287,25 +288,6 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
     return program;
 }
 
-void KeptLineNumbers::Keep(std::size_t row, std::uint32_t fileLine) {
-    // Never below zero, as every row is a line of its own; beyond 2^32 lines the numbers wrap
-    // as the line count does, and adding the offset back gives the same wrapped number.
-    const std::uint64_t offset = fileLine - std::uint64_t{row};
-    if (steps_.empty() || steps_.back().offset != offset) {
-        steps_.push_back(Step{row, offset});
-    }
-    rows_ = row + 1;
-}
-
-std::uint32_t KeptLineNumbers::FileLine(std::size_t row) const {
-    if (row >= rows_) {
-        return 0;
-    }
-    const auto after = std::upper_bound(steps_.begin(), steps_.end(), row,
-                                        [](std::size_t r, const Step& s) { return r < s.row; });
-    return static_cast<std::uint32_t>(row + std::prev(after)->offset);
-}
-
 std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path) {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -324,65 +306,6 @@ std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path) {
     default:
         return std::nullopt;
     }
-}
-
-LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
-                               KeptLineNumbers* keptLineNumbers) {
-    LoadFileResult result;
-    if (std::optional<std::string> why = NotAGcodeFile(path)) {
-        result.error = std::move(*why);
-        return result;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        result.error = std::strerror(errno);
-        return result;
-    }
-    // No room is set aside from the file's size: a sparse or growing file claims any size it
-    // likes, while the rows grow by doubling with what is really kept.
-    ProgramBuilder builder(feeds);
-    LineSplitter splitter;
-    std::size_t kept = 0;
-    std::uint32_t lineNumber = 0;
-    const auto keep = [&](std::string_view line) {
-        ++lineNumber;
-        const std::string_view k = FilterLine(line);
-        if (!k.empty()) {
-            builder.AddLine(k);
-            if (keptLineNumbers) {
-                keptLineNumbers->Keep(kept, lineNumber);
-            }
-            ++kept;
-        }
-    };
-    // Not zeroed: a short file would pay for clearing what it never fills. 64 KiB stays within
-    // the allocator's ordinary pools, and larger pieces read no faster.
-    constexpr std::size_t ReadBytes = std::size_t{64} << 10;
-    const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
-    for (;;) {
-        const std::size_t n = std::fread(buffer.get(), 1, ReadBytes, file);
-        splitter.Feed(std::string_view(buffer.get(), n), keep);
-        if (n < ReadBytes || splitter.OverlongLine() != 0) {
-            break;
-        }
-    }
-    const bool readError = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (splitter.OverlongLine() != 0) {
-        result.refusal = OverlongLineRefusal(splitter.OverlongLine());
-        result.error = result.refusal->message;
-        return result;
-    }
-    if (readError) {
-        result.error = std::strerror(readErrno);
-        return result;
-    }
-    splitter.Finish(keep);
-    result.program = builder.Finish();
-    result.program.TempLineCount = kept;
-    result.ok = true;
-    return result;
 }
 
 } // namespace gcode

@@ -30,6 +30,7 @@ inline constexpr std::size_t MaxLineBytes = std::size_t{1} << 20;
 struct LoadRefusal {
     std::uint64_t fileLine = 0; // 1-based
     std::string message;
+    bool notGcode = false; // the file is no G-code at all (a line longer than any G-code line)
 };
 
 LoadRefusal OverlongLineRefusal(std::uint64_t fileLine);
@@ -223,43 +224,13 @@ private:
     LineWord lineWords_[4]; // of the line being read, by word column
 };
 
-// Both passes over a whole file in memory, as a Load with this file would make them. A line
-// that is too long ends the rows before it and sets `refusal` when given.
+// Both passes of the original loader over a whole file in memory. A line that is too long ends
+// the rows before it and sets `refusal` when given. (A Load reads with program_load.h.)
 Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
                     std::optional<LoadRefusal>* refusal = nullptr);
-
-struct LoadFileResult {
-    bool ok = false;
-    std::string error;                  // why the file could not be read, or the refusal's words
-    std::optional<LoadRefusal> refusal; // read, but refused
-    Program program;
-};
 
 // Why a path cannot be loaded as a G-code file although it exists (a folder, a device that
 // never ends); none for a file or a pipe, and none when it is missing (opening it says why).
 std::optional<std::string> NotAGcodeFile(const std::filesystem::path& path);
-
-// The 1-based file line of each row, for messages that send the operator back to the file.
-// Held as the rows where the distance between row and file line changes: a CAM file keeps
-// nearly every line, so a million rows take a handful of entries instead of 4 MB.
-class KeptLineNumbers {
-public:
-    // Rows come in order, one call each.
-    void Keep(std::size_t row, std::uint32_t fileLine);
-    // 0 for a row that was never kept.
-    std::uint32_t FileLine(std::size_t row) const;
-
-private:
-    struct Step {
-        std::size_t row;      // the first row with this distance
-        std::uint64_t offset; // file line minus row
-    };
-    std::vector<Step> steps_;
-    std::size_t rows_ = 0;
-};
-
-// Both passes over a file read a piece at a time; the file is never held whole in memory.
-LoadFileResult LoadProgramFile(const std::string& path, const FeedDefaults& feeds,
-                               KeptLineNumbers* keptLineNumbers = nullptr);
 
 } // namespace gcode

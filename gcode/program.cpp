@@ -3,6 +3,8 @@
 #include "encoding/number_text.h"
 #include "encoding/thousandths.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace gcode {
@@ -57,6 +59,59 @@ bool thousandthsOfFormatted(std::string_view text, std::int32_t& out) {
 }
 
 } // namespace
+
+Motion ProgramRow::MotionOf() const {
+    if (!IsArc()) {
+        return IsFeedMove() ? Motion::Feed : Motion::Rapid;
+    }
+    return (flags & CounterClockwiseBit) != 0 ? Motion::ArcCounterClockwise : Motion::ArcClockwise;
+}
+
+void ProgramRow::SetMotion(Motion motion) {
+    flags &= ~(1u | ArcBit | CounterClockwiseBit);
+    switch (motion) {
+    case Motion::Rapid:
+        break;
+    case Motion::Feed:
+        flags |= 1u;
+        break;
+    case Motion::ArcClockwise:
+        flags |= 1u | ArcBit;
+        break;
+    case Motion::ArcCounterClockwise:
+        flags |= 1u | ArcBit | CounterClockwiseBit;
+        break;
+    }
+}
+
+std::string_view MotionCode(Motion motion) {
+    static constexpr std::string_view codes[4] = {"G00 ", "G01 ", "G02 ", "G03 "};
+    return codes[static_cast<std::size_t>(motion) & 3u];
+}
+
+void KeptLineNumbers::Keep(std::size_t row, std::uint64_t fileLine) {
+    // Never below zero, as every row comes from a line at or after its own number's place.
+    const std::uint64_t offset = fileLine - std::uint64_t{row};
+    if (steps_.empty() || steps_.back().offset != offset) {
+        steps_.push_back(Step{row, offset});
+    }
+    rows_ = row + 1;
+}
+
+std::uint64_t KeptLineNumbers::FileLine(std::size_t row) const {
+    if (row >= rows_ || steps_.empty()) {
+        return 0;
+    }
+    const auto after = std::upper_bound(steps_.begin(), steps_.end(), row,
+                                        [](std::size_t r, const Step& s) { return r < s.row; });
+    return row + std::prev(after)->offset;
+}
+
+const Arc* Program::ArcOf(std::size_t row) const {
+    const auto at = std::lower_bound(arcs_.begin(), arcs_.end(), row,
+                                     [](const RowArc& a, std::size_t r) { return a.row < r; });
+    return at != arcs_.end() && at->row == row ? &at->arc : nullptr;
+}
 
 WordCell ProgramRow::Word(int wordIndex) const {
     const std::uint32_t bits = flags >> flagShift(wordIndex);
@@ -168,7 +223,7 @@ void Program::AppendCellText(std::size_t row, int column, std::string& out) cons
     }
     const ProgramRow& r = rows_[row];
     if (column == MotionColumn) {
-        out += r.IsFeedMove() ? "G01 " : "G00 ";
+        out += MotionCode(r.MotionOf());
         return;
     }
     const WordCell cell = r.Word(column - 1);
@@ -191,7 +246,14 @@ std::string Program::CellText(std::size_t row, int column) const {
 
 std::size_t Program::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + rows_.capacity() * sizeof(ProgramRow) +
-                        pool_.capacity() * sizeof(std::string);
+                        pool_.capacity() * sizeof(std::string) +
+                        arcs_.capacity() * sizeof(RowArc) + notes_.capacity() * sizeof(RowNote) +
+                        fileLines.MemoryBytes();
+    for (const RowNote& note : notes_) {
+        if (note.text.capacity() > 15) {
+            bytes += note.text.capacity() + 1;
+        }
+    }
     for (const std::string& s : pool_) {
         if (s.capacity() > 15) {
             bytes += s.capacity() + 1;

@@ -7,8 +7,10 @@
 // and are byte for byte the texts the loader defines (X0012.500 and a blank, and so on).
 #pragma once
 
+#include "gcode/arc.h"
 #include "gcode/extent.h"
 #include "gcode/large_block.h"
+#include "gcode/read_account.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,16 +37,63 @@ struct WordCell {
     friend bool operator==(const WordCell&, const WordCell&) = default;
 };
 
+// The motion of a row: G00, G01, G02 or G03.
+enum class Motion : std::uint8_t { Rapid = 0, Feed = 1, ArcClockwise = 2, ArcCounterClockwise = 3 };
+
 // A row: four word values and their flags, 20 bytes.
 struct ProgramRow {
     std::int32_t value[4] = {0, 0, 0, 0};
-    // Bit 0: motion code G01 (else G00). Then four bits per word cell, from bit 1 for X:
-    // present, lower case, trailing blank, pooled.
+    // Bit 0: a feed move (G01, G02, G03; else G00). Then four bits per word cell, from bit 1
+    // for X: present, lower case, trailing blank, pooled. Bit 17: an arc, bit 18: turning
+    // counter-clockwise (G03).
     std::uint32_t flags = 0;
 
     bool IsFeedMove() const { return (flags & 1u) != 0; }
+    bool IsArc() const { return (flags & ArcBit) != 0; }
+    Motion MotionOf() const;
+    void SetMotion(Motion motion);
     WordCell Word(int wordIndex) const;
     void SetWord(int wordIndex, const WordCell& cell);
+
+    static constexpr std::uint32_t ArcBit = 1u << 17;
+    static constexpr std::uint32_t CounterClockwiseBit = 1u << 18;
+};
+
+// The motion code as the table's first column shows it: "G00 " .. "G03 ".
+std::string_view MotionCode(Motion motion);
+
+// Where a file asks the run to stop or wait before a row: a program stop (M0), an optional stop
+// (M1), a tool change (M6) or a dwell (G4 P, and the dwell of G82 at the bottom of a hole).
+struct RowNote {
+    enum class Kind : std::uint8_t { Stop, OptionalStop, ToolChange, Dwell };
+    std::size_t beforeRow = 0; // the row the run would send next; the row count after the last
+    Kind kind = Kind::Stop;
+    double seconds = 0;          // a dwell's length
+    std::uint64_t fileLine = 0;  // 1-based
+    std::string text;            // the file's words for a stop or tool change, comments included
+};
+
+// Which way a file was read: by the original loader's line filter, or by the G-code reader.
+enum class Dialect : std::uint8_t { Design, Reader };
+
+// The 1-based file line of each row, for messages that send the operator back to the file.
+// Held as the rows where the distance between row and file line changes: a CAM file keeps
+// nearly every line, so a million rows take a handful of entries instead of 4 MB.
+class KeptLineNumbers {
+public:
+    // Rows come in order, one call each.
+    void Keep(std::size_t row, std::uint64_t fileLine);
+    // 0 for a row that was never kept.
+    std::uint64_t FileLine(std::size_t row) const;
+    std::size_t MemoryBytes() const { return steps_.capacity() * sizeof(Step); }
+
+private:
+    struct Step {
+        std::size_t row;      // the first row with this distance
+        std::uint64_t offset; // file line minus row
+    };
+    std::vector<Step> steps_;
+    std::size_t rows_ = 0;
 };
 
 static_assert(sizeof(ProgramRow) == 20, "rows are the bulk of a loaded program's memory");
@@ -71,13 +120,32 @@ public:
     Extent XExtent;
     Extent YExtent;
 
+    // How the file was read, and what the reader made of it (empty for the original loader).
+    Dialect dialect = Dialect::Design;
+    ReadAccount account;
+    // The file line each row comes from (1-based; 0 where it is not known).
+    KeptLineNumbers fileLines;
+
+    // The arc of an arc row (G02, G03), none for any other row.
+    const Arc* ArcOf(std::size_t row) const;
+    std::span<const RowNote> Notes() const { return notes_; }
+    // Takes the notes of another reading of the same file, whose rows are these rows.
+    void AdoptNotes(Program& other) { notes_ = std::move(other.notes_); }
+
     // Bytes held by the program, for checking the per-row budget.
     std::size_t MemoryBytes() const;
 
 private:
     friend class ProgramBuilder;
+    friend class GcodeReader;
+    struct RowArc {
+        std::size_t row;
+        Arc arc;
+    };
     std::vector<ProgramRow, LargeBlockAllocator<ProgramRow>> rows_;
     std::vector<std::string> pool_;
+    std::vector<RowArc> arcs_; // in row order
+    std::vector<RowNote> notes_;
 };
 
 // The word letter of a word column, in upper case.

@@ -281,7 +281,8 @@ struct AxisTravel {
     std::int64_t to = 0;
     bool shown = true;
     const StepMemo* fromSteps = nullptr; // what the state before remembers, if anything
-    std::int64_t toSteps = 0;            // S(to), once the counts are worked out
+    std::int64_t fromStepsValue = 0;     // S(from), once the counts are worked out
+    std::int64_t toSteps = 0;            // S(to), the same
 
     bool Moves() const { return !shown || from != to; }
 };
@@ -300,84 +301,164 @@ std::uint64_t fieldMaxOf(Axis a) {
     return a == Axis::Z ? encoding::kMaxZSteps : encoding::kMaxXYSteps;
 }
 
-// The ends of the parts of a move split into n reports: part k ends where the axis has
-// travelled floor(c(k + 1) / n) of its c steps, so that each display can be set where its part
-// took the machine. Up to 1000 pulses per mm every step falls on a thousandth and the parts
-// are exactly those counts; beyond, a part can end up to a thousandth's steps later, and a
-// report more is taken when that would overfill a field. False when no split by positions
-// fits (more than a field's steps in one thousandth): the parts are then split by counts.
-bool splitAtPositions(const PulsesPerMm& pulses, const std::array<AxisTravel, 3>& travel,
-                      MoveReport& r) {
-    constexpr int Attempts = 8;
-    const std::uint64_t byCounts = r.reportCount;
-    for (int attempt = 0; attempt < Attempts && r.reportCount <= MaxReportsPerMove; ++attempt) {
-        const std::uint64_t n = r.reportCount;
-        r.partEnds.resize(static_cast<std::size_t>(n - 1));
-        std::array<std::uint64_t, 3> before{};
-        bool fits = true;
-        for (std::uint64_t k = 1; k <= n && fits; ++k) {
-            for (const Axis a : kAxes) {
-                const std::size_t i = index(a);
-                const AxisTravel& t = travel[i];
-                std::uint64_t travelled = r.steps[i];
-                if (k < n) {
-                    MoveReport::PartEnd& end = r.partEnds[static_cast<std::size_t>(k - 1)];
-                    end.thousandths[i].reset();
-                    travelled = 0;
-                    if (t.from != t.to) {
-                        const std::int64_t at =
-                            pulses.PositionAfterSteps(t.from, t.to, scaledFloor(r.steps[i], k, n));
-                        end.thousandths[i] = at;
-                        travelled = *pulses.StepsBetween(t.from, at);
-                    }
-                    end.travelled[i] = travelled;
-                }
-                if (travelled - before[i] > fieldMaxOf(a)) {
-                    fits = false;
-                }
-                before[i] = travelled;
+// One straight leg of a move: its ends as shown positions (thousandths) and their step
+// positions, and which axes it moves.
+struct Leg {
+    std::array<std::int64_t, 3> from{};
+    std::array<std::int64_t, 3> to{};
+    std::array<std::int64_t, 3> stepsFrom{};
+    std::array<std::int64_t, 3> stepsTo{};
+    std::array<bool, 3> moves{};
+};
+
+// The parts of a move are made here, leg by leg: one part for a leg whose counts fit their
+// fields, else n parts where part k ends at the nearest shown position at which the axis has
+// travelled floor(c(k + 1) / n) of its c steps. Up to 1000 pulses per mm every step falls on a
+// thousandth and the parts are exactly those counts; beyond, a part can end up to a thousandth's
+// steps later, and a report more is taken when that would overfill a field. Where no split by
+// positions fits (more than a field's steps in one thousandth) the parts end inside thousandths,
+// by counts alone. Directions are carried from part to part: an axis that does not step in a
+// part keeps the bit of the part before.
+class PartMaker {
+public:
+    PartMaker(const PulsesPerMm& pulses, const std::array<bool, 3>& inverse,
+              const std::array<bool, 3>& firstBits, MoveReport& r)
+        : pulses_(pulses), inverse_(inverse), bits_(firstBits), r_(r) {}
+
+    // False once the move would take more than MaxReportsPerMove reports.
+    bool Add(const Leg& leg) {
+        std::array<std::uint64_t, 3> counts{};
+        std::uint64_t n = 1;
+        for (const Axis a : kAxes) {
+            const std::size_t i = index(a);
+            counts[i] = distance(leg.stepsFrom[i], leg.stepsTo[i]);
+            n = std::max(n, ceilDiv(counts[i], fieldMaxOf(a)));
+        }
+        for (const Axis a : kAxes) {
+            const std::size_t i = index(a);
+            if (leg.stepsTo[i] != leg.stepsFrom[i]) {
+                const bool positive = leg.stepsTo[i] > leg.stepsFrom[i];
+                bits_[i] = (a == Axis::Z ? !positive : positive) != inverse_[i];
             }
         }
-        if (fits) {
-            return true;
+        const std::size_t first = r_.parts.size();
+        if (n > MaxReportsPerMove || first + n > MaxReportsPerMove) {
+            return false;
         }
-        ++r.reportCount;
+        if (n == 1 || !byPositions(leg, counts, n)) {
+            byCounts(leg, counts, n);
+        }
+        return r_.parts.size() <= MaxReportsPerMove;
     }
-    r.partEnds.clear();
-    r.reportCount = byCounts;
-    return false;
+
+private:
+    static std::uint64_t distance(std::int64_t a, std::int64_t b) {
+        return a >= b ? static_cast<std::uint64_t>(a - b) : static_cast<std::uint64_t>(b - a);
+    }
+
+    MoveReport::Part part(const Leg& leg) const {
+        MoveReport::Part p;
+        p.directions = bits_;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (leg.moves[i]) {
+                p.shownAfter[i] = leg.to[i];
+            }
+        }
+        p.stepsAfter = leg.stepsTo;
+        return p;
+    }
+
+    bool byPositions(const Leg& leg, const std::array<std::uint64_t, 3>& counts, std::uint64_t n) {
+        constexpr int Attempts = 8;
+        const std::size_t first = r_.parts.size();
+        for (int attempt = 0; attempt < Attempts && first + n <= MaxReportsPerMove;
+             ++attempt, ++n) {
+            r_.parts.resize(first);
+            std::array<std::int64_t, 3> before = leg.stepsFrom;
+            bool fits = true;
+            for (std::uint64_t k = 1; k <= n && fits; ++k) {
+                MoveReport::Part p = part(leg);
+                if (k < n) {
+                    for (const Axis a : kAxes) {
+                        const std::size_t i = index(a);
+                        p.shownAfter[i].reset();
+                        p.stepsAfter[i] = leg.stepsFrom[i];
+                        if (leg.from[i] != leg.to[i]) {
+                            const std::int64_t at = pulses_.PositionAfterSteps(
+                                leg.from[i], leg.to[i], scaledFloor(counts[i], k, n));
+                            p.shownAfter[i] = at;
+                            p.stepsAfter[i] = pulses_.StepsAt(at).value_or(leg.stepsFrom[i]);
+                        }
+                    }
+                }
+                for (const Axis a : kAxes) {
+                    const std::size_t i = index(a);
+                    fits = fits && distance(p.stepsAfter[i], before[i]) <= fieldMaxOf(a);
+                    before[i] = p.stepsAfter[i];
+                }
+                r_.parts.push_back(p);
+            }
+            if (fits) {
+                return true;
+            }
+        }
+        r_.parts.resize(first);
+        return false;
+    }
+
+    void byCounts(const Leg& leg, const std::array<std::uint64_t, 3>& counts, std::uint64_t n) {
+        for (std::uint64_t k = 1; k <= n; ++k) {
+            MoveReport::Part p = part(leg);
+            if (k < n) {
+                for (std::size_t i = 0; i < 3; ++i) {
+                    p.shownAfter[i].reset();
+                    const auto travelled = static_cast<std::int64_t>(scaledFloor(counts[i], k, n));
+                    p.stepsAfter[i] = leg.stepsFrom[i] +
+                                      (leg.stepsTo[i] >= leg.stepsFrom[i] ? travelled : -travelled);
+                }
+            }
+            r_.parts.push_back(p);
+        }
+    }
+
+    const PulsesPerMm& pulses_;
+    const std::array<bool, 3>& inverse_;
+    std::array<bool, 3> bits_;
+    MoveReport& r_;
+};
+
+PlanError tooManySteps(Axis a, std::string_view distanceText, const PlanSettings& settings) {
+    return planError(PlanError::Kind::TooManySteps,
+                     "The " + axisName(a) + " move of " + std::string(distanceText) + " mm at " +
+                         settings.pulsesPerMmText +
+                         " pulses per mm needs more steps than can be counted.");
 }
 
-// Steps B to E over the shown positions as thousandths; the texts are only for the messages.
-void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
-                 const std::array<std::string_view, 3>& distanceTexts,
-                 const PreparedPlanSettings& prepared, std::string_view speedText,
-                 const std::optional<std::int32_t>& speedThousandths, bool rapid, MoveReport& r) {
-    const PlanSettings& settings = prepared.fields;
+// The counts of a straight move: S(after) - S(before) on each axis that moves.
+bool countStraight(std::array<AxisTravel, 3>& travel,
+                   const std::array<std::string_view, 3>& distanceTexts,
+                   const PreparedPlanSettings& prepared, MoveReport& r) {
     const PulsesPerMm& pulses = prepared.pulses;
     for (const Axis a : kAxes) {
         AxisTravel& t = travel[index(a)];
         std::optional<std::uint64_t> steps = 0;
         if (t.Moves() && !pulses.IsZero()) {
             steps.reset();
-            const std::optional<std::int64_t> from = !t.shown ? std::nullopt
-                                                     : t.fromSteps
-                                                         ? pulses.StepsAt(t.from, *t.fromSteps)
-                                                         : pulses.StepsAt(t.from);
+            const std::optional<std::int64_t> from =
+                !t.shown      ? std::nullopt
+                : t.fromSteps ? pulses.StepsAt(t.from, *t.fromSteps)
+                              : pulses.StepsAt(t.from);
             const std::optional<std::int64_t> to = t.shown ? pulses.StepsAt(t.to) : std::nullopt;
             if (from && to) {
+                t.fromStepsValue = *from;
                 t.toSteps = *to;
                 steps = *to >= *from ? static_cast<std::uint64_t>(*to - *from)
                                      : static_cast<std::uint64_t>(*from - *to);
             }
         }
         if (!steps) {
-            r.error = planError(PlanError::Kind::TooManySteps,
-                                "The " + axisName(a) + " move of " +
-                                    std::string(distanceTexts[index(a)]) + " mm at " +
-                                    settings.pulsesPerMmText +
-                                    " pulses per mm needs more steps than can be counted.");
-            return;
+            r.error = tooManySteps(a, distanceTexts[index(a)], prepared.fields);
+            return false;
         }
         r.steps[index(a)] = *steps;
     }
@@ -386,21 +467,27 @@ void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
                                                         ceilDiv(r.steps[2], encoding::kMaxZSteps)};
     for (const Axis a : kAxes) {
         if (reportsNeeded[index(a)] > MaxReportsPerMove) {
-            const std::uint64_t fieldMax =
-                a == Axis::Z ? encoding::kMaxZSteps : encoding::kMaxXYSteps;
             r.error = planError(
                 PlanError::Kind::TooManyReports,
                 "The " + axisName(a) + " move of " + std::string(distanceTexts[index(a)]) +
-                    " mm at " + settings.pulsesPerMmText + " pulses per mm needs " +
+                    " mm at " + prepared.fields.pulsesPerMmText + " pulses per mm needs " +
                     std::to_string(r.steps[index(a)]) + " steps, " +
                     std::to_string(reportsNeeded[index(a)]) + " reports of at most " +
-                    std::to_string(fieldMax) + " steps each; a move is sent as at most " +
+                    std::to_string(fieldMaxOf(a)) + " steps each; a move is sent as at most " +
                     std::to_string(MaxReportsPerMove) +
                     " reports. Check the target, or split the move into shorter ones.");
-            return;
+            return false;
         }
     }
+    r.reportCount =
+        std::max({std::uint64_t{1}, reportsNeeded[0], reportsNeeded[1], reportsNeeded[2]});
+    return true;
+}
 
+// floor(PW delay / floor(speed)) into the report, or why there is none.
+bool timeReport(const PreparedPlanSettings& prepared, std::string_view speedText,
+                const std::optional<std::int32_t>& speedThousandths, MoveReport& r) {
+    const PlanSettings& settings = prepared.fields;
     double wholeSpeed = 0;
     double period = 0;
     const auto& last = prepared.lastSpeed;
@@ -414,7 +501,7 @@ void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
         if (!speed) {
             r.error = planError(PlanError::Kind::SpeedNotANumber,
                                 "The speed " + quoted(speedText) + " is not a number.");
-            return;
+            return false;
         }
         wholeSpeed = std::floor(speed->Value());
         if (prepared.pwDelay && wholeSpeed >= 1) {
@@ -432,13 +519,12 @@ void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
                                            ? encoding::FormatThousandths(*speedThousandths)
                                            : std::string(speedText)) +
                                 ".");
-        return;
+        return false;
     }
-    const std::optional<double>& pwDelay = prepared.pwDelay;
-    if (!pwDelay) {
+    if (!prepared.pwDelay) {
         r.error = planError(PlanError::Kind::PwDelayNotANumber,
                             "The PW delay " + quoted(settings.pwDelayText) + " is not a number.");
-        return;
+        return false;
     }
     if (period > encoding::kMaxStepPeriod) {
         r.error = planError(PlanError::Kind::StepPeriodTooLong,
@@ -447,20 +533,146 @@ void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
                                 encoding::FormatSignificant(period) +
                                 ", but a report holds at most 65535. Raise the speed or lower "
                                 "the PW delay.");
-        return;
+        return false;
     }
     // A negative period has no bits to send: the field is 0, the fastest rate.
     r.stepPeriod = period > 0 ? static_cast<std::uint32_t>(period) : 0;
+    return true;
+}
 
+PlanError tooManyReports(const PlanSettings& settings) {
+    return planError(PlanError::Kind::TooManyReports,
+                     "This move needs more than " + std::to_string(MaxReportsPerMove) +
+                         " reports at " + settings.pulsesPerMmText +
+                         " pulses per mm; a move is sent as at most that many. Check the "
+                         "target, or raise the arc tolerance.");
+}
+
+// A path through `via` to the move's end: every vertex a shown position, every leg a part (or
+// several where its counts are too wide), each with its own direction bits.
+bool buildPath(const std::array<std::int64_t, 3>& start,
+               std::span<const std::array<std::int64_t, 3>> via,
+               const std::array<std::int64_t, 3>& end,
+               const std::array<std::string_view, 3>& distanceTexts,
+               const PreparedPlanSettings& prepared, MoveReport& r) {
+    const PulsesPerMm& pulses = prepared.pulses;
+    const auto stepsOf = [&](const std::array<std::int64_t, 3>& p,
+                             std::array<std::int64_t, 3>& steps) {
+        for (const Axis a : kAxes) {
+            const std::optional<std::int64_t> s = pulses.StepsAt(p[index(a)]);
+            if (!s) {
+                r.error = tooManySteps(a, distanceTexts[index(a)], prepared.fields);
+                return false;
+            }
+            steps[index(a)] = *s;
+        }
+        return true;
+    };
+    Leg leg;
+    leg.to = start;
+    if (!stepsOf(start, leg.stepsTo)) {
+        return false;
+    }
+    r.stepsBefore = leg.stepsTo;
+    r.steps = {};
+    PartMaker maker(pulses, prepared.fields.inverse, r.directions, r);
+    for (std::size_t k = 0; k <= via.size(); ++k) {
+        leg.from = leg.to;
+        leg.stepsFrom = leg.stepsTo;
+        leg.to = k < via.size() ? via[k] : end;
+        if (!stepsOf(leg.to, leg.stepsTo)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < 3; ++i) {
+            leg.moves[i] = leg.to[i] != leg.from[i];
+            r.steps[i] += leg.stepsTo[i] >= leg.stepsFrom[i]
+                              ? static_cast<std::uint64_t>(leg.stepsTo[i] - leg.stepsFrom[i])
+                              : static_cast<std::uint64_t>(leg.stepsFrom[i] - leg.stepsTo[i]);
+        }
+        // Two vertices on one thousandth are one: no report goes out for a leg of nothing.
+        const bool last = k == via.size();
+        if ((leg.moves != std::array<bool, 3>{} || (last && r.parts.empty())) &&
+            !maker.Add(leg)) {
+            r.error = tooManyReports(prepared.fields);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Steps B to E over the shown positions as thousandths; the texts are only for the messages.
+// A move with `via` vertices is a path (an arc) from `pathStart`, the shown position of every
+// axis, to `pathEnd`.
+void buildReport(const MachineState& planned, std::array<AxisTravel, 3>& travel,
+                 const std::array<std::string_view, 3>& distanceTexts,
+                 const PreparedPlanSettings& prepared, std::string_view speedText,
+                 const std::optional<std::int32_t>& speedThousandths, bool rapid, MoveReport& r,
+                 std::span<const std::array<std::int64_t, 3>> via = {},
+                 const std::array<std::int64_t, 3>& pathStart = {},
+                 const std::array<std::int64_t, 3>& pathEnd = {}) {
+    const PlanSettings& settings = prepared.fields;
+    if (via.empty() && !countStraight(travel, distanceTexts, prepared, r)) {
+        return;
+    }
+    if (!timeReport(prepared, speedText, speedThousandths, r)) {
+        return;
+    }
     for (const Axis a : kAxes) {
         r.directions[index(a)] = planned[a].direction != settings.inverse[index(a)];
     }
     r.rapid = rapid;
     r.limitsDisabled = settings.limitsDisabled;
-    r.reportCount =
-        std::max({std::uint64_t{1}, reportsNeeded[0], reportsNeeded[1], reportsNeeded[2]});
-    if (r.reportCount > 1) {
-        splitAtPositions(prepared.pulses, travel, r);
+    if (!via.empty()) {
+        r.followsPath = true;
+        if (!buildPath(pathStart, via, pathEnd, distanceTexts, prepared, r)) {
+            return;
+        }
+    } else if (r.reportCount > 1) {
+        Leg leg;
+        for (const Axis a : kAxes) {
+            const std::size_t i = index(a);
+            const AxisTravel& t = travel[i];
+            leg.moves[i] = t.Moves();
+            leg.from[i] = t.from;
+            leg.to[i] = t.to;
+            leg.stepsFrom[i] = leg.moves[i] ? t.fromStepsValue : 0;
+            leg.stepsTo[i] = leg.moves[i] ? t.toSteps : 0;
+        }
+        r.stepsBefore = leg.stepsFrom;
+        PartMaker(prepared.pulses, settings.inverse, r.directions, r).Add(leg);
+    }
+    if (!r.parts.empty()) {
+        r.reportCount = r.parts.size();
+        r.directions = r.parts.back().directions;
+    }
+}
+
+// The report of a path (an arc's vertices) once its end is planned: from the shown positions
+// of every axis through the vertices to the shown positions after.
+void planPath(const MachineState& state, const PreparedPlanSettings& settings,
+              const MoveRequest& request, const std::array<std::string_view, 3>& distanceTexts,
+              PlannedMove& out) {
+    std::array<std::int64_t, 3> start{};
+    std::array<std::int64_t, 3> end{};
+    for (const Axis a : kAxes) {
+        if (!encoding::ThousandthsOfShownPosition(state[a].positionText, start[index(a)]) ||
+            !encoding::ThousandthsOfShownPosition(out.after[a].positionText, end[index(a)])) {
+            out.report.error = tooManySteps(a, distanceTexts[index(a)], settings.fields);
+            out.error = out.report.error;
+            return;
+        }
+    }
+    std::array<AxisTravel, 3> unused;
+    buildReport(out.after, unused, distanceTexts, settings, request.speedText,
+                request.speedThousandths, request.rapid, out.report, request.via, start, end);
+    if (out.report.error) {
+        out.error = out.report.error;
+        return;
+    }
+    const std::array<std::int64_t, 3>& stepsAfter = out.report.parts.back().stepsAfter;
+    for (const Axis a : kAxes) {
+        out.after[a].direction = out.report.directions[index(a)];
+        out.after[a].steps = settings.pulses.Remember(end[index(a)], stepsAfter[index(a)]);
     }
 }
 
@@ -500,44 +712,50 @@ MoveReport BuildMoveReport(const MachineState& before, const MachineState& plann
     return r;
 }
 
-std::uint64_t MoveReport::Travelled(Axis a, std::uint64_t part) const {
-    const std::uint64_t count = steps[index(a)];
-    if (part == 0 || part >= reportCount) {
-        return part == 0 ? 0 : count;
+std::uint64_t MoveReport::PartSteps(Axis a, std::uint64_t part) const {
+    if (part >= reportCount) {
+        return 0;
     }
-    return partEnds.empty() ? scaledFloor(count, part, reportCount)
-                            : partEnds[static_cast<std::size_t>(part - 1)].travelled[index(a)];
+    if (parts.empty()) {
+        return SplitPart(steps[index(a)], part, reportCount); // one report, or a count alone
+    }
+    const std::size_t i = index(a);
+    const std::int64_t before = part == 0 ? stepsBefore[i] : parts[part - 1].stepsAfter[i];
+    const std::int64_t after = parts[part].stepsAfter[i];
+    return after >= before ? static_cast<std::uint64_t>(after - before)
+                           : static_cast<std::uint64_t>(before - after);
 }
 
 std::optional<encoding::MotionReport> MoveReport::Report(std::uint64_t part) const {
     if (error || part >= reportCount) {
         return std::nullopt;
     }
+    const std::array<bool, 3>& bits = parts.empty() ? directions : parts[part].directions;
     encoding::MotionFields f;
     f.limitsDisabled = limitsDisabled;
     f.rapid = rapid;
-    f.xDirection = directions[0];
-    f.yDirection = directions[1];
-    f.zDirection = directions[2];
-    std::array<std::uint64_t, 3> counts = steps; // the one report of a move that is not split
-    if (reportCount > 1) {
-        for (const Axis a : kAxes) {
-            counts[index(a)] = Travelled(a, part + 1) - Travelled(a, part);
-        }
+    f.xDirection = bits[0];
+    f.yDirection = bits[1];
+    f.zDirection = bits[2];
+    if (reportCount == 1) {
+        f.xSteps = static_cast<std::uint32_t>(steps[0]);
+        f.ySteps = static_cast<std::uint32_t>(steps[1]);
+        f.zSteps = static_cast<std::uint32_t>(steps[2]);
+    } else {
+        f.xSteps = static_cast<std::uint32_t>(PartSteps(Axis::X, part));
+        f.ySteps = static_cast<std::uint32_t>(PartSteps(Axis::Y, part));
+        f.zSteps = static_cast<std::uint32_t>(PartSteps(Axis::Z, part));
     }
-    f.xSteps = static_cast<std::uint32_t>(counts[0]);
-    f.ySteps = static_cast<std::uint32_t>(counts[1]);
-    f.zSteps = static_cast<std::uint32_t>(counts[2]);
     f.stepPeriod = stepPeriod;
     return encoding::MotionReport::Encode(f);
 }
 
 std::optional<std::array<std::optional<std::int64_t>, 3>>
 MoveReport::ShownAfterPart(std::uint64_t part) const {
-    if (error || part + 1 >= reportCount || partEnds.empty()) {
+    if (error || part + 1 >= reportCount || parts.empty()) {
         return std::nullopt;
     }
-    return partEnds[static_cast<std::size_t>(part)].thousandths;
+    return parts[part].shownAfter;
 }
 
 std::string MoveReport::StepsText(Axis a) const {
@@ -548,7 +766,7 @@ std::string MoveReport::XBinaryText() const {
     if (error || reportCount == 0) {
         return {};
     }
-    const std::uint64_t x = Travelled(Axis::X, 1);
+    const std::uint64_t x = reportCount == 1 ? steps[0] : PartSteps(Axis::X, 0);
     std::string bits(24, '0');
     for (std::size_t i = 0; i < 24; ++i) {
         if (((x >> (23 - i)) & 1U) != 0) {
@@ -559,7 +777,7 @@ std::string MoveReport::XBinaryText() const {
 }
 
 std::optional<std::string> MoveReport::SplitNotice() const {
-    if (error || reportCount <= 1) {
+    if (!Split()) {
         return std::nullopt;
     }
     std::string why;
@@ -593,7 +811,11 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
     for (std::optional<AxisEcho>& echo : out.echoes) {
         echo.reset();
     }
+    // The parts' room is kept from move to move: an arc's parts are made again on every row.
+    std::vector<MoveReport::Part> parts = std::move(out.report.parts);
+    parts.clear();
     out.report = MoveReport();
+    out.report.parts = std::move(parts);
     const auto given = [&](Axis a) {
         return TargetGiven{request.targets[index(a)].value_or(std::string_view()),
                            request.targetThousandths[index(a)]};
@@ -639,6 +861,10 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
                       (shownAfter ||
                        encoding::ThousandthsOfShownPosition(out.after[a].positionText, t.to));
         }
+    }
+    if (!request.via.empty()) {
+        planPath(state, settings, request, distanceTexts, out);
+        return;
     }
     buildReport(out.after, travel, distanceTexts, settings, request.speedText,
                 request.speedThousandths, request.rapid, out.report);

@@ -13,12 +13,14 @@
 #pragma once
 
 #include "encoding/motion_report.h"
+#include "gcode/arc.h"
 #include "motion/step_position.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +65,8 @@ struct PlanSettings {
     std::string pwDelayText = "57150";       // pwm1; must be a number
     std::array<bool, 3> inverse{};           // InverseX, InverseY, InverseZ
     bool limitsDisabled = false;             // Dlimits
+    // How far an arc's straight moves may stray from it (the operator's own, not in the file).
+    double arcToleranceMm = gcode::DefaultArcToleranceMm;
 };
 
 // The settings with their numbers read once, for a run that plans many lines with the same
@@ -136,39 +140,46 @@ inline constexpr std::uint64_t MaxReportsPerMove = 65536;
 // before the move, so the counts of any run of moves add up to where the displays end.
 struct MoveReport {
     std::optional<PlanError> error;       // set: nothing below is valid and nothing may be sent
-    std::array<std::uint64_t, 3> steps{}; // the whole count per axis, never negative
+    std::array<std::uint64_t, 3> steps{}; // the whole count per axis over all parts
     std::uint32_t stepPeriod = 0;
-    // The bits as sent, after inversion: the caller stores them as the axes' direction bits.
+    // The bits as sent by the last report, after inversion: the caller stores them as the axes'
+    // direction bits.
     std::array<bool, 3> directions{};
     bool rapid = false;
     bool limitsDisabled = false;
-    // 1, or the number of reports a move is split into when a count is wider than its field.
-    // Every part carries the same flag byte and period. Part k of a count c ends where the axis
-    // has travelled floor(c(k+1)/n) steps, so the parts add up to c exactly.
+    // 1, or the number of reports the move is sent as: the parts of a count wider than its
+    // field, or the straight moves of an arc.
     std::uint64_t reportCount = 0;
+    // The move follows a path of several straight moves (an arc), not one straight line.
+    bool followsPath = false;
 
-    // Where each part of a split move but the last ends: per axis the shown position there
-    // (thousandths) and the steps travelled from the start, which is S of that position minus
-    // S of the start. Every part is then a move from one shown position to another like any
-    // other, and a move cut short after part k leaves the displays where part k took the
-    // machine. Empty for a move of one report, and where one thousandth holds more steps than
-    // a field (more than 65,535,000 pulses per mm): the parts are then split by counts alone.
-    struct PartEnd {
-        std::array<std::optional<std::int64_t>, 3> thousandths{}; // none: the axis stays
-        std::array<std::uint64_t, 3> travelled{};
+    // The reports of a move of more than one, in order. Every part is a move from one shown
+    // position to another like any other: its count on each axis is the difference of the step
+    // positions at its ends, so a move cut short after a part leaves the displays where that
+    // part took the machine. A part of a count wider than its field ends where the axis has
+    // travelled floor(c(k+1)/n) of the count's c steps (later by up to a thousandth's steps
+    // above 1000 pulses per mm, with a report more where that would overfill a field).
+    struct Part {
+        // The shown positions at the part's end (thousandths) of the axes the move moves; none
+        // where the part ends inside a thousandth (more than 65 million pulses per mm).
+        std::array<std::optional<std::int64_t>, 3> shownAfter{};
+        std::array<std::int64_t, 3> stepsAfter{}; // S at the part's end
+        std::array<bool, 3> directions{};         // the bits it is sent with
     };
-    std::vector<PartEnd> partEnds;
+    std::vector<Part> parts;                   // empty for a move of one report
+    std::array<std::int64_t, 3> stepsBefore{}; // S at the start, when there are parts
 
     // Report `part` (0 .. reportCount - 1), to be sent and acknowledged in order. No report
     // after an error or for a part out of range.
     std::optional<encoding::MotionReport> Report(std::uint64_t part) const;
-    // The steps travelled on an axis once parts 0 .. part - 1 are done (0 for none, the whole
-    // count for all).
-    std::uint64_t Travelled(Axis a, std::uint64_t part) const;
+    // The steps of one part on one axis.
+    std::uint64_t PartSteps(Axis a, std::uint64_t part) const;
     // The shown positions (thousandths) of the moving axes once `part` is done, for every part
-    // but the last; none where the parts were split by counts alone.
+    // but the last; none where the part ends inside a thousandth.
     std::optional<std::array<std::optional<std::int64_t>, 3>>
     ShownAfterPart(std::uint64_t part) const;
+    // A straight move too long for one report (an arc's many reports are not a split).
+    bool Split() const { return !error && !followsPath && reportCount > 1; }
     // The step count echo Text4..Text6: the whole count in decimal.
     std::string StepsText(Axis a) const;
     // The Text11 echo: the 24-character binary text of the X count of the first report.
@@ -207,6 +218,11 @@ struct MoveRequest {
     // text when `speedText` is empty.
     std::array<std::optional<std::int32_t>, 3> targetThousandths{};
     std::optional<std::int32_t> speedThousandths{};
+
+    // Shown positions (thousandths, all three axes) the move passes through, in order, before
+    // its targets: the vertices of an arc. The move is then a path of straight moves, one
+    // report each (or more where one is too long), from the shown position through them.
+    std::span<const std::array<std::int64_t, 3>> via{};
 
     bool Plans(Axis a) const { return targets[index(a)] || targetThousandths[index(a)]; }
 };

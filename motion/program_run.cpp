@@ -1,8 +1,10 @@
 #include "motion/program_run.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace motion {
 
@@ -64,6 +66,11 @@ void PlanProgramRow(const gcode::Program& program, std::size_t row, const Machin
     }
     out.rapid = !r.IsFeedMove();
     request.rapid = out.rapid;
+    out.via.clear();
+    if (const gcode::Arc* arc = r.IsArc() ? program.ArcOf(row) : nullptr) {
+        ArcVertices(*arc, r, state, settings.fields.arcToleranceMm, out.via);
+        request.via = out.via;
+    }
     char speedBuffer[16];
     std::string longSpeedText;
     const gcode::WordCell feed = r.Word(gcode::FeedColumn - 1);
@@ -78,6 +85,30 @@ void PlanProgramRow(const gcode::Program& program, std::size_t row, const Machin
     }
     request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
     PlanMove(state, settings, request, out.planned);
+}
+
+void ArcVertices(const gcode::Arc& arc, const gcode::ProgramRow& row, const MachineState& state,
+                 double toleranceMm, std::vector<std::array<std::int64_t, 3>>& via) {
+    via.clear();
+    const std::size_t n = gcode::ArcSegmentCount(arc, toleranceMm).value_or(1);
+    std::array<std::int64_t, 3> shown{};
+    std::array<bool, 3> onArc{};
+    for (const Axis a : kAxes) {
+        onArc[index(a)] = row.Word(static_cast<int>(index(a))).present;
+        if (!onArc[index(a)] &&
+            !encoding::ThousandthsOfShownPosition(state[a].positionText, shown[index(a)])) {
+            shown[index(a)] = 0; // planning refuses a display it cannot count from
+        }
+    }
+    via.reserve(n > 0 ? n - 1 : 0);
+    for (std::size_t k = 1; k < n; ++k) {
+        const std::array<double, 3> point = gcode::ArcVertex(arc, k, n);
+        std::array<std::int64_t, 3> v{};
+        for (std::size_t i = 0; i < 3; ++i) {
+            v[i] = onArc[i] ? std::llround(point[i] * 1000.0) : shown[i];
+        }
+        via.push_back(v);
+    }
 }
 
 gcode::PlotRowInput RowPlotInput(const ProgramRowMove& move, const std::array<bool, 3>& inverse,

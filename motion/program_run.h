@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace motion {
 
@@ -35,7 +36,16 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
 struct ProgramRowMove {
     bool rapid = false;  // column 0 is "G00 "
     PlannedMove planned; // the move, its report(s), or why it cannot be planned
+    // The vertices an arc row passes through before its end (thousandths), kept from row to
+    // row for their room.
+    std::vector<std::array<std::int64_t, 3>> via;
 };
+
+// The vertices of an arc row between its start and its end, as shown positions: the arc's
+// points rounded to thousandths on the axes the row has cells for, the shown position on the
+// others (an axis the arc does not move stays where it is shown).
+void ArcVertices(const gcode::Arc& arc, const gcode::ProgramRow& row, const MachineState& state,
+                 double toleranceMm, std::vector<std::array<std::int64_t, 3>>& via);
 
 // Plans one row from the machine state the displays show. On success store planned.after
 // back; on an error it still holds the positions as far as they advanced, as the displays

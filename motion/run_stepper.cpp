@@ -1,8 +1,10 @@
 #include "motion/run_stepper.h"
 
 #include "encoding/number_text.h"
+#include "encoding/thousandths.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace motion {
 
@@ -41,6 +43,14 @@ const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
         anyPlanned_ && !slots_[current_].planned.error ? 1 - current_ : current_;
     ProgramRowMove& move = slots_[slot];
     current_ = slot;
+    if (program_->Rows()[next_].IsArc()) {
+        for (const Axis a : kAxes) {
+            std::int64_t& t = pathStart_[index(a)];
+            if (!encoding::ThousandthsOfShownPosition((*machine_)[a].positionText, t)) {
+                t = 0; // planning refuses such a row; nothing of it is drawn
+            }
+        }
+    }
     PlanProgramRow(*program_, next_, *machine_, settings, speeds, move);
     ++next_;
     inverse_ = settings.fields.inverse;
@@ -64,9 +74,39 @@ const ProgramRowMove* RunStepper::LastPlanned() const {
     return current.planned.error ? &slots_[1 - current_] : &current;
 }
 
-std::optional<gcode::PlotSegment> RunStepper::DrawRow() {
-    return gcode::PlotRow(*pen_,
-                          RowPlotInput(slots_[current_], inverse_, mode_ == RunMode::Preview));
+void RunStepper::DrawRow(std::vector<gcode::PlotSegment>& out) {
+    const ProgramRowMove& move = slots_[current_];
+    const MoveReport& report = move.planned.report;
+    const bool preview = mode_ == RunMode::Preview;
+    if (!report.followsPath || report.parts.empty()) {
+        if (const auto segment = gcode::PlotRow(*pen_, RowPlotInput(move, inverse_, preview))) {
+            out.push_back(*segment);
+        }
+        return;
+    }
+    // An arc: each straight move from the shown position before it to the one after, drawn
+    // the way it goes, whatever the bits say about axes that did not step in it.
+    std::array<std::int64_t, 3> at = pathStart_;
+    for (std::size_t k = 0; k < report.parts.size(); ++k) {
+        std::array<std::int64_t, 3> next = at;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (const auto& shown = report.parts[k].shownAfter[i]) {
+                next[i] = *shown;
+            }
+        }
+        gcode::PlotRowInput input;
+        input.xDistanceMm = static_cast<double>(std::llabs(next[0] - at[0])) / 1000.0;
+        input.yDistanceMm = static_cast<double>(std::llabs(next[1] - at[1])) / 1000.0;
+        input.xDirection = next[0] > at[0] ? 1 : 0;
+        input.yDirection = next[1] > at[1] ? 1 : 0;
+        input.rapid = move.rapid;
+        input.zShownMm = static_cast<double>(next[2]) / 1000.0;
+        input.preview = preview;
+        if (const auto segment = gcode::PlotRow(*pen_, input)) {
+            out.push_back(*segment);
+        }
+        at = next;
+    }
 }
 
 void RunStepper::End() {

@@ -58,9 +58,10 @@ public:
     // The last row planned without an error, if any: its report is what went out last.
     const ProgramRowMove* LastPlanned() const;
 
-    // Moves the pen by the row planned last and gives its segment; none for a rapid row of the
-    // preview, which moves the pen without drawing.
-    std::optional<gcode::PlotSegment> DrawRow();
+    // Moves the pen by the row planned last and appends its segments to `out`: one for a
+    // straight row, one per straight move of an arc; none for a rapid row of the preview,
+    // which moves the pen without drawing.
+    void DrawRow(std::vector<gcode::PlotSegment>& out);
 
     // Per axis the direction echo (before inversion) of the last row of this run that planned
     // the axis; an axis no row planned keeps whatever its echo showed before the run.
@@ -80,6 +81,8 @@ private:
     std::size_t next_ = 0;
     std::array<std::string, 3> startTexts_;
     std::array<bool, 3> inverse_{}; // of the row planned last, for its plot direction
+    // Where an arc row started, as shown positions: its straight moves are drawn from there.
+    std::array<std::int64_t, 3> pathStart_{};
     // Two results used in turn, so the last good row survives a refused one and no row builds
     // its strings anew.
     ProgramRowMove slots_[2];

@@ -1,7 +1,8 @@
 #include "tools/plan_tool.h"
 
 #include "encoding/motion_report.h"
-#include "gcode/loader.h"
+#include "encoding/number_text.h"
+#include "gcode/program_load.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -104,7 +106,7 @@ char* put(char* p, std::string_view text) {
 
 std::string lineName(std::size_t row, const gcode::KeptLineNumbers& fileLines) {
     std::string name = "file line ";
-    const std::uint32_t line = fileLines.FileLine(row);
+    const std::uint64_t line = fileLines.FileLine(row);
     name += line != 0 ? std::to_string(line) : "?";
     name += " (program line " + std::to_string(row + 1) + ")";
     return name;
@@ -146,7 +148,11 @@ void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
     }
     char* p = put(out.Reserve(bound), "{\"row\": ");
     p = std::to_chars(p, p + 24, row).ptr;
-    p = put(p, r.IsFeedMove() ? ", \"cells\": [\"G01 \"" : ", \"cells\": [\"G00 \"");
+    p = put(p, ", \"line\": ");
+    p = std::to_chars(p, p + 24, program.fileLines.FileLine(row)).ptr;
+    p = put(p, ", \"cells\": [\"");
+    p = put(p, gcode::MotionCode(r.MotionOf()));
+    *p++ = '"';
     for (int w = 0; w < 4; ++w) {
         p = put(p, ", ");
         const gcode::WordCell cell = r.Word(w);
@@ -204,17 +210,23 @@ void FileSink::Write(std::string_view text) {
 }
 
 std::string PlanUsage() {
-    return "usage: quorvane-plan [--config FILE] [--json] GCODEFILE\n"
+    return "usage: quorvane-plan [--config FILE] [--json] [--dialect auto|design]\n"
+           "                     [--arc-tolerance MM] GCODEFILE\n"
            "       quorvane-plan --help | --version\n"
            "  Plans every line of GCODEFILE as a live run from the load position would and\n"
            "  shows what the board would be sent; nothing is sent.\n"
            "  --config FILE  settings from FILE (the 17-line quorvane.cfg format); without it,\n"
            "                 the values of a newly created settings file\n"
            "  --json         one JSON object per line: the load, then every row\n"
+           "  --dialect D    auto (the default): as the Load button reads files; design: only\n"
+           "                 the original line filter (G00, G01, X, Y, Z lines)\n"
+           "  --arc-tolerance MM  how far an arc's straight moves may stray from it, 0.001 to\n"
+           "                 0.1 mm (default 0.002)\n"
            "  -h, --help     this text\n"
            "  --version      the program's name and version\n"
-           "  Exit status: 0 when every row is planned, 1 when a row cannot be planned (the\n"
-           "  run would stop there), 2 for a usage error or a file that cannot be read.\n"
+           "  Exit status: 0 when every row is planned, 1 when the file is refused or a row\n"
+           "  cannot be planned (the run would stop there), 2 for a usage error or a file\n"
+           "  that cannot be read.\n"
            "  See man quorvane-plan.\n";
 }
 
@@ -238,6 +250,21 @@ bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& 
         }
         if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--dialect") {
+            const std::string_view value = i + 1 < args.size() ? args[++i] : std::string_view();
+            if (value != "auto" && value != "design") {
+                error = "--dialect needs auto or design";
+                return false;
+            }
+            options.designDialect = value == "design";
+        } else if (arg == "--arc-tolerance") {
+            const std::optional<double> mm =
+                i + 1 < args.size() ? encoding::NumberOf(args[++i]) : std::nullopt;
+            if (!mm || !(*mm >= gcode::MinArcToleranceMm && *mm <= gcode::MaxArcToleranceMm)) {
+                error = "--arc-tolerance needs a number of millimetres from 0.001 to 0.1";
+                return false;
+            }
+            options.arcToleranceMm = *mm;
         } else if (arg == "--config") {
             if (i + 1 >= args.size()) {
                 error = "--config needs a settings file";
@@ -327,6 +354,95 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
 
 namespace {
 
+// A refused file: the line and the reason, as a JSON object or a summary line.
+int refusedFile(const PlanOptions& options, const gcode::LoadRefusal& refusal, Buffered& out) {
+    std::string text;
+    if (options.json) {
+        text = "{\"line\": " + std::to_string(refusal.fileLine) + ", \"error\": ";
+        AppendJsonString(text, refusal.message);
+        text += "}\n";
+    } else {
+        text = "Program:        " + TerminalText(options.gcodePath) + "\n";
+        text += "Refused: " + TerminalText(refusal.message) + "\n";
+    }
+    out.Append(text);
+    out.Flush();
+    return PlanExitRefused;
+}
+
+motion::PreparedPlanSettings planSettingsOf(const app::SettingsLines& lines) {
+    motion::PlanSettings fields;
+    fields.pulsesPerMmText = lines[app::PulsesPerMmLine];
+    fields.pwDelayText = lines[app::PwDelayLine];
+    fields.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
+                      app::IsCheckedLine(lines[app::InverseYLine]),
+                      app::IsCheckedLine(lines[app::InverseZLine])};
+    fields.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
+    // The settings cannot change during a dry run: their numbers are read once.
+    return motion::PreparedPlanSettings(std::move(fields));
+}
+
+motion::RunSpeeds speedsOf(const app::SettingsLines& lines) {
+    motion::RunSpeeds speeds;
+    speeds.overrideGcode = app::IsCheckedLine(lines[app::OverrideLine]);
+    speeds.travelSpeedText = lines[app::TravelSpeedLine];
+    speeds.cutSpeedText = lines[app::CutSpeedLine];
+    speeds.Prepare();
+    return speeds;
+}
+
+void writeHeaderJson(Buffered& out, const gcode::Program& program) {
+    std::string text = "{\"lines\": " + std::to_string(program.LineCount()) + ", \"xmax\": ";
+    AppendJsonString(text, program.XExtent.Shown());
+    text += ", \"ymax\": ";
+    AppendJsonString(text, program.YExtent.Shown());
+    text += program.dialect == gcode::Dialect::Design ? ", \"dialect\": \"design\"}\n"
+                                                       : ", \"dialect\": \"reader\"}\n";
+    out.Append(text);
+}
+
+// The lines on which something was skipped, in file order, each written before the first row
+// that comes from a later or the same line.
+class SkippedLines {
+public:
+    explicit SkippedLines(const gcode::ReadAccount& account) : account_(account) {}
+
+    void WriteUpTo(Buffered& out, std::uint64_t fileLine) {
+        std::string text;
+        for (; next_ < account_.skippedLines.size() &&
+               account_.skippedLines[next_].fileLine <= fileLine;
+             ++next_) {
+            const auto& line = account_.skippedLines[next_];
+            text = "{\"line\": " + std::to_string(line.fileLine) + ", \"skipped\": ";
+            AppendJsonString(text, account_.SkippedOn(line));
+            text += "}\n";
+            out.Append(text);
+        }
+    }
+
+private:
+    const gcode::ReadAccount& account_;
+    std::size_t next_ = 0;
+};
+
+std::string summaryText(const PlanOptions& options, const gcode::Program& program,
+                        const motion::ProgramCheck& check, bool refused,
+                        const std::string& warnings) {
+    std::string text = "Program:        " + TerminalText(options.gcodePath) + "\n";
+    text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
+    text += "Workpiece size: X " + TerminalText(program.XExtent.Shown()) + "  Y " +
+            TerminalText(program.YExtent.Shown()) + "\n";
+    text += "Reports:        " + std::to_string(check.reports) +
+            (refused ? " (up to the refused line)" : "") + "\n";
+    text += "Machine time:   " + motion::DurationText(check.seconds) +
+            " (estimated: per report the longest count x step period / 508,000 s)\n";
+    for (const std::string& line : gcode::DescribeLoad(program, options.arcToleranceMm)) {
+        text += TerminalText(line) + "\n";
+    }
+    text += warnings.empty() ? std::string("No warnings.\n") : warnings;
+    return text;
+}
+
 // The dry run itself; RunPlan turns a failed allocation into a message.
 int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     app::SettingsLines lines;
@@ -340,10 +456,15 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         err.Write("quorvane-plan: " + TerminalText(warning.substr(0, warning.size() - 1)) + "\n");
     }
 
-    gcode::KeptLineNumbers fileLines;
-    gcode::LoadFileResult loaded = gcode::LoadProgramFile(
-        options.gcodePath, {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]},
-        options.json ? nullptr : &fileLines);
+    gcode::LoadSettings load;
+    load.feeds = {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]};
+    load.arcToleranceMm = options.arcToleranceMm;
+    load.designOnly = options.designDialect;
+    gcode::LoadFileResult loaded = gcode::LoadGcodeFile(options.gcodePath, load);
+    Buffered buffer(out);
+    if (loaded.refusal && !loaded.refusal->notGcode) {
+        return refusedFile(options, *loaded.refusal, buffer);
+    }
     if (loaded.refusal) {
         err.Write("quorvane-plan: " + TerminalText(options.gcodePath) + ": " +
                   loaded.refusal->message + "\n");
@@ -355,42 +476,22 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         return PlanExitUsage;
     }
     const gcode::Program& program = loaded.program;
-
-    motion::PlanSettings fields;
-    fields.pulsesPerMmText = lines[app::PulsesPerMmLine];
-    fields.pwDelayText = lines[app::PwDelayLine];
-    fields.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
-                      app::IsCheckedLine(lines[app::InverseYLine]),
-                      app::IsCheckedLine(lines[app::InverseZLine])};
-    fields.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
-    // The settings cannot change during a dry run: their numbers are read once.
-    const motion::PreparedPlanSettings settings(std::move(fields));
-    motion::RunSpeeds speeds;
-    speeds.overrideGcode = app::IsCheckedLine(lines[app::OverrideLine]);
-    speeds.travelSpeedText = lines[app::TravelSpeedLine];
-    speeds.cutSpeedText = lines[app::CutSpeedLine];
-    speeds.Prepare();
+    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
+    const motion::RunSpeeds speeds = speedsOf(lines);
 
     // Loading zeroes the positions; the run then clears the direction bits.
     motion::MachineState machine;
     gcode::PlotPen pen;
     motion::RunStepper run;
     run.Begin(&program, motion::RunMode::Live, machine, pen, false);
-
-    Buffered buffer(out);
-    std::string text;
     if (options.json) {
-        text += "{\"lines\": " + std::to_string(program.LineCount()) + ", \"xmax\": ";
-        AppendJsonString(text, program.XExtent.Shown());
-        text += ", \"ymax\": ";
-        AppendJsonString(text, program.YExtent.Shown());
-        text += "}\n";
-        buffer.Append(text);
-        text.clear();
+        writeHeaderJson(buffer, program);
     }
 
+    std::string text;
     std::string scratch;
     std::string warnings;
+    SkippedLines skipped(program.account);
     motion::ProgramCheck check;
     check.Start(settings);
     if (check.zeroSteps) {
@@ -401,6 +502,9 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
         const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
         const std::size_t row = run.Row();
         check.Row(row, move);
+        if (options.json) {
+            skipped.WriteUpTo(buffer, program.fileLines.FileLine(row));
+        }
         if (move.planned.error) {
             const std::string& message = move.planned.error->message;
             if (options.json) {
@@ -408,35 +512,27 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
                 AppendJsonString(text, message);
                 text += "}\n";
                 buffer.Append(text);
-                text.clear();
             } else {
-                warnings += "Refused: " + lineName(row, fileLines) + ": " + TerminalText(message) +
+                warnings += "Refused: " + lineName(row, program.fileLines) + ": " +
+                            TerminalText(message) +
                             " The run stops here; nothing from this line on is sent.\n";
             }
             status = PlanExitRefused;
             break;
         }
-        const motion::MoveReport& report = move.planned.report;
         if (options.json) {
             writeRowJson(buffer, row, program, move.planned, machine, scratch);
             continue;
         }
-        if (const auto notice = report.SplitNotice()) {
-            warnings += "Warning: " + lineName(row, fileLines) + ": " + *notice + "\n";
+        if (const auto notice = move.planned.report.SplitNotice()) {
+            warnings += "Warning: " + lineName(row, program.fileLines) + ": " + *notice + "\n";
         }
     }
-
+    if (options.json && status == PlanExitDone) {
+        skipped.WriteUpTo(buffer, std::numeric_limits<std::uint64_t>::max());
+    }
     if (!options.json) {
-        text += "Program:        " + TerminalText(options.gcodePath) + "\n";
-        text += "Lines kept:     " + std::to_string(program.LineCount()) + "\n";
-        text += "Workpiece size: X " + TerminalText(program.XExtent.Shown()) + "  Y " +
-                TerminalText(program.YExtent.Shown()) + "\n";
-        text += "Reports:        " + std::to_string(check.reports) +
-                (status == PlanExitRefused ? " (up to the refused line)" : "") + "\n";
-        text += "Machine time:   " + motion::DurationText(check.seconds) +
-                " (estimated: per report the longest count x step period / 508,000 s)\n";
-        text += warnings.empty() ? std::string("No warnings.\n") : warnings;
-        buffer.Append(text);
+        buffer.Append(summaryText(options, program, check, status == PlanExitRefused, warnings));
     }
     buffer.Flush();
     return status;

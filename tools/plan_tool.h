@@ -30,6 +30,8 @@ inline constexpr int PlanExitUsage = 2;
 struct PlanOptions {
     std::string configPath; // empty: the values of a newly created settings file
     bool json = false;
+    bool designDialect = false; // --dialect design: only the original loader's line filter
+    double arcToleranceMm = 0.002;
     std::string gcodePath;
     bool version = false; // --version was asked for: print PlanVersion(), plan nothing
 };

@@ -1,4 +1,5 @@
 #include "gcode/loader.h"
+#include "gcode/program_load.h"
 
 #include "encoding/number_text.h"
 
@@ -43,7 +44,11 @@ gcode::LoadFileResult LoadThroughFile(const std::string& file, gcode::KeptLineNu
         ("quorvane-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
          ".nc");
     std::ofstream(path, std::ios::binary) << file;
-    gcode::LoadFileResult loaded = gcode::LoadProgramFile(path.string(), DefaultFeeds, &lines);
+    gcode::LoadSettings settings;
+    settings.feeds = DefaultFeeds;
+    settings.designOnly = true;
+    gcode::LoadFileResult loaded = gcode::LoadGcodeFile(path.string(), settings);
+    lines = loaded.program.fileLines;
     std::filesystem::remove(path);
     return loaded;
 }
@@ -449,11 +454,11 @@ TEST(LoaderLimits, WordsOfAnyNumberOfDigitsAreKeptExactly) {
 
 TEST(LoaderLimits, FoldersAndDevicesAreNoGcodeFiles) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path();
-    const gcode::LoadFileResult fromFolder = gcode::LoadProgramFile(folder.string(), DefaultFeeds);
+    const gcode::LoadFileResult fromFolder = gcode::LoadGcodeFile(folder.string(), {DefaultFeeds});
     EXPECT_FALSE(fromFolder.ok);
     EXPECT_EQ(fromFolder.error, "it is a folder, not a G-code file");
 #if defined(__unix__)
-    const gcode::LoadFileResult fromDevice = gcode::LoadProgramFile("/dev/zero", DefaultFeeds);
+    const gcode::LoadFileResult fromDevice = gcode::LoadGcodeFile("/dev/zero", {DefaultFeeds});
     EXPECT_FALSE(fromDevice.ok);
     EXPECT_EQ(fromDevice.error, "it is a device, not a G-code file");
 #endif

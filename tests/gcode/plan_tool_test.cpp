@@ -70,19 +70,19 @@ TEST_F(PlanTool, JsonRowsMatchHandCheckedReports) {
                                               "Y15 F250\r\nX10\r\nG00 Z5\r\nM30\r\n");
     EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitDone);
     const std::vector<std::string> expected = {
-        R"({"lines": 7, "xmax": "0020.000", "ymax": "0015.000"})",
+        R"({"lines": 7, "xmax": "0020.000", "ymax": "0015.000", "dialect": "design"})",
         // Z up 5 mm: 2666 steps, bit 0; rapid; 57150 / 1000 = 57.
-        R"({"row": 0, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 8, 0, 0, 0, 0, 0, 0, 10, 106, 0, 57]], "position": ["0000.000", "0000.000", "0005.000"]})",
+        R"({"row": 0, "line": 3, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 8, 0, 0, 0, 0, 0, 0, 10, 106, 0, 57]], "position": ["0000.000", "0000.000", "0005.000"]})",
         // X +10 (5333 = 0x14D5) and Y +5: flags 8 + 2 + 1; the G00 feed is modal.
-        R"({"row": 1, "cells": ["G00 ", "X0010.000 ", "Y0005.000 ", "", "F1000.000"], "reports": [[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]], "position": ["0010.000", "0005.000", "0005.000"]})",
+        R"({"row": 1, "line": 4, "cells": ["G00 ", "X0010.000 ", "Y0005.000 ", "", "F1000.000"], "reports": [[0, 11, 0, 20, 213, 0, 10, 106, 0, 0, 0, 57]], "position": ["0010.000", "0005.000", "0005.000"]})",
         // Z down 6 mm: 3199 = 0x0C7F, bit 1; X and Y keep their bits; 57150 / 100 = 571.
-        R"({"row": 2, "cells": ["G01 ", "", "", "Z-0001.000 ", "F0100.000 "], "reports": [[0, 7, 0, 0, 0, 0, 0, 0, 12, 127, 2, 59]], "position": ["0010.000", "0005.000", "-0001.000"]})",
-        R"({"row": 3, "cells": ["G01 ", "X0020.000 ", "", "", "F0100.000 "], "reports": [[0, 7, 0, 20, 213, 0, 0, 0, 0, 0, 2, 59]], "position": ["0020.000", "0005.000", "-0001.000"]})",
+        R"({"row": 2, "line": 5, "cells": ["G01 ", "", "", "Z-0001.000 ", "F0100.000 "], "reports": [[0, 7, 0, 0, 0, 0, 0, 0, 12, 127, 2, 59]], "position": ["0010.000", "0005.000", "-0001.000"]})",
+        R"({"row": 3, "line": 6, "cells": ["G01 ", "X0020.000 ", "", "", "F0100.000 "], "reports": [[0, 7, 0, 20, 213, 0, 0, 0, 0, 0, 2, 59]], "position": ["0020.000", "0005.000", "-0001.000"]})",
         // A coordinate line continues G01; its own F250 gives 228.
-        R"({"row": 4, "cells": ["G01 ", "", "Y0015.000 ", "", "F0250.000 "], "reports": [[0, 7, 0, 0, 0, 0, 20, 213, 0, 0, 0, 228]], "position": ["0020.000", "0015.000", "-0001.000"]})",
+        R"({"row": 4, "line": 7, "cells": ["G01 ", "", "Y0015.000 ", "", "F0250.000 "], "reports": [[0, 7, 0, 0, 0, 0, 20, 213, 0, 0, 0, 228]], "position": ["0020.000", "0015.000", "-0001.000"]})",
         // X back 10 mm: bit 0.
-        R"({"row": 5, "cells": ["G01 ", "X0010.000 ", "", "", "F0250.000 "], "reports": [[0, 6, 0, 20, 213, 0, 0, 0, 0, 0, 0, 228]], "position": ["0010.000", "0015.000", "-0001.000"]})",
-        R"({"row": 6, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 10, 0, 0, 0, 0, 0, 0, 12, 127, 0, 57]], "position": ["0010.000", "0015.000", "0005.000"]})",
+        R"({"row": 5, "line": 8, "cells": ["G01 ", "X0010.000 ", "", "", "F0250.000 "], "reports": [[0, 6, 0, 20, 213, 0, 0, 0, 0, 0, 0, 228]], "position": ["0010.000", "0015.000", "-0001.000"]})",
+        R"({"row": 6, "line": 9, "cells": ["G00 ", "", "", "Z0005.000 ", "F1000.000"], "reports": [[0, 10, 0, 0, 0, 0, 0, 0, 12, 127, 0, 57]], "position": ["0010.000", "0015.000", "0005.000"]})",
     };
     EXPECT_EQ(OutLines(), expected);
     EXPECT_EQ(err_.text_, "");
@@ -97,11 +97,11 @@ TEST_F(PlanTool, ConfigFileGivesOverrideInversionAndLimitsBit) {
     const std::string gcode = File("part.nc", "G01 X5 F100\nG00 Y-2\n");
     EXPECT_EQ(Plan({"--config", config, "--json", gcode}), tools::PlanExitDone);
     const std::vector<std::string> expected = {
-        R"({"lines": 2, "xmax": "0005.000", "ymax": "-0002.00"})",
+        R"({"lines": 2, "xmax": "0005.000", "ymax": "-0002.00", "dialect": "design"})",
         // Override: 57150 / 400 = 142; X +5 sends bit 1 inverted to 0; Dlimits adds 16.
-        R"({"row": 0, "cells": ["G01 ", "X0005.000 ", "", "", "F0100.000 "], "reports": [[0, 16, 0, 10, 106, 0, 0, 0, 0, 0, 0, 142]], "position": ["0005.000", "0000.000", "0000.000"]})",
+        R"({"row": 0, "line": 1, "cells": ["G01 ", "X0005.000 ", "", "", "F0100.000 "], "reports": [[0, 16, 0, 10, 106, 0, 0, 0, 0, 0, 0, 142]], "position": ["0005.000", "0000.000", "0000.000"]})",
         // 57150 / 800 = 71; Y -2: 1066 = 0x042A, bit 0; X keeps its sent bit 0, inverted again.
-        R"({"row": 1, "cells": ["G00 ", "", "Y-0002.000 ", "", "F0800.000"], "reports": [[0, 25, 0, 0, 0, 0, 4, 42, 0, 0, 0, 71]], "position": ["0005.000", "-0002.000", "0000.000"]})",
+        R"({"row": 1, "line": 2, "cells": ["G00 ", "", "Y-0002.000 ", "", "F0800.000"], "reports": [[0, 25, 0, 0, 0, 0, 4, 42, 0, 0, 0, 71]], "position": ["0005.000", "-0002.000", "0000.000"]})",
     };
     EXPECT_EQ(OutLines(), expected);
 }
@@ -155,7 +155,13 @@ TEST_F(PlanTool, RowThatCannotBePlannedEndsTheOutputWithItsError) {
 TEST_F(PlanTool, CellsKeptAsTextAndEightBitBytesReachTheJson) {
     // 3000000 is beyond the compact number range; 5\xe9 is no number, so its row is refused.
     const std::string gcode = File("text.nc", "G00 X3000000\nG01 x5\xe9\n");
+    // The G-code reader refuses the byte at its line; the original filter keeps the cell.
     EXPECT_EQ(Plan({"--json", gcode}), tools::PlanExitRefused);
+    EXPECT_EQ(OutLines(), std::vector<std::string>{R"({"line": 2, "error": "Line 2 of the file )"
+                                                   R"(holds a character that is no part of )"
+                                                   R"(G-code (byte 233), so the file is not )"
+                                                   R"(loaded."})"});
+    EXPECT_EQ(Plan({"--json", "--dialect", "design", gcode}), tools::PlanExitRefused);
     const std::vector<std::string> lines = OutLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[1].find(R"("cells": ["G00 ", "X3000000.000 ", "", "", "F1000.000"])"),
@@ -223,19 +229,21 @@ TEST_F(PlanTool, AMoveOfMoreThan65536ReportsIsRefusedAndNothingOfItIsWritten) {
     // Pulses per mm 1: Z counts 65,535 steps a report, so Z4294901760 is 65,536 reports and one
     // millimetre more is one report too many.
     const std::string config = ConfigWithPulses("1");
+    // Beyond any machine, so only the original filter reads these files.
     const std::string longest = File("longest.nc", "G00 Z4294901760\n");
-    EXPECT_EQ(Plan({"--config", config, longest}), tools::PlanExitDone);
+    EXPECT_EQ(Plan({"--config", config, "--dialect", "design", longest}), tools::PlanExitDone);
     EXPECT_NE(out_.text_.find("Reports:        65536\n"), std::string::npos) << out_.text_;
 
     const std::string tooLong = File("too-long.nc", "G00 X1\nG00 Z4294901761\n");
-    EXPECT_EQ(Plan({"--config", config, "--json", tooLong}), tools::PlanExitRefused);
+    EXPECT_EQ(Plan({"--config", config, "--json", "--dialect", "design", tooLong}),
+              tools::PlanExitRefused);
     const std::vector<std::string> lines = OutLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2].rfind(R"({"row": 1, "error": "The Z move of )", 0), 0u) << lines[2];
     EXPECT_NE(lines[2].find("at most 65536 reports"), std::string::npos) << lines[2];
 
     const std::string typo = File("typo.nc", "G01 Z1e13\n");
-    EXPECT_EQ(Plan({typo}), tools::PlanExitRefused);
+    EXPECT_EQ(Plan({"--dialect", "design", typo}), tools::PlanExitRefused);
     EXPECT_NE(out_.text_.find("Refused: file line 1 (program line 1): The Z move of "),
               std::string::npos)
         << out_.text_;
@@ -301,7 +309,7 @@ TEST_F(PlanTool, RunningOutOfMemoryIsAMessageAndExitTwo) {
 TEST_F(PlanTool, SummaryShowsControlBytesOfTheFileAndItsNameVisibly) {
     const std::string gcode = File("a\x1b]0;owned\x07.nc", "G01 X\x1b[2J\x9b"
                                                            "5 Y\xc3\xa9\n");
-    EXPECT_EQ(Plan({gcode}), tools::PlanExitRefused);
+    EXPECT_EQ(Plan({"--dialect", "design", gcode}), tools::PlanExitRefused);
     for (const char raw : {'\x1b', '\x07', '\x9b'}) {
         EXPECT_EQ(out_.text_.find(raw), std::string::npos) << out_.text_;
     }

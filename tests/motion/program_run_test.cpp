@@ -33,9 +33,7 @@ struct LoadedRun {
         std::vector<gcode::PlotSegment> drawn;
         while (run.HasNext()) {
             EXPECT_FALSE(run.PlanNext(prepared, speeds).planned.error) << "row " << run.Row();
-            if (auto s = run.DrawRow()) {
-                drawn.push_back(*s);
-            }
+            run.DrawRow(drawn);
         }
         return drawn;
     }

@@ -1,0 +1,226 @@
+#include "gcode/program_load.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace gcode {
+namespace {
+
+bool sameCell(const Program& a, const WordCell& x, const Program& b, const WordCell& y) {
+    if (x.present != y.present) {
+        return false;
+    }
+    if (!x.present) {
+        return true;
+    }
+    if (!x.pooled && !y.pooled) {
+        return x.value == y.value;
+    }
+    char bufA[16];
+    char bufB[16];
+    return a.WordBodyView(x, bufA) == b.WordBodyView(y, bufB);
+}
+
+std::string times(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string tally(const ReadAccount::Tally& t, const char* one, const char* many) {
+    return times(t.count, one, many) + (t.count > 1 ? ", the first" : "") + " on line " +
+           std::to_string(t.firstLine);
+}
+
+} // namespace
+
+std::vector<std::string> DescribeLoad(const Program& program, double arcToleranceMm) {
+    std::vector<std::string> lines;
+    const ReadAccount& a = program.account;
+    if (program.dialect == Dialect::Design) {
+        lines.push_back("Read by the original line filter: it reads every move of this file as "
+                        "G-code means it.");
+    } else {
+        lines.push_back("Read by the G-code reader: the original line filter would have dropped "
+                        "or misread moves of this file.");
+    }
+    if (a.arcs.count > 0) {
+        char tolerance[32];
+        std::snprintf(tolerance, sizeof tolerance, "%g", arcToleranceMm);
+        lines.push_back("Arcs: " + tally(a.arcs, "arc", "arcs") + ", cut as " +
+                        times(a.arcSegments, "straight move", "straight moves") + " within " +
+                        tolerance + " mm of the arc.");
+    }
+    if (a.inchLines.count > 0) {
+        lines.push_back("Inches: " + tally(a.inchLines, "move", "moves") +
+                        ", converted to millimetres.");
+    }
+    if (a.incrementalLines.count > 0) {
+        lines.push_back("Incremental: " + tally(a.incrementalLines, "move", "moves") +
+                        ", converted to positions.");
+    }
+    if (a.offsetLines.count > 0) {
+        lines.push_back("Offsets (G92): " + tally(a.offsetLines, "line", "lines") +
+                        ", applied to the positions that follow.");
+    }
+    if (a.drillBlocks.count > 0) {
+        lines.push_back("Drilling cycles: " + tally(a.drillBlocks, "block", "blocks") + ", as " +
+                        times(a.drillMoves, "straight move", "straight moves") + ".");
+    }
+    for (const auto& [what, t] : a.skipped) {
+        lines.push_back("Skipped, the board cannot act on it: " + what + ", " +
+                        tally(t, "time", "times") + ".");
+    }
+    if (a.endLine != 0 && a.fileLines > a.endLine) {
+        lines.push_back("The program ends on line " + std::to_string(a.endLine) + " (M2 or M30): " +
+                        times(a.fileLines - a.endLine, "line", "lines") +
+                        " after it are not loaded.");
+    }
+    return lines;
+}
+
+bool SameMoves(const Program& a, const Program& b) {
+    if (a.LineCount() != b.LineCount()) {
+        return false;
+    }
+    const auto rowsA = a.Rows();
+    const auto rowsB = b.Rows();
+    for (std::size_t r = 0; r < rowsA.size(); ++r) {
+        if (rowsA[r].MotionOf() != rowsB[r].MotionOf()) {
+            return false;
+        }
+        for (int w = 0; w < 4; ++w) {
+            if (!sameCell(a, rowsA[r].Word(w), b, rowsB[r].Word(w))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+ProgramLoad::ProgramLoad(LoadSettings settings)
+    : settings_(std::move(settings)), builder_(settings_.feeds) {
+    if (!settings_.designOnly) {
+        reader_.emplace(ReaderSettings{settings_.feeds, settings_.arcToleranceMm});
+    }
+}
+
+void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
+    ++fileLine_;
+    const std::string_view kept = FilterLine(line);
+    if (kept.empty()) {
+        return;
+    }
+    if (keptText) {
+        keptText->append(kept);
+        keptText->append("\r\n");
+    }
+    builder_.AddLine(kept);
+    keptLines_.Keep(kept_, fileLine_);
+    ++kept_;
+}
+
+void ProgramLoad::Feed(std::string_view chunk, std::string* keptText) {
+    if (refusal_) {
+        return;
+    }
+    splitter_.Feed(chunk, [&](std::string_view line) { filterLine(line, keptText); });
+    if (splitter_.OverlongLine() != 0) {
+        refusal_ = OverlongLineRefusal(splitter_.OverlongLine());
+        return;
+    }
+    if (reader_) {
+        reader_->Feed(chunk);
+        refusal_ = reader_->Refusal();
+    }
+}
+
+void ProgramLoad::Finish(std::string* keptText) {
+    if (refusal_) {
+        return;
+    }
+    splitter_.Finish([&](std::string_view line) { filterLine(line, keptText); });
+    Program design = builder_.Finish();
+    design.TempLineCount = kept_;
+    design.fileLines = std::move(keptLines_);
+    if (!reader_) {
+        program_ = std::move(design);
+        return;
+    }
+    reader_->Finish();
+    if ((refusal_ = reader_->Refusal())) {
+        return;
+    }
+    Program read = reader_->TakeProgram();
+    if (SameMoves(design, read)) {
+        // The original loader reads this file right: its rows, with what the reader noticed.
+        design.account = std::move(read.account);
+        design.AdoptNotes(read);
+        program_ = std::move(design);
+    } else {
+        read.TempLineCount = kept_;
+        program_ = std::move(read);
+    }
+}
+
+Program ProgramLoad::TakeProgram() {
+    Program done = std::move(program_);
+    program_ = Program();
+    return done;
+}
+
+Program LoadGcode(std::string_view fileBytes, const LoadSettings& settings,
+                  std::optional<LoadRefusal>* refusal) {
+    ProgramLoad load(settings);
+    load.Feed(fileBytes);
+    load.Finish();
+    if (refusal) {
+        *refusal = load.Refusal();
+    }
+    return load.Refusal() ? Program() : load.TakeProgram();
+}
+
+LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settings) {
+    LoadFileResult result;
+    if (std::optional<std::string> why = NotAGcodeFile(path)) {
+        result.error = std::move(*why);
+        return result;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        result.error = std::strerror(errno);
+        return result;
+    }
+    // No room is set aside from the file's size: a sparse or growing file claims any size it
+    // likes, while the rows grow by doubling with what is really kept. 64 KiB pieces stay
+    // within the allocator's ordinary pools, and larger ones read no faster.
+    ProgramLoad load(settings);
+    constexpr std::size_t ReadBytes = std::size_t{64} << 10;
+    const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.get(), 1, ReadBytes, file);
+        load.Feed(std::string_view(buffer.get(), n));
+        if (n < ReadBytes || load.Refusal()) {
+            break;
+        }
+    }
+    const bool readError = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (!load.Refusal() && readError) {
+        result.error = std::strerror(readErrno);
+        return result;
+    }
+    load.Finish();
+    if (load.Refusal()) {
+        result.refusal = load.Refusal();
+        result.error = result.refusal->message;
+        return result;
+    }
+    result.program = load.TakeProgram();
+    result.ok = true;
+    return result;
+}
+
+} // namespace gcode
