@@ -95,7 +95,10 @@ void buildGcodeFrame(MainControls& c, QWidget* window) {
     c.Grid1Model = new gcode::ProgramTableModel(c.Grid1);
     c.Grid1->setModel(c.Grid1Model);
     c.Grid1->horizontalHeader()->hide();
-    c.Grid1->verticalHeader()->hide();
+    // The row header shows the file line each row comes from; rows keep one height, which
+    // keeps a million of them cheap.
+    c.Grid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    c.Grid1->verticalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
     c.Grid1->setSelectionMode(QAbstractItemView::NoSelection);
     c.Grid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     c.Grid1->setWordWrap(false);
@@ -212,6 +215,9 @@ void buildFeedFrame(MainControls& c, QWidget* window) {
     c.pwm1 = field(c.Feed, "pwm1", "57150", 16);
     c.PWD = named(new QLabel(QStringLiteral("PW Delay:"), c.Feed), "PWD");
     c.setpulses = field(c.Feed, "setpulses", "533.333");
+    c.ArcTolerance = field(c.Feed, "ArcTolerance", "0.002");
+    c.ArcTolerance->setToolTip(QStringLiteral(
+        "How far the straight moves an arc is cut as may stray from it: 0.001 to 0.1 mm"));
     form->addRow(QStringLiteral("Jogging"), c.jogspeeds);
     form->addRow(QStringLiteral("Travelling"), c.Travspeed);
     form->addRow(QStringLiteral("Cutting"), c.cutspeed);
@@ -220,6 +226,7 @@ void buildFeedFrame(MainControls& c, QWidget* window) {
     form->addRow(QStringLiteral("Simulator Speed"), c.Text16);
     form->addRow(c.PWD, c.pwm1);
     form->addRow(QStringLiteral("Pulses per MM"), c.setpulses);
+    form->addRow(QStringLiteral("Arc tolerance mm"), c.ArcTolerance);
 }
 
 void buildStatusFrame(MainControls& c, QWidget* window) {

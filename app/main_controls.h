@@ -76,6 +76,7 @@ struct MainControls {
     QLineEdit* pwm1 = nullptr;
     QLabel* PWD = nullptr;
     QLineEdit* setpulses = nullptr;
+    QLineEdit* ArcTolerance = nullptr; // mm; the operator's own, kept apart from quorvane.cfg
 
     // Status
     QLabel* xmaxloaded = nullptr;

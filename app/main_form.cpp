@@ -10,6 +10,8 @@
 #include "app/window_mirror.h"
 #include "device/status_report.h"
 #include "device/tick_timer.h"
+#include "encoding/number_text.h"
+#include "gcode/arc.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
 
@@ -92,7 +94,7 @@ MainForm::MainForm(Services services, QWidget* parent)
                                                         services_.homeDirectory);
                             },
                             openFilter_, [this] { SaveSettings(); },
-                            [this] { return TempFilePath(); }},
+                            [this] { return TempFilePath(); }, settings_},
         [this](const QString& filter, const QString& folder, QString& selectedFilter) {
             return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder, filter,
                                                 &selectedFilter);
@@ -261,6 +263,28 @@ void MainForm::connectSettingsBehaviour() {
         connect(box, &QCheckBox::stateChanged, this, save);
     }
     connect(ui_.Check1, &QCheckBox::stateChanged, this, &MainForm::Check1_Click);
+    if (!memory_.ArcTolerance().isEmpty()) {
+        ui_.ArcTolerance->setText(memory_.ArcTolerance());
+    }
+    connect(ui_.ArcTolerance, &QLineEdit::editingFinished, this, &MainForm::ArcTolerance_Change);
+}
+
+void MainForm::ArcTolerance_Change() {
+    // The tolerance is the operator's own, kept per user: a text out of range is refused and
+    // the last good one comes back, so a run never cuts arcs coarser than was meant.
+    const std::optional<double> mm = encoding::NumberOf(toFile(ui_.ArcTolerance->text()));
+    if (!mm || *mm < gcode::MinArcToleranceMm || *mm > gcode::MaxArcToleranceMm) {
+        const QString typed = ui_.ArcTolerance->text();
+        ui_.ArcTolerance->setText(memory_.ArcTolerance().isEmpty() ? QStringLiteral("0.002")
+                                                                   : memory_.ArcTolerance());
+        device_->Messages().Show(
+            QStringLiteral("Arc tolerance \"%1\" must be a number of millimetres from 0.001 to "
+                           "0.1; it stays %2.")
+                .arg(typed, ui_.ArcTolerance->text()));
+        return;
+    }
+    memory_.SetArcTolerance(ui_.ArcTolerance->text());
+    memory_.Save();
 }
 
 void MainForm::Text16_Change() {
@@ -473,6 +497,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
     device_->Close();
     memory_.SetGeometry(saveGeometry());
     memory_.SetOpenFilter(openFilter_);
+    memory_.SetArcTolerance(ui_.ArcTolerance->text());
     memory_.Save();
     if (help_) {
         help_->close();

@@ -111,6 +111,7 @@ private:
     void setpulses_Change();
     void Text16_Change();
     void Check1_Click();
+    void ArcTolerance_Change();
     void Command5_Click();
 
     void chooseDataFolder();

@@ -1,5 +1,5 @@
-// The Load button: the open dialog, the filter pass into the working copy temp.txt, the row
-// pass back out of it into Grid1, the position reset and the preview pass.
+// The Load button: the open dialog, the file read into Grid1 (the original filter's lines into
+// the working copy temp.txt on the way), the position reset and the preview pass.
 #include "app/program_loader.h"
 
 #include "app/field_text.h"
@@ -8,8 +8,8 @@
 #include "app/settings_file.h"
 #include "app/window_mirror.h"
 #include "device/waitable_timer.h"
-#include "gcode/loader.h"
 #include "gcode/plot_widget.h"
+#include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
 #include "manual/zeroing.h"
 
@@ -30,8 +30,8 @@
 namespace app {
 
 const QString GcodeFilter =
-    QStringLiteral("Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc);;Gcode (*.ngc);;"
-                   "Gcode (*.gcode);;Gcode (*.tap);;All files (*)");
+    QStringLiteral("G-code files (*.gc *.agc *.nc *.ngc *.gcode *.tap);;Gcode (*.gc);;"
+                   "Gcode (*.agc);;Gcode (*.nc);;All files (*)");
 
 QString OpenDialogFolder(const QString& lastFolder, const QString& programDirectory,
                          bool programDirectoryWritable, const QString& home) {
@@ -52,9 +52,8 @@ namespace {
 // and the notice's bar moves.
 constexpr qint64 LoadChunkBytes = qint64{1} << 20;
 
-// Share of the wait window's bar per stage, in thousandths.
-constexpr int FilterShare = 350;
-constexpr int RowShare = 250;
+// Share of the wait window's bar for reading the file, in thousandths; the preview has the rest.
+constexpr int ReadShare = 600;
 
 } // namespace
 
@@ -146,9 +145,14 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     wait_->show();
     pause(100); // lets the window and the notice paint
 
-    std::shared_ptr<gcode::Program> program = filterAndReadBack(gcodeFile);
+    std::shared_ptr<gcode::Program> program = readFile(gcodeFile);
     if (!program) {
         return; // the operator has been told; the table stays empty
+    }
+    if (program->LineCount() == 0) {
+        u_.messages.Show(QStringLiteral("The G-code file %1 holds no move at all, so there is "
+                                        "nothing to run.")
+                             .arg(QDir::toNativeSeparators(path)));
     }
 
     // The program's coordinates count from where the machine stands now.
@@ -176,23 +180,20 @@ void ProgramLoader::tempFailed(const QString& what, const QString& why) {
             .arg(QDir::toNativeSeparators(u_.tempFilePath()), what, why));
 }
 
-std::shared_ptr<gcode::Program> ProgramLoader::filterAndReadBack(QFile& gcodeFile) {
-    QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
-    gcode::LineFilter filter;
-    if (!filterIntoTemp(gcodeFile, filter, chunk)) {
-        return nullptr;
-    }
-    u_.loaded.TempLineCount = static_cast<int>(filter.TempLineCount());
-    return readTempBack(filter.TempLineCount(), chunk);
-}
-
-// Pass 1: the file, a piece at a time, filtered into temp.txt.
-bool ProgramLoader::filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, QByteArray& chunk) {
+// The file, a piece at a time, through the original filter (its kept lines into temp.txt) and
+// the G-code reader at once; the load chooses the program.
+std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile) {
     QFile temp(u_.tempFilePath());
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         tempFailed(QStringLiteral("created"), temp.errorString());
-        return false;
+        return nullptr;
     }
+    const MainControls& c = u_.controls;
+    gcode::LoadSettings settings;
+    settings.feeds = {CoreText(c.cutspeed->text()), CoreText(c.Travspeed->text())};
+    settings.arcToleranceMm = u_.settings.ArcToleranceMm();
+    gcode::ProgramLoad load(settings);
+    QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
     const qint64 fileBytes = gcodeFile.size();
     std::string kept;
     qint64 done = 0;
@@ -202,74 +203,41 @@ bool ProgramLoader::filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, 
             u_.messages.Show(
                 QStringLiteral("The G-code file %1 could not be read: %2")
                     .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), gcodeFile.errorString()));
-            return false;
+            return nullptr;
         }
         kept.clear();
         if (n == 0) {
-            filter.Finish(kept);
+            load.Finish(&kept);
         } else {
-            filter.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)), kept);
+            load.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)), &kept);
         }
-        if (const auto refusal = filter.Refusal()) {
+        if (const auto& refusal = load.Refusal()) {
             u_.messages.Show(QStringLiteral("The G-code file %1 is refused. %2")
                                  .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile),
                                       FieldText(refusal->message)));
-            return false;
+            return nullptr;
         }
         if (temp.write(kept.data(), static_cast<qint64>(kept.size())) !=
             static_cast<qint64>(kept.size())) {
             tempFailed(QStringLiteral("written"), temp.errorString());
-            return false;
+            return nullptr;
         }
         if (n == 0) {
             break;
         }
         done += n;
         if (fileBytes > 0) {
-            wait_->SetProgress(
-                static_cast<int>(FilterShare * std::min(done, fileBytes) / fileBytes));
+            wait_->SetProgress(static_cast<int>(ReadShare * std::min(done, fileBytes) / fileBytes));
         }
         pause(0);
     }
     gcodeFile.close();
     if (!temp.flush() || temp.error() != QFileDevice::NoError) {
         tempFailed(QStringLiteral("written"), temp.errorString());
-        return false;
-    }
-    return true;
-}
-
-// Pass 2: the working copy read back, one row per line.
-std::shared_ptr<gcode::Program> ProgramLoader::readTempBack(std::size_t lines, QByteArray& chunk) {
-    QFile back(u_.tempFilePath());
-    if (!back.open(QIODevice::ReadOnly)) {
-        tempFailed(QStringLiteral("read"), back.errorString());
         return nullptr;
     }
-    const qint64 tempBytes = back.size();
-    gcode::ProgramBuilder builder(
-        {CoreText(u_.controls.cutspeed->text()), CoreText(u_.controls.Travspeed->text())}, lines);
-    qint64 done = 0;
-    for (;;) {
-        const qint64 n = back.read(chunk.data(), chunk.size());
-        if (n < 0) {
-            tempFailed(QStringLiteral("read"), back.errorString());
-            return nullptr;
-        }
-        if (n == 0) {
-            break;
-        }
-        builder.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)));
-        done += n;
-        if (tempBytes > 0) {
-            wait_->SetProgress(FilterShare +
-                               static_cast<int>(RowShare * std::min(done, tempBytes) / tempBytes));
-        }
-        pause(0);
-    }
-    auto program = std::make_shared<gcode::Program>(builder.Finish());
-    program->TempLineCount = lines;
-    return program;
+    u_.loaded.TempLineCount = static_cast<int>(load.TempLineCount());
+    return std::make_shared<gcode::Program>(load.TakeProgram());
 }
 
 } // namespace app

@@ -1,10 +1,11 @@
-// The Load button: the open dialog, the filter pass into the working copy temp.txt, the row
-// pass back out of it into Grid1, the position reset and the preview pass.
+// The Load button: the open dialog, the file read into Grid1 (the original filter's lines into
+// the working copy temp.txt on the way), the position reset and the preview pass.
 #pragma once
 
 #include "app/loaded_program.h"
 #include "app/main_controls.h"
 #include "app/motion_state.h"
+#include "app/settings_fields.h"
 #include "app/wait_window.h"
 
 #include <QPointer>
@@ -15,10 +16,6 @@
 class QByteArray;
 class QFile;
 
-namespace gcode {
-class LineFilter;
-}
-
 namespace device {
 class clsWaitableTimer;
 }
@@ -28,8 +25,8 @@ namespace app {
 class OperatorMessages;
 class RunController;
 
-// The open dialog's filters: the three of the original program, then the other names CAM
-// programs give G-code, then every file.
+// The open dialog's filters: every name CAM programs give G-code files at once, then the three
+// of the original program, then every file.
 extern const QString GcodeFilter;
 
 // Where the open dialog first opens: LastFolder, unless it is gone (or never set) or it is the
@@ -57,6 +54,7 @@ public:
         QString& openFilter;                   // the filter used last, remembered per user
         std::function<void()> saveSettings;
         std::function<QString()> tempFilePath;
+        const SettingsFields& settings; // the arc tolerance
     };
 
     ProgramLoader(Uses uses, FileChooser chooser);
@@ -68,9 +66,7 @@ public:
 
 private:
     void loadChosenFile(const QString& path);
-    std::shared_ptr<gcode::Program> filterAndReadBack(QFile& gcodeFile);
-    bool filterIntoTemp(QFile& gcodeFile, gcode::LineFilter& filter, QByteArray& chunk);
-    std::shared_ptr<gcode::Program> readTempBack(std::size_t lines, QByteArray& chunk);
+    std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile);
     void tempFailed(const QString& what, const QString& why);
     void outOfMemory();
     void pause(int ms);

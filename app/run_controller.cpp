@@ -6,6 +6,7 @@
 #include "app/wait_window.h"
 #include "app/window_mirror.h"
 #include "gcode/plot_widget.h"
+#include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
 
 #include <QCheckBox>
@@ -218,8 +219,16 @@ void RunController::endRun() {
         showTimer_ = 0;
     }
     if (stepper_.Mode() == motion::RunMode::Preview) {
-        // The check is shown without a message: it stays beside the table for the operator.
-        u_.controls.CheckText->setText(anyRow_ ? FieldText(check_.Text()) : QString());
+        // The check is shown without a message: it stays beside the table for the operator,
+        // after what the load did with the file.
+        QString text;
+        if (const gcode::Program* program = u_.loaded.program.get()) {
+            for (const std::string& line :
+                 gcode::DescribeLoad(*program, u_.settings.ArcToleranceMm())) {
+                text += FieldText(line) + QLatin1Char('\n');
+            }
+        }
+        u_.controls.CheckText->setText(text + (anyRow_ ? FieldText(check_.Text()) : QString()));
     }
     u_.controls.RunProgress->hide();
     u_.controls.RunProgressText->hide();

@@ -2,6 +2,8 @@
 
 #include "app/field_text.h"
 #include "device/simulator_delay.h"
+#include "encoding/number_text.h"
+#include "gcode/arc.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -15,7 +17,15 @@ motion::PlanSettings SettingsFields::Plan() const {
     settings.inverse = {c_.InverseX->isChecked(), c_.InverseY->isChecked(),
                         c_.InverseZ->isChecked()};
     settings.limitsDisabled = c_.Dlimits->isChecked();
+    settings.arcToleranceMm = ArcToleranceMm();
     return settings;
+}
+
+double SettingsFields::ArcToleranceMm() const {
+    const std::optional<double> mm = encoding::NumberOf(CoreText(c_.ArcTolerance->text()));
+    return mm && *mm >= gcode::MinArcToleranceMm && *mm <= gcode::MaxArcToleranceMm
+               ? *mm
+               : gcode::DefaultArcToleranceMm;
 }
 
 motion::RunSpeeds SettingsFields::Speeds() const {

@@ -15,8 +15,11 @@ class SettingsFields {
 public:
     explicit SettingsFields(const MainControls& controls) : c_(controls) {}
 
-    // setpulses, pwm1, the Inverse boxes and Dlimits.
+    // setpulses, pwm1, the Inverse boxes, Dlimits and the arc tolerance.
     motion::PlanSettings Plan() const;
+    // The arc tolerance in mm: the field's number when it lies from 0.001 to 0.1, else the
+    // default (the field refuses other texts as they are typed).
+    double ArcToleranceMm() const;
     // Override, Travelling and Cutting, with the override speeds formatted.
     motion::RunSpeeds Speeds() const;
     // setpulses, jogspeeds, pwm1, the Inverse boxes and Dlimits.

@@ -10,6 +10,7 @@ namespace {
 
 const QString GeometryKey = QStringLiteral("MainWindow/geometry");
 const QString FilterKey = QStringLiteral("OpenDialog/filter");
+const QString ArcToleranceKey = QStringLiteral("Arcs/tolerance");
 constexpr int Gap = 16;
 
 } // namespace
@@ -24,6 +25,7 @@ WindowMemory::WindowMemory(QString path) : path_(std::move(path)) {
     }
     geometry_ = file.value(GeometryKey).toByteArray();
     openFilter_ = file.value(FilterKey).toString();
+    arcTolerance_ = file.value(ArcToleranceKey).toString();
 }
 
 bool WindowMemory::Save() const {
@@ -33,6 +35,9 @@ bool WindowMemory::Save() const {
     QSettings file(path_, QSettings::IniFormat);
     file.setValue(GeometryKey, geometry_);
     file.setValue(FilterKey, openFilter_);
+    if (!arcTolerance_.isEmpty()) {
+        file.setValue(ArcToleranceKey, arcTolerance_);
+    }
     file.sync();
     return file.status() == QSettings::NoError;
 }

@@ -1,6 +1,6 @@
 // What the program remembers per user apart from quorvane.cfg, whose 17 lines are fixed: the
-// main window's place and size and the open dialog's filter. Kept in a small INI file of its
-// own; a missing or broken file only means nothing is remembered.
+// main window's place and size, the open dialog's filter and the arc tolerance. Kept in a small INI
+// file of its own; a missing or broken file only means nothing is remembered.
 #pragma once
 
 #include <QByteArray>
@@ -17,8 +17,11 @@ public:
 
     QByteArray Geometry() const { return geometry_; }
     QString OpenFilter() const { return openFilter_; }
+    // The arc tolerance as the operator typed it last; empty: never set.
+    QString ArcTolerance() const { return arcTolerance_; }
     void SetGeometry(const QByteArray& geometry) { geometry_ = geometry; }
     void SetOpenFilter(const QString& filter) { openFilter_ = filter; }
+    void SetArcTolerance(const QString& mm) { arcTolerance_ = mm; }
     // Written at once; false when the file could not be written (nothing else is lost).
     bool Save() const;
 
@@ -26,6 +29,7 @@ private:
     QString path_;
     QByteArray geometry_;
     QString openFilter_;
+    QString arcTolerance_;
 };
 
 // The room a window manager's title bar and borders take around the window's inside, allowed

@@ -110,11 +110,11 @@ std::optional<LoadRefusal> LineFilter::Refusal() const {
 }
 
 LoadRefusal OverlongLineRefusal(std::uint64_t fileLine) {
-    return LoadRefusal{fileLine, "Line " + std::to_string(fileLine) +
-                                     " of the file is longer than 1 MiB (" +
-                                     std::to_string(MaxLineBytes) +
-                                     " characters), which no G-code line is, so the file is "
-                                     "not loaded.",
+    return LoadRefusal{fileLine,
+                       "Line " + std::to_string(fileLine) + " of the file is longer than 1 MiB (" +
+                           std::to_string(MaxLineBytes) +
+                           " characters), which no G-code line is, so the file is "
+                           "not loaded.",
                        true};
 }
 

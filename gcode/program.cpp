@@ -246,9 +246,8 @@ std::string Program::CellText(std::size_t row, int column) const {
 
 std::size_t Program::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + rows_.capacity() * sizeof(ProgramRow) +
-                        pool_.capacity() * sizeof(std::string) +
-                        arcs_.capacity() * sizeof(RowArc) + notes_.capacity() * sizeof(RowNote) +
-                        fileLines.MemoryBytes();
+                        pool_.capacity() * sizeof(std::string) + arcs_.capacity() * sizeof(RowArc) +
+                        notes_.capacity() * sizeof(RowNote) + fileLines.MemoryBytes();
     for (const RowNote& note : notes_) {
         if (note.text.capacity() > 15) {
             bytes += note.text.capacity() + 1;

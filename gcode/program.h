@@ -68,9 +68,9 @@ struct RowNote {
     enum class Kind : std::uint8_t { Stop, OptionalStop, ToolChange, Dwell };
     std::size_t beforeRow = 0; // the row the run would send next; the row count after the last
     Kind kind = Kind::Stop;
-    double seconds = 0;          // a dwell's length
-    std::uint64_t fileLine = 0;  // 1-based
-    std::string text;            // the file's words for a stop or tool change, comments included
+    double seconds = 0;         // a dwell's length
+    std::uint64_t fileLine = 0; // 1-based
+    std::string text;           // the file's words for a stop or tool change, comments included
 };
 
 // Which way a file was read: by the original loader's line filter, or by the G-code reader.

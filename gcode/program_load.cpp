@@ -73,8 +73,8 @@ std::vector<std::string> DescribeLoad(const Program& program, double arcToleranc
                         tally(t, "time", "times") + ".");
     }
     if (a.endLine != 0 && a.fileLines > a.endLine) {
-        lines.push_back("The program ends on line " + std::to_string(a.endLine) + " (M2 or M30): " +
-                        times(a.fileLines - a.endLine, "line", "lines") +
+        lines.push_back("The program ends on line " + std::to_string(a.endLine) +
+                        " (M2 or M30): " + times(a.fileLines - a.endLine, "line", "lines") +
                         " after it are not loaded.");
     }
     return lines;

@@ -88,8 +88,15 @@ QVariant ProgramTableModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-QVariant ProgramTableModel::headerData(int, Qt::Orientation, int) const {
-    return {};
+QVariant ProgramTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    // Each row is headed by the file line it comes from, to find it in the file and the
+    // program check's words.
+    if (orientation != Qt::Vertical || role != Qt::DisplayRole || !program_ || section < 0 ||
+        static_cast<std::size_t>(section) >= program_->LineCount()) {
+        return {};
+    }
+    const std::uint64_t line = program_->fileLines.FileLine(static_cast<std::size_t>(section));
+    return line == 0 ? QVariant() : QVariant(QString::number(line));
 }
 
 Qt::ItemFlags ProgramTableModel::flags(const QModelIndex& index) const {

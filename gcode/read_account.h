@@ -25,15 +25,15 @@ struct ReadAccount {
     // Words and moves the board cannot act on, by what they are ("S (spindle speed)", "G28
     // move (machine home)", ...), in the order they first appear.
     std::vector<std::pair<std::string, Tally>> skipped;
-    Tally arcs;                  // G2, G3 moves
+    Tally arcs;                    // G2, G3 moves
     std::uint64_t arcSegments = 0; // the straight moves they become at the arc tolerance
-    Tally inchLines;             // moves programmed in inches (G20)
-    Tally incrementalLines;      // moves programmed incrementally (G91)
-    Tally offsetLines;           // G92 offsets set or changed
-    Tally drillBlocks;           // drilling cycle blocks (G73, G81 .. G83)
-    std::uint64_t drillMoves = 0; // the straight moves they become
-    std::uint64_t endLine = 0;   // the M2 or M30 that ended the program; 0 when none did
-    std::uint64_t fileLines = 0; // lines in the file, those after the end included
+    Tally inchLines;               // moves programmed in inches (G20)
+    Tally incrementalLines;        // moves programmed incrementally (G91)
+    Tally offsetLines;             // G92 offsets set or changed
+    Tally drillBlocks;             // drilling cycle blocks (G73, G81 .. G83)
+    std::uint64_t drillMoves = 0;  // the straight moves they become
+    std::uint64_t endLine = 0;     // the M2 or M30 that ended the program; 0 when none did
+    std::uint64_t fileLines = 0;   // lines in the file, those after the end included
 
     // Every line on which something was skipped, with what: bit i stands for skipped[i].
     struct SkippedLine {

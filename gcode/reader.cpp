@@ -56,7 +56,8 @@ bool nanoOf(const encoding::LeadingNumber& n, Nano& out) {
             out = 0;
             return true;
         }
-        const auto scale = static_cast<std::uint64_t>(Pow10[static_cast<std::size_t>(std::min(e, 18LL))]);
+        const auto scale =
+            static_cast<std::uint64_t>(Pow10[static_cast<std::size_t>(std::min(e, 18LL))]);
         if (e > 18 || v > static_cast<std::uint64_t>(MaxNano) / scale) {
             return false;
         }
@@ -350,7 +351,8 @@ struct GcodeReader::State {
                 break;
             } else if (c == ' ' || c == '\t') {
                 continue;
-            } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+            } else if (static_cast<unsigned char>(c) < 0x20 ||
+                       static_cast<unsigned char>(c) >= 0x7F) {
                 return refuse("holds a character that is no part of G-code (byte " +
                               std::to_string(static_cast<unsigned char>(c)) + ")");
             } else {
@@ -432,9 +434,10 @@ struct GcodeReader::State {
                 return refuse("uses O words (subroutines or loops), which this program does not "
                               "understand");
             }
-            if (letter < 'A' || letter > 'Z' || std::string_view("ABCEOUVW").find(letter) !=
-                                                    std::string_view::npos) {
-                return refuse("has a word the program does not know: " + std::string(rest.substr(0, std::min<std::size_t>(rest.size(), 12))));
+            if (letter < 'A' || letter > 'Z' ||
+                std::string_view("ABCEOUVW").find(letter) != std::string_view::npos) {
+                return refuse("has a word the program does not know: " +
+                              std::string(rest.substr(0, std::min<std::size_t>(rest.size(), 12))));
             }
             rest.remove_prefix(1);
             const encoding::LeadingNumber number = encoding::LeadingNumberOf(rest);
@@ -442,9 +445,8 @@ struct GcodeReader::State {
                 return refuse("has " + std::string(1, letter) + " without a number");
             }
             // The number ends with its digits: an E after them is the next word, not an exponent.
-            const std::size_t length =
-                static_cast<std::size_t>(number.mantissa.data() + number.mantissa.size() -
-                                         rest.data());
+            const std::size_t length = static_cast<std::size_t>(
+                number.mantissa.data() + number.mantissa.size() - rest.data());
             Nano value = 0;
             if (!nanoOf(number, value)) {
                 return refuse("has a number too large for any machine: " + std::string(1, letter) +
@@ -798,11 +800,10 @@ struct GcodeReader::State {
         if (!made) {
             return refuse("has an arc that cannot be cut: " + clause(why.message));
         }
-        const std::optional<std::size_t> segments =
-            ArcSegmentCount(*made, settings.arcToleranceMm);
+        const std::optional<std::size_t> segments = ArcSegmentCount(*made, settings.arcToleranceMm);
         if (!segments) {
-            return refuse("has an arc that would take more than " +
-                          std::to_string(MaxArcSegments) + " straight moves at the arc tolerance");
+            return refuse("has an arc that would take more than " + std::to_string(MaxArcSegments) +
+                          " straight moves at the arc tolerance");
         }
         program.account.arcs.Add(fileLine);
         program.account.arcSegments += *segments;
@@ -816,7 +817,8 @@ struct GcodeReader::State {
 
     bool drill(const Block& b) {
         if (plane != Plane::XY) {
-            return refuse("has a drilling cycle in " + codeText('G', code(static_cast<int>(plane))) +
+            return refuse("has a drilling cycle in " +
+                          codeText('G', code(static_cast<int>(plane))) +
                           "; drilling is understood along Z (G17) only");
         }
         if (b.Has('I') || b.Has('J') || b.Has('K')) {
@@ -832,7 +834,8 @@ struct GcodeReader::State {
             cycleR = incremental ? startZ + toMm(b.Value('R')) : toMm(b.Value('R')) + offset[2];
         }
         if (b.Has('Z')) {
-            cycleBottom = incremental ? cycleR + toMm(b.Value('Z')) : toMm(b.Value('Z')) + offset[2];
+            cycleBottom =
+                incremental ? cycleR + toMm(b.Value('Z')) : toMm(b.Value('Z')) + offset[2];
         }
         if (b.Has('Q')) {
             cyclePeck = toMm(b.Value('Q'));
@@ -860,10 +863,11 @@ struct GcodeReader::State {
         for (int a = 0; a < 2; ++a) {
             const char letter = static_cast<char>('X' + a);
             const Nano w = b.Has(letter) ? toMm(b.Value(letter)) : 0;
-            const Nano first = incremental ? position[a] + w
-                                           : (b.Has(letter) ? w + offset[a] : position[a]);
+            const Nano first =
+                incremental ? position[a] + w : (b.Has(letter) ? w + offset[a] : position[a]);
             block.firstHole[static_cast<std::size_t>(a)] = static_cast<double>(first) / 1e9;
-            block.step[static_cast<std::size_t>(a)] = incremental ? static_cast<double>(w) / 1e9 : 0;
+            block.step[static_cast<std::size_t>(a)] =
+                incremental ? static_cast<double>(w) / 1e9 : 0;
         }
         CycleRefusal why;
         const std::optional<std::vector<CycleMove>> moves =
@@ -877,7 +881,8 @@ struct GcodeReader::State {
             Nano target[3];
             unsigned axes = 0;
             for (int a = 0; a < 3; ++a) {
-                target[a] = static_cast<Nano>(std::llround(m.target[static_cast<std::size_t>(a)] * 1e9));
+                target[a] =
+                    static_cast<Nano>(std::llround(m.target[static_cast<std::size_t>(a)] * 1e9));
                 if (roundedDiv(target[a], 1'000'000) != roundedDiv(position[a], 1'000'000)) {
                     axes |= 1u << a;
                 }

@@ -444,10 +444,10 @@ bool countStraight(std::array<AxisTravel, 3>& travel,
         std::optional<std::uint64_t> steps = 0;
         if (t.Moves() && !pulses.IsZero()) {
             steps.reset();
-            const std::optional<std::int64_t> from =
-                !t.shown      ? std::nullopt
-                : t.fromSteps ? pulses.StepsAt(t.from, *t.fromSteps)
-                              : pulses.StepsAt(t.from);
+            const std::optional<std::int64_t> from = !t.shown ? std::nullopt
+                                                     : t.fromSteps
+                                                         ? pulses.StepsAt(t.from, *t.fromSteps)
+                                                         : pulses.StepsAt(t.from);
             const std::optional<std::int64_t> to = t.shown ? pulses.StepsAt(t.to) : std::nullopt;
             if (from && to) {
                 t.fromStepsValue = *from;
@@ -591,8 +591,7 @@ bool buildPath(const std::array<std::int64_t, 3>& start,
         }
         // Two vertices on one thousandth are one: no report goes out for a leg of nothing.
         const bool last = k == via.size();
-        if ((leg.moves != std::array<bool, 3>{} || (last && r.parts.empty())) &&
-            !maker.Add(leg)) {
+        if ((leg.moves != std::array<bool, 3>{} || (last && r.parts.empty())) && !maker.Add(leg)) {
             r.error = tooManyReports(prepared.fields);
             return false;
         }

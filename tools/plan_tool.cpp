@@ -397,7 +397,7 @@ void writeHeaderJson(Buffered& out, const gcode::Program& program) {
     text += ", \"ymax\": ";
     AppendJsonString(text, program.YExtent.Shown());
     text += program.dialect == gcode::Dialect::Design ? ", \"dialect\": \"design\"}\n"
-                                                       : ", \"dialect\": \"reader\"}\n";
+                                                      : ", \"dialect\": \"reader\"}\n";
     out.Append(text);
 }
 

@@ -91,8 +91,8 @@ TEST_F(MainFormLoadTest, LoadFillsTheTableLabelsAndWorkingCopyAndPreviews) {
     Load(path);
 
     EXPECT_EQ(dialogs, 1);
-    EXPECT_EQ(dialogFilter, "Gcode (*.gc);;Gcode (*.agc);;Gcode (*.nc);;Gcode (*.ngc);;"
-                            "Gcode (*.gcode);;Gcode (*.tap);;All files (*)");
+    EXPECT_EQ(dialogFilter, "G-code files (*.gc *.agc *.nc *.ngc *.gcode *.tap);;Gcode (*.gc);;"
+                            "Gcode (*.agc);;Gcode (*.nc);;All files (*)");
     EXPECT_EQ(dialogFolder, folderBefore);
     EXPECT_EQ(form->LastFolder, dir.filePath("parts"));
     EXPECT_FALSE(c().Check2->isChecked());
@@ -269,8 +269,9 @@ TEST_F(MainFormLoadTest, RefusedRowEndsThePreviewWithItsMessage) {
 TEST_F(MainFormLoadTest, TheCheckAfterALoadTellsWhatThePreviewFound) {
     Load(WriteFile("a.nc", "G01 X1 F100\nG01 X40000 F30000\nG01 Z-200 F1000\nG01 X0\n"));
     EXPECT_EQ(c().CheckText->text().toStdString(),
-              "7 reports, about 40 min 48.2 s of machine time; 3 lines go out as several "
-              "reports (first: line 2).");
+              "Read by the original line filter: it reads every move of this file as G-code "
+              "means it.\n7 reports, about 40 min 48.2 s of machine time; 3 lines go out as "
+              "several reports (first: line 2).");
     EXPECT_TRUE(messages.shown.isEmpty());
 
     c().setpulses->setText("533.33 per mm"); // still a leading number
@@ -297,7 +298,10 @@ TEST_F(MainFormLoadTest, EmptyProgramsAndRunsWithoutAProgramDoNothingHarmful) {
     EXPECT_EQ(c().linesload->text(), "Line Count = 0");
     EXPECT_EQ(c().xmaxloaded->text(), "0");
     EXPECT_TRUE(c().Run2->isEnabled());
-    EXPECT_TRUE(messages.shown.isEmpty());
+    // Nothing to run is said, not left to a Run button that does nothing.
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].endsWith("holds no move at all, so there is nothing to run."))
+        << messages.shown[0].toStdString();
 }
 
 TEST_F(MainFormLoadTest, RunningOutOfMemoryWhileLoadingIsAMessageAndAnEmptyTable) {
