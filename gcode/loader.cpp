@@ -267,10 +267,14 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
     // gives these same lines: pass 2 can take each one as pass 1 keeps it.
     ProgramBuilder builder(feeds);
     std::size_t kept = 0;
+    std::uint64_t fileLine = 0;
+    KeptLineNumbers lines;
     const auto keep = [&](std::string_view line) {
+        ++fileLine;
         const std::string_view k = FilterLine(line);
         if (!k.empty()) {
             builder.AddLine(k);
+            lines.Keep(kept, fileLine);
             ++kept;
         }
     };
@@ -285,6 +289,7 @@ Program LoadProgram(std::string_view fileBytes, const FeedDefaults& feeds,
     }
     Program program = builder.Finish();
     program.TempLineCount = kept;
+    program.fileLines = std::move(lines);
     return program;
 }
 

@@ -442,6 +442,12 @@ struct GcodeReader::State {
             rest.remove_prefix(1);
             const encoding::LeadingNumber number = encoding::LeadingNumberOf(rest);
             if (number.mantissa.empty()) {
+                if (!rest.empty() && (rest.front() == '[' || rest.front() == '#')) {
+                    return refuse(rest.front() == '[' ? "uses an expression ([ ]), which this "
+                                                        "program does not understand"
+                                                      : "uses parameters (#), which this program "
+                                                        "does not understand");
+                }
                 return refuse("has " + std::string(1, letter) + " without a number");
             }
             // The number ends with its digits: an E after them is the next word, not an exponent.
