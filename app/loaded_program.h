@@ -15,6 +15,9 @@ struct LoadedProgram {
     // 0 until a load's preview pass is done: only then does Run drive the board.
     int PreviewDone = 0;
     QString GcodeFile;
+    // The operator has been asked, and agreed, to run a program whose skipped moves (G28, G30,
+    // G53) the machine will not make; asked once a load.
+    bool SkippedMovesAgreed = false;
 };
 
 } // namespace app

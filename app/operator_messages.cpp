@@ -11,4 +11,11 @@ void MessageBoxMessages::Show(const QString& text) {
     box.exec();
 }
 
+bool MessageBoxMessages::Confirm(const QString& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quorvane"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
 } // namespace app

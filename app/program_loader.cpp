@@ -81,6 +81,7 @@ void ProgramLoader::LoadGcode_Click() {
     c.Grid1Model->ResetEmpty(100);
     u_.loaded.TempLineCount = 0;
     u_.loaded.LineCount = 0;
+    u_.loaded.SkippedMovesAgreed = false;
 
     // A program too large for this computer's memory is a message and an empty table, never
     // the end of the program with the machine's position lost.

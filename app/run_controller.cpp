@@ -51,6 +51,15 @@ void RunController::Run2_Click() {
         return; // one motion at a time: a load, a GOTO or a line is waiting
     }
     const MotionGuard::Hold hold(u_.guard);
+    if (const gcode::Program* program = u_.loaded.program.get();
+        program && u_.loaded.PreviewDone == 1 && !u_.loaded.SkippedMovesAgreed) {
+        if (const auto question = gcode::SkippedMovesQuestion(*program)) {
+            if (!u_.messages.Confirm(FieldText(*question))) {
+                return;
+            }
+            u_.loaded.SkippedMovesAgreed = true;
+        }
+    }
     RunProgram();
 }
 

@@ -27,7 +27,7 @@ class WaitWindow;
 class RunController {
 public:
     struct Uses : MotionUses {
-        const LoadedProgram& loaded;
+        LoadedProgram& loaded; // the run notes the operator's agreement to skipped moves
         std::function<void()> disableControls;
         std::function<void()> enableControls;
     };

@@ -23,6 +23,10 @@ public:
         shown << text;
         std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
     }
+    bool Confirm(const QString& text) override {
+        Show(text);
+        return true;
+    }
     QStringList shown;
 };
 

@@ -31,6 +31,7 @@ double ProcessCpuSeconds() {
 class NoMessages : public app::OperatorMessages {
 public:
     void Show(const QString&) override { ++shown; }
+    bool Confirm(const QString&) override { return ++shown > 0; }
     int shown = 0;
 };
 

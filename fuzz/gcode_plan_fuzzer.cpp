@@ -11,10 +11,13 @@
 #include "encoding/thousandths.h"
 #include "fuzz/fuzz_support.h"
 #include "gcode/loader.h"
+#include "gcode/program_load.h"
 #include "motion/program_run.h"
 #include "tools/plan_tool.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -102,30 +105,20 @@ void ExpectSamePrograms(const gcode::Program& a, const gcode::Program& b, const 
     }
 }
 
-// Pass 1 into the working-copy text and pass 2 over it, as the window loads, in chunks.
-gcode::Program LoadInChunks(std::string_view file, const gcode::FeedDefaults& feeds,
-                            std::optional<gcode::LoadRefusal>& refusal) {
+// The load as the window does it: the file in chunks of sizes drawn from the input, the working
+// copy's text taken on the way.
+gcode::Program LoadInChunks(std::string_view file, const gcode::LoadSettings& settings,
+                            std::optional<gcode::LoadRefusal>& refusal, std::string& kept) {
     fuzz::SplitSizes sizes(fuzz::HashOf(file));
-    gcode::LineFilter filter;
-    std::string kept;
-    for (std::size_t at = 0; at < file.size() && !filter.Refusal();) {
+    gcode::ProgramLoad load(settings);
+    for (std::size_t at = 0; at < file.size() && !load.Refusal();) {
         const std::size_t n = sizes.Next(64);
-        filter.Feed(file.substr(at, n), kept);
+        load.Feed(file.substr(at, n), &kept);
         at += n;
     }
-    filter.Finish(kept);
-    refusal = filter.Refusal();
-    gcode::ProgramBuilder builder(feeds, filter.TempLineCount());
-    const std::string_view keptText(kept);
-    for (std::size_t at = 0; at < keptText.size();) {
-        const std::size_t n = sizes.Next(64);
-        builder.Feed(keptText.substr(at, n));
-        at += n;
-    }
-    Check(!builder.Refusal(), "a kept line is never too long for pass 2");
-    gcode::Program program = builder.Finish();
-    program.TempLineCount = filter.TempLineCount();
-    return program;
+    load.Finish(&kept);
+    refusal = load.Refusal();
+    return refusal ? gcode::Program() : load.TakeProgram();
 }
 
 void ExpectSameMoves(const motion::PlannedMove& a, const motion::PlannedMove& b, std::size_t row) {
@@ -159,51 +152,96 @@ void ExpectSameMoves(const motion::PlannedMove& a, const motion::PlannedMove& b,
           "prepared vs one-shot: report", at);
 }
 
+// Every vertex of an arc row lies on its arc: within the tolerance, and the rounding of a
+// thousandth on each plane axis, of the radius at the centre (a spiral's between its two radii).
+void ExpectVerticesOnTheArc(const gcode::Program& program, std::size_t row,
+                            const motion::MoveReport& report, double toleranceMm) {
+    const gcode::Arc* arc = program.ArcOf(row);
+    if (!arc || !report.followsPath) {
+        return;
+    }
+    std::size_t u = 0;
+    std::size_t v = 1;
+    if (arc->plane == gcode::Plane::ZX) {
+        u = 2;
+        v = 0;
+    } else if (arc->plane == gcode::Plane::YZ) {
+        u = 1;
+        v = 2;
+    }
+    const double slack = toleranceMm + 0.00071 + 1e-9;
+    const double low = std::min(arc->startRadius, arc->endRadius) - slack;
+    const double high = std::max(arc->startRadius, arc->endRadius) + slack;
+    for (const motion::MoveReport::Part& part : report.parts) {
+        if (!part.shownAfter[u] || !part.shownAfter[v]) {
+            continue; // ends inside a thousandth, or this axis did not move in it
+        }
+        const double du = static_cast<double>(*part.shownAfter[u]) / 1000.0 - arc->centreU;
+        const double dv = static_cast<double>(*part.shownAfter[v]) / 1000.0 - arc->centreV;
+        const double r = std::hypot(du, dv);
+        Check(r >= low && r <= high, "every vertex of an arc lies on it",
+              "row " + std::to_string(row) + " radius " + std::to_string(r));
+    }
+}
+
 // floor(c * m / n) in 128 bits, against which the planner's 64-bit split is checked.
 std::uint64_t WideFloor(std::uint64_t c, std::uint64_t m, std::uint64_t n) {
     return static_cast<std::uint64_t>(static_cast<unsigned __int128>(c) * m / n);
 }
 
-// Adds the signed counts of every part to `sent` (walking at most 256 parts; beyond, the whole
-// counts) and checks that the parts it walks add up to the whole counts.
+// Adds the signed counts of every report of a move to `sent`: each report's counts with the
+// way its own bits say (an arc's reports go every way). Walks at most 256 reports; a longer move
+// adds what its parts' step positions say and has three of its reports checked against them.
 void AddUpParts(const motion::MoveReport& report, const std::array<bool, 3>& inverse,
                 std::array<Wide, 3>& sent, std::size_t row) {
     const std::string at = "row " + std::to_string(row);
     const std::uint64_t n = report.reportCount;
     Check(n >= 1 && n <= motion::MaxReportsPerMove, "report count within the limit", at);
-    std::array<bool, 3> positive{};
-    for (std::size_t a = 0; a < 3; ++a) {
-        // X and Y move positive with the bit as sent (inversion undone) set, Z with it clear.
-        const bool bit = report.directions[a] != inverse[a];
-        positive[a] = a < 2 ? bit : !bit;
-        sent[a] += positive[a] ? Wide(report.steps[a]) : -Wide(report.steps[a]);
+    const auto signedCounts = [&](const encoding::MotionFields& f) {
+        const std::uint32_t counts[3] = {f.xSteps, f.ySteps, f.zSteps};
+        const bool bits[3] = {f.xDirection, f.yDirection, f.zDirection};
+        std::array<Wide, 3> out{};
+        for (std::size_t a = 0; a < 3; ++a) {
+            // X and Y move positive with the bit as sent (inversion undone) set, Z with it clear.
+            const bool bit = bits[a] != inverse[a];
+            out[a] = (a < 2 ? bit : !bit) ? Wide(counts[a]) : -Wide(counts[a]);
+        }
+        return out;
+    };
+    if (n > 256) {
+        Check(!report.parts.empty(), "a long move keeps its parts", at);
+        for (std::size_t a = 0; a < 3; ++a) {
+            sent[a] += Wide(report.parts.back().stepsAfter[a]) - Wide(report.stepsBefore[a]);
+        }
+        for (const std::uint64_t k : {std::uint64_t{0}, n / 3, n - 1}) {
+            const auto part = report.Report(k);
+            Check(part.has_value(), "every part of a planned move encodes", at);
+            const std::array<Wide, 3> counts = signedCounts(part->fields());
+            for (const motion::Axis axis : motion::kAxes) {
+                const std::size_t a = motion::index(axis);
+                const Wide before =
+                    k == 0 ? report.stepsBefore[a] : report.parts[k - 1].stepsAfter[a];
+                Check(counts[a] == Wide(report.parts[k].stepsAfter[a]) - before ||
+                          (counts[a] == 0 && report.parts[k].stepsAfter[a] == before),
+                      "a part's count is what the axis travels in it", at);
+            }
+        }
+        return;
     }
-    const std::uint64_t walked = n <= 256 ? n : 3;
-    std::array<std::uint64_t, 3> sums{};
-    for (std::uint64_t i = 0; i < walked; ++i) {
-        const std::uint64_t k = n <= 256 ? i : (i == 0 ? 0 : i == 1 ? n / 3 : n - 1);
+    std::array<std::uint64_t, 3> travel{};
+    for (std::uint64_t k = 0; k < n; ++k) {
         const auto part = report.Report(k);
         Check(part.has_value(), "every part of a planned move encodes", at);
         const encoding::MotionFields f = part->fields();
-        const std::uint32_t counts[3] = {f.xSteps, f.ySteps, f.zSteps};
-        for (const motion::Axis axis : motion::kAxes) {
-            const std::size_t a = motion::index(axis);
-            Check(counts[a] == report.Travelled(axis, k + 1) - report.Travelled(axis, k),
-                  "a part's count is what the axis travels in it", at);
-            sums[a] += counts[a];
+        const std::array<Wide, 3> counts = signedCounts(f);
+        for (std::size_t a = 0; a < 3; ++a) {
+            sent[a] += counts[a];
         }
+        travel[0] += f.xSteps;
+        travel[1] += f.ySteps;
+        travel[2] += f.zSteps;
     }
-    if (n <= 256) {
-        Check(sums == report.steps, "split parts add up to the whole counts", at);
-    }
-    if (report.partEnds.empty()) {
-        for (const std::uint64_t c : report.steps) {
-            for (const std::uint64_t k : {std::uint64_t{0}, n / 3, n - 1}) {
-                Check(motion::SplitPart(c, k, n) == WideFloor(c, k + 1, n) - WideFloor(c, k, n),
-                      "split part against the wide product", at);
-            }
-        }
-    }
+    Check(travel == report.steps, "the parts add up to the whole counts", at);
 }
 
 // The counts sent so far against S of the displays, on every axis.
@@ -240,6 +278,7 @@ void PlanBothWays(const gcode::Program& program, const Choice& choice) {
             return; // the run stops at a refusal
         }
         AddUpParts(reused.planned.report, choice.plan.inverse, sent, row);
+        ExpectVerticesOnTheArc(program, row, reused.planned.report, choice.plan.arcToleranceMm);
         state = reused.planned.after;
         ExpectDisplaysWhereSent(choice, state, sent, row);
     }
@@ -313,13 +352,21 @@ void RunTheDryRun(std::string_view file, const Choice& choice, std::size_t rows,
     Check(status == tools::PlanExitDone || status == tools::PlanExitRefused ||
               status == tools::PlanExitUsage,
           "exit status");
-    Check((status == tools::PlanExitUsage) == refusal.has_value(),
-          "the dry run refuses exactly the files the loader refuses", err.text_);
+    const bool notGcode = refusal && refusal->notGcode;
+    Check((status == tools::PlanExitUsage) == notGcode,
+          "the dry run takes a file for no G-code exactly when the load does", err.text_);
     if (status == tools::PlanExitUsage) {
-        Check(out.Bytes() == 0, "nothing written for a refused file");
+        Check(out.Bytes() == 0, "nothing written for a file that is no G-code");
         return;
     }
     Check(out.EndsWithLineEnd(), "output ends with a line end");
+    if (refusal) {
+        Check(status == tools::PlanExitRefused, "a refused file is exit status 1");
+        const std::string line = "{\"line\": " + std::to_string(refusal->fileLine) + ",";
+        Check(!options.json || out.FirstLine().compare(0, line.size(), line) == 0,
+              "a refused file names its line");
+        return;
+    }
     if (options.json) {
         const std::string header = "{\"lines\": " + std::to_string(rows) + ",";
         Check(out.FirstLine().compare(0, header.size(), header) == 0,
@@ -332,17 +379,28 @@ void RunTheDryRun(std::string_view file, const Choice& choice, std::size_t rows,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view file(reinterpret_cast<const char*>(data), size);
     const Choice choice = ChoiceOf(size > 0 ? data[size - 1] : 0, size);
-    const gcode::FeedDefaults feeds{choice.lines[app::CutSpeedLine],
-                                    choice.lines[app::TravelSpeedLine]};
+    const gcode::LoadSettings settings{
+        {choice.lines[app::CutSpeedLine], choice.lines[app::TravelSpeedLine]},
+        choice.plan.arcToleranceMm,
+        false};
 
     std::optional<gcode::LoadRefusal> refusal;
-    const gcode::Program whole = gcode::LoadProgram(file, feeds, &refusal);
+    const gcode::Program whole = gcode::LoadGcode(file, settings, &refusal);
     std::optional<gcode::LoadRefusal> chunkedRefusal;
-    const gcode::Program chunked = LoadInChunks(file, feeds, chunkedRefusal);
+    std::string kept;
+    const gcode::Program chunked = LoadInChunks(file, settings, chunkedRefusal, kept);
     ExpectSamePrograms(whole, chunked, "whole-file vs chunked load");
+    Check(whole.dialect == chunked.dialect, "whole-file vs chunked: the same way of reading");
     Check(refusal.has_value() == chunkedRefusal.has_value() &&
               (!refusal || refusal->fileLine == chunkedRefusal->fileLine),
           "whole-file vs chunked refusal");
+    // The original filter alone, as --dialect design reads: its own passes give the same rows.
+    std::optional<gcode::LoadRefusal> designRefusal;
+    const gcode::Program design = gcode::LoadGcode(
+        file, gcode::LoadSettings{settings.feeds, settings.arcToleranceMm, true}, &designRefusal);
+    if (!designRefusal) {
+        ExpectSamePrograms(design, gcode::LoadProgram(file, settings.feeds), "the original filter");
+    }
 
     PlanBothWays(whole, choice);
     SplitRawNumbers(data, size);

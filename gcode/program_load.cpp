@@ -80,6 +80,21 @@ std::vector<std::string> DescribeLoad(const Program& program, double arcToleranc
     return lines;
 }
 
+std::optional<std::string> SkippedMovesQuestion(const Program& program) {
+    std::string moves;
+    for (const auto& [what, t] : program.account.skipped) {
+        if (what.rfind("G28", 0) == 0 || what.rfind("G30", 0) == 0 || what.rfind("G53", 0) == 0) {
+            moves += (moves.empty() ? "" : "; ") + what + " " + tally(t, "time", "times");
+        }
+    }
+    if (moves.empty()) {
+        return std::nullopt;
+    }
+    return "This program asks for moves the machine cannot make without a home position: " + moves +
+           ". They are skipped, so the machine will not go where the program expects "
+           "it to there. Run it anyway?";
+}
+
 bool SameMoves(const Program& a, const Program& b) {
     if (a.LineCount() != b.LineCount()) {
         return false;

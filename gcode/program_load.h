@@ -68,6 +68,11 @@ bool SameMoves(const Program& a, const Program& b);
 // what was converted, what was skipped and where, and where the program ended.
 std::vector<std::string> DescribeLoad(const Program& program, double arcToleranceMm);
 
+// The question to ask before the first run of a program whose file asked for moves the board
+// cannot make without a home position (G28, G30, G53): they were skipped, so the machine will
+// not go where the file expects it to. None for any other program.
+std::optional<std::string> SkippedMovesQuestion(const Program& program);
+
 // A whole file in memory, as a Load with this file would make it. A refusal leaves the program
 // empty and is set in `refusal` when given.
 Program LoadGcode(std::string_view fileBytes, const LoadSettings& settings,

@@ -119,6 +119,35 @@ TEST_F(MainFormRunTest, LiveRunSendsExactlyTheDryRunsReportsAndEndsWhereTheProgr
     EXPECT_TRUE(messages.shown.isEmpty()) << messages.shown.join("|").toStdString();
 }
 
+// A program as CAM writes it (home move, tool change, arcs, inches, incremental moves) runs as
+// the dry run plans it, after the operator agrees to skip the move home the machine cannot make.
+TEST_F(MainFormRunTest, ACamProgramRunsAsTheDryRunPlansItOnceTheSkippedHomeMoveIsAgreedTo) {
+    const std::string path = Load("G90 G94 G17 G21\nG28 G91 Z0.\nG90\nT1 M6\nG0 X20. Y10.\n"
+                                  "G1 Z-1. F100\nG2 X30. Y20. I10. J0. F500\nG3 X40 Y10 R10\n"
+                                  "G20 G91 G1 X-1.\nG21 G90 G0 Z5\nM30\n");
+    const std::vector<DryRunRow> planned = DryRun(path);
+    ASSERT_EQ(planned.size(), 6u);
+    EXPECT_GT(planned[2].reports.size(), 20u); // the quarter circle, in straight moves
+    EXPECT_EQ(c().Grid1Model->data(c().Grid1Model->index(2, 0), Qt::DisplayRole).toString(),
+              "G02 ");
+    EXPECT_EQ(c().Grid1Model->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), "7");
+    EXPECT_TRUE(c().CheckText->text().startsWith("Read by the G-code reader"));
+    EXPECT_TRUE(c().CheckText->text().contains("Skipped, the board cannot act on it: G28"));
+
+    messages.confirm = false;
+    c().Run2->click();
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].contains("G28 (move home) 1 time on line 2"));
+    EXPECT_TRUE(Received().empty());
+
+    messages.confirm = true;
+    c().Run2->click();
+    EXPECT_EQ(Received(), AllReports(planned));
+    EXPECT_EQ(Displays(), Shown(planned.back().position));
+    c().Run2->click(); // asked once a load
+    EXPECT_EQ(messages.shown.size(), 2);
+}
+
 TEST_F(MainFormRunTest, StopDuringLineSevenCompletesItAndSendsNothingMore) {
     const std::vector<DryRunRow> planned = DryRun(Load(TenLines));
     onReport = [this](int n) {

@@ -16,6 +16,12 @@ public:
         }
     }
 
+    bool Confirm(const QString& text) override {
+        Show(text);
+        return confirm;
+    }
+
     QStringList shown;
     std::function<void(const QString&)> whileOpen;
+    bool confirm = true; // the answer to every question
 };
