@@ -103,4 +103,79 @@ std::string GenerateCamGcode(std::size_t lineCount, std::uint64_t seed) {
     return out;
 }
 
+std::string GenerateRealCamGcode(std::size_t lineCount, std::uint64_t seed) {
+    std::string out;
+    out.reserve(lineCount * 20 + 64);
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::size_t lines = 0;
+    const auto line = [&](const char* format, auto... args) {
+        char buf[128];
+        const int n = std::snprintf(buf, sizeof buf, format, args...);
+        out.append(buf, static_cast<std::size_t>(n));
+        out.push_back('\n');
+        ++lines;
+    };
+    const std::size_t body = lineCount > 8 ? lineCount - 3 : lineCount;
+    line("(CAM program, seed %llu)", static_cast<unsigned long long>(seed));
+    line("G90 G94 G17 G21");
+    line("T1 M6");
+    line("S12000 M3");
+    double x = 100;
+    double y = 100;
+    int pass = 0;
+    while (lines < body) {
+        const double depth = 0.5 + 0.5 * static_cast<double>(pass % 6);
+        line("G0 Z5.");
+        x = clamp(x + (unit(random) - 0.5) * 40, 20, 180);
+        y = clamp(y + (unit(random) - 0.5) * 40, 20, 180);
+        line("G0 X%.3f Y%.3f", x, y);
+        line("G1 Z-%.3f F100.", depth);
+        x += 1;
+        line("G1 X%.3f Y%.3f F600.", x, y);
+        const std::size_t run = 40 + static_cast<std::size_t>(unit(random) * 360);
+        double heading = unit(random) * 6.283185307179586;
+        bool afterArc = false; // the next straight line names G1 again
+        for (std::size_t i = 0; i < run && lines < body; ++i) {
+            if (!afterArc && unit(random) < 0.3 && x > 8 && x < 192 && y > 8 && y < 192) {
+                // An arc turning off the heading, to the left (G3) or the right (G2).
+                const bool left = unit(random) < 0.5;
+                const double r = 1 + unit(random) * 5;
+                const double side = left ? 1.5707963267948966 : -1.5707963267948966;
+                const double cx = x + r * std::cos(heading + side);
+                const double cy = y + r * std::sin(heading + side);
+                const double sweep = (0.2 + unit(random) * 1.3) * (left ? 1 : -1);
+                const double a0 = std::atan2(y - cy, x - cx);
+                const double ex = cx + r * std::cos(a0 + sweep);
+                const double ey = cy + r * std::sin(a0 + sweep);
+                // Each vertex written with three decimals, the centre words computed from them,
+                // so the arc is exact on the written numbers.
+                const double sx = std::round(x * 1000) / 1000;
+                const double sy = std::round(y * 1000) / 1000;
+                x = std::round(ex * 1000) / 1000;
+                y = std::round(ey * 1000) / 1000;
+                if (unit(random) < 0.5) {
+                    line("G%d X%.3f Y%.3f I%.4f J%.4f", left ? 3 : 2, x, y, cx - sx, cy - sy);
+                } else {
+                    line("G%d X%.3f Y%.3f R%.4f", left ? 3 : 2, x, y, r);
+                }
+                heading += sweep;
+                afterArc = true;
+                continue;
+            }
+            heading += (unit(random) - 0.5) * 0.6;
+            const double step = 0.2 + unit(random) * 1.8;
+            x = clamp(x + step * std::cos(heading), 0, 200);
+            y = clamp(y + step * std::sin(heading), 0, 200);
+            line(afterArc ? "G1 X%.3f Y%.3f" : "X%.3f Y%.3f", x, y);
+            afterArc = false;
+        }
+        ++pass;
+    }
+    line("G0 Z5.");
+    line("M5");
+    line("M30");
+    return out;
+}
+
 } // namespace bench

@@ -21,4 +21,12 @@ namespace bench {
 
 std::string GenerateCamGcode(std::size_t lineCount, std::uint64_t seed = 1);
 
+// The same kind of job as most CAM programs write it today, which the original filter drops
+// most of: "G90 G94 G17 G21", "T1 M6", "S12000 M3"; per toolpath "G0 Z5.", "G0 X.. Y..",
+// "G1 Z-d F100.", "G1 X.. Y.. F600.", then continuation lines "X.. Y.." (no leading zeros,
+// trailing points as posts write them) with about one line in ten an arc: "G2" or "G3" by
+// centre (I, J) or by radius (R), of 1 to 6 mm radius and up to a quarter turn, then "G1" again.
+// Ends "G0 Z5.", "M5", "M30". Lines end with LF; a million lines is about 20 MB.
+std::string GenerateRealCamGcode(std::size_t lineCount, std::uint64_t seed = 1);
+
 } // namespace bench

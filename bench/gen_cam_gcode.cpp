@@ -1,16 +1,22 @@
-// Writes a seeded CAM-style G-code file to standard output: gen_cam_gcode LINES [SEED].
+// Writes a seeded CAM-style G-code file to standard output:
+//   gen_cam_gcode LINES [SEED]           the original dialect (G00, G01, X.. Y.. lines)
+//   gen_cam_gcode --arcs LINES [SEED]    as CAM programs write it today, arcs among the lines
 #include "bench/cam_gcode.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: gen_cam_gcode LINES [SEED]\n");
+    const bool arcs = argc > 1 && std::strcmp(argv[1], "--arcs") == 0;
+    const int first = arcs ? 2 : 1;
+    if (argc < first + 1 || argc > first + 2) {
+        std::fprintf(stderr, "usage: gen_cam_gcode [--arcs] LINES [SEED]\n");
         return 2;
     }
-    const auto lines = static_cast<std::size_t>(std::strtoull(argv[1], nullptr, 10));
-    const auto seed = argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 1ull;
-    const std::string text = bench::GenerateCamGcode(lines, seed);
+    const auto lines = static_cast<std::size_t>(std::strtoull(argv[first], nullptr, 10));
+    const auto seed = argc == first + 2 ? std::strtoull(argv[first + 1], nullptr, 10) : 1ull;
+    const std::string text =
+        arcs ? bench::GenerateRealCamGcode(lines, seed) : bench::GenerateCamGcode(lines, seed);
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() ? 0 : 1;
 }

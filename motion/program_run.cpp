@@ -151,19 +151,19 @@ double MoveSeconds(const MoveReport& report) {
     if (report.error) {
         return 0;
     }
-    // The parts' longest counts add up to the longest whole count plus at most one step per
-    // part; a move split beyond a hundred thousand times is not walked part by part.
-    if (report.reportCount == 1 || report.reportCount > 100000) {
+    // A straight move's parts' longest counts add up to its longest whole count plus at most
+    // one step per part; one split beyond a hundred thousand times is not walked part by part.
+    // An arc's parts go every way, and are walked.
+    if (report.reportCount == 1 || (report.reportCount > 100000 && !report.followsPath)) {
         const std::uint64_t longest = std::max({report.steps[0], report.steps[1], report.steps[2]});
         return static_cast<double>(longest) * report.stepPeriod / 508000.0;
     }
-    double seconds = 0;
+    std::uint64_t longest = 0;
     for (std::uint64_t part = 0; part < report.reportCount; ++part) {
-        if (const auto r = report.Report(part)) {
-            seconds += ReportSeconds(r->fields());
-        }
+        longest += std::max({report.PartSteps(Axis::X, part), report.PartSteps(Axis::Y, part),
+                             report.PartSteps(Axis::Z, part)});
     }
-    return seconds;
+    return static_cast<double>(longest) * report.stepPeriod / 508000.0;
 }
 
 } // namespace motion
