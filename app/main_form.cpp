@@ -21,6 +21,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -246,7 +247,10 @@ void MainForm::prepareGrid() {
     for (int column = 1; column < 5; ++column) {
         ui_.Grid1->setColumnWidth(column, other);
     }
-    ui_.Grid1->setMinimumWidth(std::max(twips(ui_.Grid1, 5100), first + 4 * other + 24));
+    // The row header holds file lines of up to seven digits.
+    const int header = metrics.horizontalAdvance("0000000") + 10;
+    ui_.Grid1->verticalHeader()->setMinimumWidth(header);
+    ui_.Grid1->setMinimumWidth(std::max(twips(ui_.Grid1, 5100), header + first + 4 * other + 24));
 }
 
 void MainForm::connectSettingsBehaviour() {

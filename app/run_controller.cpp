@@ -237,7 +237,10 @@ void RunController::endRun() {
                 text += FieldText(line) + QLatin1Char('\n');
             }
         }
-        u_.controls.CheckText->setText(text + (anyRow_ ? FieldText(check_.Text()) : QString()));
+        const gcode::Program* program = u_.loaded.program.get();
+        u_.controls.CheckText->setText(
+            text + (anyRow_ ? FieldText(check_.Text(program ? &program->fileLines : nullptr))
+                            : QString()));
     }
     u_.controls.RunProgress->hide();
     u_.controls.RunProgressText->hide();

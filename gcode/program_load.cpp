@@ -28,9 +28,19 @@ std::string times(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// "on line 4" for once, "3 times, the first on line 4" for more.
 std::string tally(const ReadAccount::Tally& t, const char* one, const char* many) {
-    return times(t.count, one, many) + (t.count > 1 ? ", the first" : "") + " on line " +
-           std::to_string(t.firstLine);
+    if (t.count == 1) {
+        return std::string("1 ") + one + " on line " + std::to_string(t.firstLine);
+    }
+    return times(t.count, one, many) + ", the first on line " + std::to_string(t.firstLine);
+}
+
+std::string where(const ReadAccount::Tally& t) {
+    if (t.count == 1) {
+        return "on line " + std::to_string(t.firstLine);
+    }
+    return std::to_string(t.count) + " times from line " + std::to_string(t.firstLine);
 }
 
 } // namespace
@@ -68,9 +78,12 @@ std::vector<std::string> DescribeLoad(const Program& program, double arcToleranc
         lines.push_back("Drilling cycles: " + tally(a.drillBlocks, "block", "blocks") + ", as " +
                         times(a.drillMoves, "straight move", "straight moves") + ".");
     }
-    for (const auto& [what, t] : a.skipped) {
-        lines.push_back("Skipped, the board cannot act on it: " + what + ", " +
-                        tally(t, "time", "times") + ".");
+    if (!a.skipped.empty()) {
+        std::string skipped = "Skipped, as the board cannot act on them: ";
+        for (std::size_t i = 0; i < a.skipped.size(); ++i) {
+            skipped += (i == 0 ? "" : "; ") + a.skipped[i].first + " " + where(a.skipped[i].second);
+        }
+        lines.push_back(skipped + ".");
     }
     if (a.endLine != 0 && a.fileLines > a.endLine) {
         lines.push_back("The program ends on line " + std::to_string(a.endLine) +
@@ -84,7 +97,7 @@ std::optional<std::string> SkippedMovesQuestion(const Program& program) {
     std::string moves;
     for (const auto& [what, t] : program.account.skipped) {
         if (what.rfind("G28", 0) == 0 || what.rfind("G30", 0) == 0 || what.rfind("G53", 0) == 0) {
-            moves += (moves.empty() ? "" : "; ") + what + " " + tally(t, "time", "times");
+            moves += (moves.empty() ? "" : "; ") + what + " " + where(t);
         }
     }
     if (moves.empty()) {

@@ -23,7 +23,7 @@ void ProgramCheck::Row(std::size_t row, const ProgramRowMove& move) {
     const MoveReport& report = move.planned.report;
     reports += report.reportCount;
     seconds += MoveSeconds(report);
-    if (report.reportCount > 1) {
+    if (report.Split()) {
         ++splitRows;
         if (!firstSplitRow) {
             firstSplitRow = row;
@@ -31,15 +31,20 @@ void ProgramCheck::Row(std::size_t row, const ProgramRowMove& move) {
     }
 }
 
-std::string ProgramCheck::Text() const {
+std::string ProgramCheck::Text(const gcode::KeptLineNumbers* fileLines) const {
+    // Lines are named as the table heads them: by their file line where it is known.
+    const auto lineOf = [fileLines](std::size_t row) {
+        const std::uint64_t line = fileLines ? fileLines->FileLine(row) : 0;
+        return std::to_string(line != 0 ? line : row + 1);
+    };
     std::string text = std::to_string(reports) + (reports == 1 ? " report" : " reports") +
                        ", about " + DurationText(seconds) + " of machine time";
     if (splitRows > 0) {
         text += "; " + std::to_string(splitRows) + (splitRows == 1 ? " line goes" : " lines go") +
-                " out as several reports (first: line " + std::to_string(*firstSplitRow + 1) + ")";
+                " out as several reports (first: line " + lineOf(*firstSplitRow) + ")";
     }
     if (refusedRow) {
-        text += "; the run stops at line " + std::to_string(*refusedRow + 1) + ": " + refusal;
+        text += "; the run stops at line " + lineOf(*refusedRow) + ": " + refusal;
     }
     if (zeroSteps) {
         text += "; " + *zeroSteps;

@@ -4,6 +4,7 @@
 // would move. Fed one row at a time by whoever steps through the program.
 #pragma once
 
+#include "gcode/program.h"
 #include "motion/planning.h"
 #include "motion/program_run.h"
 
@@ -31,8 +32,9 @@ public:
     // The pulses per mm reads as 0: every report would ask for no steps at all.
     std::optional<std::string> zeroSteps;
 
-    // One paragraph for the window, lines counted from 1 as the table shows them.
-    std::string Text() const;
+    // One paragraph for the window, lines named by their file lines when given (as the table
+    // heads its rows), else counted from 1.
+    std::string Text(const gcode::KeptLineNumbers* fileLines = nullptr) const;
 };
 
 } // namespace motion

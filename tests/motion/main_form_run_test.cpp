@@ -132,12 +132,12 @@ TEST_F(MainFormRunTest, ACamProgramRunsAsTheDryRunPlansItOnceTheSkippedHomeMoveI
               "G02 ");
     EXPECT_EQ(c().Grid1Model->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), "7");
     EXPECT_TRUE(c().CheckText->text().startsWith("Read by the G-code reader"));
-    EXPECT_TRUE(c().CheckText->text().contains("Skipped, the board cannot act on it: G28"));
+    EXPECT_TRUE(c().CheckText->text().contains("Skipped, as the board cannot act on them: G28"));
 
     messages.confirm = false;
     c().Run2->click();
     ASSERT_EQ(messages.shown.size(), 1);
-    EXPECT_TRUE(messages.shown[0].contains("G28 (move home) 1 time on line 2"));
+    EXPECT_TRUE(messages.shown[0].contains("G28 (move home) on line 2"));
     EXPECT_TRUE(Received().empty());
 
     messages.confirm = true;
