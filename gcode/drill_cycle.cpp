@@ -52,7 +52,7 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
     };
     const int code = block.code;
     if (code != 73 && code != 81 && code != 82 && code != 83) {
-        return refuse("G" + std::to_string(code) +
+        return refuse(std::string("G").append(std::to_string(code)) +
                       " is not a drilling cycle: only G73, G81, G82 and G83 are drilled.");
     }
     if (block.repeats < 1) {
@@ -74,7 +74,8 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
         return refuse("The bottom of the hole (Z) lies above the R plane, where drilling starts.");
     }
     if (IsPeckCycle(code) && !(block.peck > 0)) {
-        return refuse("G" + std::to_string(code) + " needs a peck depth Q above 0.");
+        return refuse(std::string("G").append(std::to_string(code)) +
+                      " needs a peck depth Q above 0.");
     }
     if (code == 82 && block.dwellSeconds < 0) {
         return refuse("G82 needs a dwell P of 0 seconds or more.");
@@ -96,15 +97,21 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
     }
     const auto holes = static_cast<std::size_t>(block.repeats);
     const std::size_t movesPerPeck = code == 83 ? 3 : 2;
-    // Under G98 every hole comes down from the clear height; under G99 only the first, and only
-    // from a start above R.
-    const bool startsAboveR = from[2] > block.r;
-    const std::size_t descents = startsAboveR ? (block.retractToR ? 1 : holes) : 0;
+    // The series' first Z decides both the rapid to R before the first hole (when it lies below
+    // R) and the clear height of G98 (the higher of the two).
+    const double seriesZ = block.seriesStartZ.value_or(from[2]);
+    const bool toRFirst = seriesZ < block.r;
+    const double clearZ = block.retractToR ? block.r : std::max(block.r, seriesZ);
+    // A hole is reached at the Z the drill stands at when that is above R, otherwise at the
+    // clear height; from above R a rapid down to R follows.
+    const double firstHoleZ = !toRFirst && from[2] > block.r ? from[2] : clearZ;
+    const std::size_t descents =
+        (firstHoleZ > block.r ? 1 : 0) + (clearZ > block.r ? holes - 1 : 0);
     const std::size_t movesPerHole = 3 + pecks * movesPerPeck; // to the hole, bottom, retract
     if (movesPerHole > MaxDrillBlockMoves / holes) {
         return tooMany();
     }
-    const std::size_t total = (from[2] < block.r ? 1 : 0) + descents + holes * movesPerHole;
+    const std::size_t total = (toRFirst ? 1 : 0) + descents + holes * movesPerHole;
     if (total > MaxDrillBlockMoves) {
         return tooMany();
     }
@@ -118,16 +125,14 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
     };
     const auto rapidTo = [&](double z) { move(true, at[0], at[1], z, 0); };
 
-    if (at[2] < block.r) {
+    if (toRFirst) {
         rapidTo(block.r);
     }
-    const double clearZ =
-        block.retractToR ? block.r : std::max(block.r, block.seriesStartZ.value_or(from[2]));
     const double bottomDwell = code == 82 ? block.dwellSeconds : 0;
     for (std::size_t hole = 0; hole < holes; ++hole) {
         const double k = static_cast<double>(hole);
         move(true, block.firstHole[0] + k * block.step[0], block.firstHole[1] + k * block.step[1],
-             at[2], 0);
+             at[2] > block.r ? at[2] : clearZ, 0);
         if (at[2] > block.r) {
             rapidTo(block.r);
         }

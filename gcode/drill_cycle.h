@@ -4,10 +4,12 @@
 // All values are in mm in the load frame, absolute: the reader has already turned incremental
 // words (G91) and inches into them. One block (one line of a cycle, with its L repeats) becomes
 // its moves in order:
-//   - preliminary: when the block starts below the R plane, a rapid in Z up to R, where it stands
-//     in X and Y (once a block, whatever L);
-//   - per hole: a rapid in X and Y to the hole (even where it is already there: the peer
-//     interpreters list it too), a rapid down to R when above it (none when at R), then
+//   - preliminary: when the series of cycle blocks started below the R plane (see below), a rapid
+//     in Z to R where it stands in X and Y (once a block, whatever L): up from below, or down
+//     when an earlier block of the series left it above this block's R;
+//   - per hole: a rapid to the hole (even where it is already there: the peer interpreters list
+//     it too) at the Z it stands at when that is above R, otherwise at the clear height, rising
+//     to it on the way; then a rapid down to R when above it (none when at R), then
 //       G81: a feed to the bottom;
 //       G82: the same, then a dwell of P seconds at the bottom;
 //       G83: pecks of Q from R: a feed Q deeper, a rapid back to R, a rapid to 0.254 mm above the
@@ -21,9 +23,10 @@
 // A peck that ends within a float's rounding of the bottom is the last one: 0.9 mm at Q 0.3 is
 // three pecks, where an interpreter that sums 0.3 three times adds a fourth of nothing.
 //
-// G98 over a series of cycle blocks (up to G80 or any other motion): the clear height of every
-// G98 block is the higher of its R and the Z before the series' first block, not the Z the block
-// itself starts at. After a G99 block (at R) a later G98 block climbs back to that first Z, over
+// G98 over a series of cycle blocks (up to G80 or any other motion; a change from one cycle to
+// another goes on with the series): the clear height of every G98 block is the higher of its R
+// and the Z before the series' first block, not the Z the block itself starts at. After a G99
+// block (at R) a later G98 block climbs back to that first Z on its way to the first hole, over
 // the clamps the program meant to clear; after a block whose R lay above it, it comes back down.
 #pragma once
 

@@ -190,13 +190,14 @@ std::string codeText(char letter, int tenths) {
 }
 
 // A sentence of another part as a clause of the reader's own: "The arc's centre ..." becomes
-// "the arc's centre ...", without its full stop.
+// "the arc's centre ...", without its full stop. A sentence that starts with a code or a letter
+// of G-code ("G83 needs ...", "L is ...") keeps it as written.
 std::string clause(std::string sentence) {
     if (!sentence.empty() && sentence.back() == '.') {
         sentence.pop_back();
     }
-    if (!sentence.empty() && sentence[0] >= 'A' && sentence[0] <= 'Z' &&
-        (sentence.size() < 2 || !(sentence[1] >= 'A' && sentence[1] <= 'Z'))) {
+    if (sentence.size() >= 2 && sentence[0] >= 'A' && sentence[0] <= 'Z' && sentence[1] >= 'a' &&
+        sentence[1] <= 'z') {
         sentence[0] = static_cast<char>(sentence[0] - 'A' + 'a');
     }
     return sentence;
@@ -261,12 +262,13 @@ struct GcodeReader::State {
     bool retractToR = false;        // G98
     std::optional<Nano> feed;       // F as written, in units per minute of its line
     bool feedInches = false;
-    // Drilling cycles keep their R, Z, Q and P from block to block.
-    Nano cycleR = 0, cycleBottom = 0, cyclePeck = 0, cycleDwell = 0;
-    // The Z before the first block of a series of cycle blocks, and the cycle of that series:
-    // G98 climbs back to it.
+    // The R, Z, Q and P words of a drilling cycle, as written: a block of the same cycle that
+    // follows without them reads them again, in its own units and distance mode, as RS274/NGC
+    // interpreters do. Any other motion code in between forgets them.
+    std::optional<Nano> cycleR, cycleZ, cyclePeck, cycleDwell;
+    // The Z before the first block of a series of cycle blocks, whichever cycles follow: G98
+    // climbs back to it, and an incremental R counts from it.
     std::optional<Nano> cycleSeriesZ;
-    int cycleSeriesCode = 0;
     std::string lastTool; // the last T word, for a tool change's note
 
     WordCell travelFeed;
@@ -540,7 +542,8 @@ struct GcodeReader::State {
         }
         if (b.Has('T')) {
             program.account.Skip("T (tool number)", fileLine);
-            lastTool = "T" + encoding::FormatSignificant(static_cast<double>(b.Value('T')) / 1e9);
+            lastTool = 'T';
+            lastTool += encoding::FormatSignificant(static_cast<double>(b.Value('T')) / 1e9);
         }
         if (b.toolChange >= 0) {
             program.account.Skip("M6 (tool change)", fileLine);
@@ -683,6 +686,7 @@ struct GcodeReader::State {
     }
 
     bool motionOf(const Block& b) {
+        const int previousMotion = motion;
         if (b.motion >= 0) {
             motion = b.motion;
         }
@@ -699,7 +703,9 @@ struct GcodeReader::State {
             return true;
         }
         const bool arcWords = b.Has('I') || b.Has('J') || b.Has('K') || b.Has('R');
-        if (!b.HasAxis()) {
+        // An arc without X, Y or Z ends where it starts: a full circle round its centre.
+        const bool fullCircle = (motion == code(2) || motion == code(3)) && arcWords;
+        if (!b.HasAxis() && !fullCircle) {
             if (arcWords && motion != code(2) && motion != code(3) && !isCycle(motion)) {
                 return refuse("has I, J, K or R without a G2 or G3 to use them");
             }
@@ -722,7 +728,7 @@ struct GcodeReader::State {
             program.account.incrementalLines.Add(fileLine);
         }
         if (isCycle(motion)) {
-            return drill(b);
+            return drill(b, previousMotion == motion);
         }
         Nano target[3];
         unsigned axes = 0;
@@ -797,6 +803,12 @@ struct GcodeReader::State {
             }
             Nano centre[3] = {position[0], position[1], position[2]};
             for (const int a : {u, v}) {
+                // A missing incremental centre word is 0, the centre level with the start; a
+                // missing absolute one is no place at all.
+                if (!incrementalCentres && !b.Has(centreLetter[a])) {
+                    return refuse("has an arc with absolute centres (G90.1) without its " +
+                                  std::string(1, centreLetter[a]) + " word");
+                }
                 const Nano w = b.Has(centreLetter[a]) ? toMm(b.Value(centreLetter[a])) : 0;
                 // An absolute centre word counts from the program's zero, as a position does.
                 centre[a] = incrementalCentres ? position[a] + w : w + offset[a];
@@ -821,7 +833,9 @@ struct GcodeReader::State {
         return true;
     }
 
-    bool drill(const Block& b) {
+    // `sameCycle`: the block goes on with the cycle of the block before, and so may leave out
+    // the R, Z, Q and P words that block gave.
+    bool drill(const Block& b, bool sameCycle) {
         if (plane != Plane::XY) {
             return refuse("has a drilling cycle in " +
                           codeText('G', code(static_cast<int>(plane))) +
@@ -830,25 +844,40 @@ struct GcodeReader::State {
         if (b.Has('I') || b.Has('J') || b.Has('K')) {
             return refuse("has I, J or K in a drilling cycle");
         }
-        // R, Z, Q and P stay from one block of a cycle to the next.
-        const Nano startZ = position[2];
-        if (!cycleSeriesZ || cycleSeriesCode != motion) {
-            cycleSeriesZ = startZ;
-            cycleSeriesCode = motion;
+        if (!sameCycle) {
+            cycleR.reset();
+            cycleZ.reset();
+            cyclePeck.reset();
+            cycleDwell.reset();
         }
-        if (b.Has('R')) {
-            cycleR = incremental ? startZ + toMm(b.Value('R')) : toMm(b.Value('R')) + offset[2];
+        for (const auto& [letter, word] :
+             {std::pair{'R', &cycleR}, std::pair{'Z', &cycleZ}, std::pair{'Q', &cyclePeck},
+              std::pair{'P', &cycleDwell}}) {
+            if (b.Has(letter)) {
+                *word = b.Value(letter);
+            }
         }
-        if (b.Has('Z')) {
-            cycleBottom =
-                incremental ? cycleR + toMm(b.Value('Z')) : toMm(b.Value('Z')) + offset[2];
+        // A word the cycle needs and no block of it gave would be drilled from or to 0: refused.
+        const std::string cycle = codeText('G', motion);
+        if (!cycleR) {
+            return refuse("has a drilling cycle (" + cycle + ") without its R plane (R)");
         }
-        if (b.Has('Q')) {
-            cyclePeck = toMm(b.Value('Q'));
+        if (!cycleZ) {
+            return refuse("has a drilling cycle (" + cycle +
+                          ") without the bottom of its hole (Z)");
         }
-        if (b.Has('P')) {
-            cycleDwell = b.Value('P');
+        if ((motion == code(73) || motion == code(83)) && !cyclePeck) {
+            return refuse("has " + cycle + " without its peck depth (Q)");
         }
+        if (motion == code(82) && !cycleDwell) {
+            return refuse("has G82 without its dwell (P)");
+        }
+        if (!cycleSeriesZ) {
+            cycleSeriesZ = position[2];
+        }
+        // Incremental: R from the Z the series started at, the bottom from R.
+        const Nano r = incremental ? *cycleSeriesZ + toMm(*cycleR) : toMm(*cycleR) + offset[2];
+        const Nano bottom = incremental ? r + toMm(*cycleZ) : toMm(*cycleZ) + offset[2];
         int repeats = 1;
         if (b.Has('L')) {
             const Nano l = b.Value('L');
@@ -860,10 +889,10 @@ struct GcodeReader::State {
         DrillBlock block;
         block.code = motion / 10;
         block.retractToR = retractToR;
-        block.r = static_cast<double>(cycleR) / 1e9;
-        block.bottom = static_cast<double>(cycleBottom) / 1e9;
-        block.peck = static_cast<double>(cyclePeck) / 1e9;
-        block.dwellSeconds = motion == code(82) ? static_cast<double>(cycleDwell) / 1e9 : 0;
+        block.r = static_cast<double>(r) / 1e9;
+        block.bottom = static_cast<double>(bottom) / 1e9;
+        block.peck = cyclePeck ? static_cast<double>(toMm(*cyclePeck)) / 1e9 : 0;
+        block.dwellSeconds = motion == code(82) ? static_cast<double>(*cycleDwell) / 1e9 : 0;
         block.repeats = repeats;
         block.seriesStartZ = static_cast<double>(*cycleSeriesZ) / 1e9;
         for (int a = 0; a < 2; ++a) {

@@ -141,9 +141,9 @@ TEST(DrillCycle, PecksNeverRapidIntoMetal) {
                         const double r = 0.5;
                         const DrillBlock block =
                             Block(code, g99, r, bottom, {3, 4}, q, 1.5, 2, {-1, 2});
-                        SCOPED_TRACE("G" + std::to_string(code) + " Q" + std::to_string(q) + " Z" +
-                                     std::to_string(bottom) + " from Z" + std::to_string(startZ) +
-                                     (g99 ? " G99" : " G98"));
+                        SCOPED_TRACE(std::string("G").append(std::to_string(code)) + " Q" +
+                                     std::to_string(q) + " Z" + std::to_string(bottom) + " from Z" +
+                                     std::to_string(startZ) + (g99 ? " G99" : " G98"));
                         const double clearZ = g99 ? r : std::max(r, startZ);
                         Point at{0, 0, startZ};
                         double deepest = r;

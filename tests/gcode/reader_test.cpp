@@ -79,6 +79,23 @@ TEST(Reader, ReadsGcodeAsCamProgramsWriteIt) {
           "2 G00 - - Z0001.000 F1000.000", "2 G01 - - Z-0001.000 F0100.000",
           "2 G00 - - Z0001.000 F1000.000", "3 G00 X0003.000 - - F1000.000",
           "3 G01 - - Z-0001.000 F0100.000", "3 G00 - - Z0001.000 F1000.000"}},
+        {"an arc with its centre and no end is a full circle",
+         "G0 X10\nG2 I-10 F100\n",
+         {"1 G00 X0010.000 - - F1000.000", "2 G02 X0010.000 Y0000.000 - F0100.000"}},
+        {"another cycle goes on with the series: G98 climbs to the Z before it, on the way across",
+         "G0 Z10\nG99 G81 X1 Z-1 R2 F100\nG98 G83 X2 Z-1 R2 Q5\n",
+         {"1 G00 - - Z0010.000 F1000.000", "2 G00 X0001.000 - - F1000.000",
+          "2 G00 - - Z0002.000 F1000.000", "2 G01 - - Z-0001.000 F0100.000",
+          "2 G00 - - Z0002.000 F1000.000", "3 G00 X0002.000 - Z0010.000 F1000.000",
+          "3 G00 - - Z0002.000 F1000.000", "3 G01 - - Z-0001.000 F0100.000",
+          "3 G00 - - Z0010.000 F1000.000"}},
+        {"G91 cycles: R counts from the Z before the series, a kept Z from the new R",
+         "G0 Z10\nG91 G99 G81 X1 Z-3 R-5 F100\nX1 R2\n",
+         {"1 G00 - - Z0010.000 F1000.000", "2 G00 X0001.000 - - F1000.000",
+          "2 G00 - - Z0005.000 F1000.000", "2 G01 - - Z0002.000 F0100.000",
+          "2 G00 - - Z0005.000 F1000.000", "3 G00 - - Z0012.000 F1000.000",
+          "3 G00 X0002.000 - - F1000.000", "3 G01 - - Z0009.000 F0100.000",
+          "3 G00 - - Z0012.000 F1000.000"}},
     };
     for (const ReadCase& c : cases) {
         std::optional<gcode::LoadRefusal> refusal;
@@ -110,9 +127,14 @@ TEST(Reader, RefusesWhatWouldChangeTheGeometryNamingItsLine) {
              {"G0 X1 (unclosed\n", 1, "not closed"},
              {"G1 X1 I2\n", 1, "I, J, K or R without a G2 or G3"},
              {"G2 X10 Y0 I0 J7\n", 1, "arc that cannot be cut"}, // radii 7 and 12.2
-             {"G2 X30 Y0 R10\n", 1, "arc that cannot be cut"},    // chord 30 > 2 R
+             {"G2 X30 Y0 R10\n", 1, "arc that cannot be cut"},   // chord 30 > 2 R
              {"G2 X0 Y0 I2000000 J0\n", 1, "more than 65536 straight moves"},
              {"G0 X1\nG80\nX2\n", 3, "after G80"},
+             {"G0 X1 Y1\nG90.1 G2 X3 Y1 I2\n", 2, "absolute centres (G90.1) without its J"},
+             {"G0 Z5\nG81 X1 Z-1 F100\n", 2, "without its R plane"},
+             {"G0 Z5\nG99 G81 X1 R1 Z-1 F100\nG0 X0\nG81 X2\n", 4, "without its R plane"},
+             {"G0 Z5\nG81 X1 R1 Z-1 F100\nG83 X2 R1 Z-1\n", 3, "G83 without its peck depth"},
+             {"G0 Z5\nG83 X1 R1 Z-1 Q0 F100\n", 2, "G83 needs a peck depth"},
              {"G0 X1e3\n", 1, "does not know: E3"},
              {"G0 X999999999\n", 1, "too large"},
          }) {
@@ -121,8 +143,7 @@ TEST(Reader, RefusesWhatWouldChangeTheGeometryNamingItsLine) {
         ASSERT_TRUE(refusal) << c.file;
         EXPECT_EQ(refusal->fileLine, c.line) << c.file;
         EXPECT_NE(refusal->message.find(c.says), std::string::npos) << refusal->message;
-        EXPECT_EQ(refusal->message.rfind("Line " + std::to_string(c.line) + " of the file ", 0),
-                  0u)
+        EXPECT_EQ(refusal->message.rfind("Line " + std::to_string(c.line) + " of the file ", 0), 0u)
             << refusal->message;
     }
 }
@@ -177,7 +198,7 @@ TEST(ProgramLoad, TheOriginalFilterKeepsTheFilesItReadsRight) {
     for (const Choice& c : std::vector<Choice>{
              {"N10 G00 X10 Y5\nG01 x10 F100\nY20\nM30\n", gcode::Dialect::Design},
              {"%\n(comment)\nG01 X1 F100\nS1000 M3\nG00 Z5\n", gcode::Dialect::Design},
-             {"G0 X10\n", gcode::Dialect::Reader},               // the filter drops G0
+             {"G0 X10\n", gcode::Dialect::Reader},                // the filter drops G0
              {"G01 X1 F100\nF200\nX2\n", gcode::Dialect::Reader}, // and a lone F
              {"G00 X1 F300\n", gcode::Dialect::Reader},           // G00 runs at its own F
              {"G21 G90\nG01 X1 F100\n", gcode::Dialect::Design},  // only modes it drops
