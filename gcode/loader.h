@@ -195,6 +195,8 @@ public:
     Program Finish();
 
     std::size_t RowCount() const { return program_.rows_.size(); }
+    // The rows built so far.
+    const Program& Partial() const { return program_; }
     // Set once a working-copy line was too long; the rows stop before it.
     std::optional<LoadRefusal> Refusal() const;
 

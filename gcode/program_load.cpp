@@ -43,6 +43,23 @@ std::string where(const ReadAccount::Tally& t) {
     return std::to_string(t.count) + " times from line " + std::to_string(t.firstLine);
 }
 
+// Rows `from` on of `a` against the same rows of `b`, which has at least as many.
+bool sameRows(const Program& a, const Program& b, std::size_t from) {
+    const auto rowsA = a.Rows();
+    const auto rowsB = b.Rows();
+    for (std::size_t r = from; r < rowsA.size(); ++r) {
+        if (rowsA[r].MotionOf() != rowsB[r].MotionOf()) {
+            return false;
+        }
+        for (int w = 0; w < 4; ++w) {
+            if (!sameCell(a, rowsA[r].Word(w), b, rowsB[r].Word(w))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> DescribeLoad(const Program& program, double arcToleranceMm) {
@@ -109,22 +126,7 @@ std::optional<std::string> SkippedMovesQuestion(const Program& program) {
 }
 
 bool SameMoves(const Program& a, const Program& b) {
-    if (a.LineCount() != b.LineCount()) {
-        return false;
-    }
-    const auto rowsA = a.Rows();
-    const auto rowsB = b.Rows();
-    for (std::size_t r = 0; r < rowsA.size(); ++r) {
-        if (rowsA[r].MotionOf() != rowsB[r].MotionOf()) {
-            return false;
-        }
-        for (int w = 0; w < 4; ++w) {
-            if (!sameCell(a, rowsA[r].Word(w), b, rowsB[r].Word(w))) {
-                return false;
-            }
-        }
-    }
-    return true;
+    return a.LineCount() == b.LineCount() && sameRows(a, b, 0);
 }
 
 ProgramLoad::ProgramLoad(LoadSettings settings)
@@ -144,8 +146,10 @@ void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
         keptText->append(kept);
         keptText->append("\r\n");
     }
-    builder_.AddLine(kept);
-    keptLines_.Keep(kept_, fileLine_);
+    if (!rowsDiffer_) {
+        builder_.AddLine(kept);
+        keptLines_.Keep(kept_, fileLine_);
+    }
     ++kept_;
 }
 
@@ -161,7 +165,19 @@ void ProgramLoad::Feed(std::string_view chunk, std::string* keptText) {
     if (reader_) {
         reader_->Feed(chunk);
         refusal_ = reader_->Refusal();
+        compareRows();
     }
+}
+
+void ProgramLoad::compareRows() {
+    if (rowsDiffer_) {
+        return;
+    }
+    // Both have read the same whole lines of the file: for the same moves, the same rows.
+    const Program& design = builder_.Partial();
+    const Program& read = reader_->Partial();
+    rowsDiffer_ = design.LineCount() != read.LineCount() || !sameRows(design, read, rowsCompared_);
+    rowsCompared_ = design.LineCount();
 }
 
 void ProgramLoad::Finish(std::string* keptText) {
@@ -181,7 +197,7 @@ void ProgramLoad::Finish(std::string* keptText) {
         return;
     }
     Program read = reader_->TakeProgram();
-    if (SameMoves(design, read)) {
+    if (!rowsDiffer_ && SameMoves(design, read)) {
         // The original loader reads this file right: its rows, with what the reader noticed.
         design.account = std::move(read.account);
         design.AdoptNotes(read);

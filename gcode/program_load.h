@@ -47,6 +47,9 @@ public:
 
 private:
     void filterLine(std::string_view line, std::string* keptText);
+    // Compares the rows both have made since the last piece; the original loader stops
+    // building rows at the first that differs, as its program can no longer be chosen.
+    void compareRows();
 
     LoadSettings settings_;
     LineSplitter splitter_;
@@ -55,6 +58,8 @@ private:
     std::optional<LoadRefusal> refusal_;
     Program program_;
     std::size_t kept_ = 0;
+    bool rowsDiffer_ = false;
+    std::size_t rowsCompared_ = 0;
     std::uint64_t fileLine_ = 0;
     KeptLineNumbers keptLines_;
 };

@@ -975,6 +975,10 @@ const std::optional<LoadRefusal>& GcodeReader::Refusal() const {
     return state_->refusal;
 }
 
+const Program& GcodeReader::Partial() const {
+    return state_->program;
+}
+
 Program GcodeReader::TakeProgram() {
     Program done = std::move(state_->program);
     done.TempLineCount = done.LineCount();

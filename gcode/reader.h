@@ -47,6 +47,8 @@ public:
     const std::optional<LoadRefusal>& Refusal() const;
     // The rows read so far, their file lines, arcs and notes, and the account.
     Program TakeProgram();
+    // The same without taking them: the rows read so far.
+    const Program& Partial() const;
 
 private:
     struct State;
