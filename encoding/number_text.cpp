@@ -384,26 +384,31 @@ LeadingNumber LeadingNumberOf(std::string_view text) {
     const std::size_t start = i;
     std::size_t digitCount = 0;
     // Each digit also goes into the significand: a leading zero adds nothing, and past 19
-    // significant digits only the count goes on.
-    const auto take = [&r](char c) {
-        if (r.significantDigits == 0 && c == '0') {
-            return;
+    // significant digits only the count goes on. Kept in locals, not in the result, so that
+    // they stay in registers over the loops.
+    std::uint64_t significand = 0;
+    std::size_t significantDigits = 0;
+    const auto digits = [&] {
+        const std::size_t first = i;
+        for (; i < n && isDigit(text[i]); ++i) {
+            const auto d = static_cast<std::uint64_t>(text[i] - '0');
+            if (significantDigits == 0 && d == 0) {
+                continue;
+            }
+            if (++significantDigits <= LeadingNumber::SignificandDigits) {
+                significand = significand * 10 + d;
+            }
         }
-        if (++r.significantDigits <= LeadingNumber::SignificandDigits) {
-            r.significand = r.significand * 10 + static_cast<std::uint64_t>(c - '0');
-        }
+        digitCount += i - first;
+        return i - first;
     };
-    for (; i < n && isDigit(text[i]); ++i) {
-        take(text[i]);
-        ++digitCount;
-    }
+    digits();
     if (i < n && text[i] == '.') {
-        for (++i; i < n && isDigit(text[i]); ++i) {
-            take(text[i]);
-            ++digitCount;
-            ++r.decimals;
-        }
+        ++i;
+        r.decimals = digits();
     }
+    r.significand = significand;
+    r.significantDigits = significantDigits;
     if (digitCount == 0) {
         r.negative = false;
         return r;

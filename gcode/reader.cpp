@@ -76,6 +76,18 @@ bool nanoOf(const encoding::LeadingNumber& n, Nano& out) {
     return true;
 }
 
+// A byte of a line as it goes into the compact line: in upper case, or 0 where it is no part of
+// a word (blanks, comment marks, control and 8-bit bytes).
+constexpr std::array<char, 256> KeptByte = [] {
+    std::array<char, 256> table{};
+    for (int c = 0x21; c < 0x7F; ++c) {
+        table[static_cast<std::size_t>(c)] =
+            static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    table['('] = table[';'] = 0;
+    return table;
+}();
+
 constexpr int Letters = 26;
 constexpr int letterIndex(char upper) {
     return upper - 'A';
@@ -87,8 +99,9 @@ constexpr int code(int whole, int tenth = 0) {
 }
 
 // One line's words, checked for what RS274/NGC allows on one line.
+// One per reader, cleared for every line: the values are read only where their letter is present.
 struct Block {
-    std::array<Nano, Letters> value{};
+    std::array<Nano, Letters> value;
     std::uint32_t present = 0;
     // G codes by modal group, times ten; -1 where the line has none.
     int motion = -1, plane = -1, distance = -1, arcDistance = -1, units = -1, feedMode = -1,
@@ -100,7 +113,17 @@ struct Block {
     std::string comment; // the line's comments, joined by a blank
 
     bool Has(char letter) const { return (present & (1u << letterIndex(letter))) != 0; }
-    Nano Value(char letter) const { return value[static_cast<std::size_t>(letterIndex(letter))]; }
+    Nano Value(char letter) const {
+        return Has(letter) ? value[static_cast<std::size_t>(letterIndex(letter))] : 0;
+    }
+    void Clear() {
+        present = 0;
+        motion = plane = distance = arcDistance = units = feedMode = cutterComp = toolLength =
+            coordinates = pathControl = retract = nonModal = -1;
+        stop = toolChange = spindle = -1;
+        coolant.clear();
+        comment.clear();
+    }
     bool HasAxis() const { return Has('X') || Has('Y') || Has('Z'); }
 };
 
@@ -274,6 +297,7 @@ struct GcodeReader::State {
     WordCell travelFeed;
     WordCell cutFeed;
     std::string line; // the line without blanks and comments, upper case
+    Block block;      // its words
 
     // -- words --------------------------------------------------------------------------------
 
@@ -332,9 +356,16 @@ struct GcodeReader::State {
     // The line without blanks and comments, upper case; false when a comment is not closed or
     // a byte cannot be part of G-code.
     bool compact(std::string_view raw, Block& block) {
-        line.clear();
+        // Written through a pointer into room for the whole line: the line only shrinks.
+        line.resize(raw.size());
+        char* out = line.data();
         for (std::size_t i = 0; i < raw.size(); ++i) {
             const char c = raw[i];
+            // Most bytes are kept as they are or in upper case: one look-up decides.
+            if (const char kept = KeptByte[static_cast<unsigned char>(c)]; kept != 0) {
+                *out++ = kept;
+                continue;
+            }
             if (c == '(') {
                 const std::size_t close = raw.find(')', i + 1);
                 if (close == std::string_view::npos) {
@@ -357,10 +388,9 @@ struct GcodeReader::State {
                        static_cast<unsigned char>(c) >= 0x7F) {
                 return refuse("holds a character that is no part of G-code (byte " +
                               std::to_string(static_cast<unsigned char>(c)) + ")");
-            } else {
-                line.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
             }
         }
+        line.resize(static_cast<std::size_t>(out - line.data()));
         return true;
     }
 
@@ -938,7 +968,7 @@ struct GcodeReader::State {
         if (refusal || ended) {
             return;
         }
-        Block block;
+        block.Clear();
         if (!compact(raw, block)) {
             return;
         }
