@@ -24,6 +24,13 @@ constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
     }
     return p;
 }();
+constexpr std::array<std::uint64_t, 20> kReciprocals = [] {
+    std::array<std::uint64_t, 20> r{};
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        r[i] = ~std::uint64_t{0} / kPowersOfTen[i];
+    }
+    return r;
+}();
 
 std::uint64_t digitsValue(std::string_view digits) {
     std::uint64_t v = 0;
@@ -74,6 +81,7 @@ PulsesPerMm::PulsesPerMm(std::string_view setpulsesText) {
     awayFromZero_ = number.negative;
     if (digits_.empty() && exponent_ < 0 && -exponent_ <= kWholeDigits) {
         divisor_ = kPowersOfTen[static_cast<std::size_t>(-exponent_)];
+        reciprocal_ = kReciprocals[static_cast<std::size_t>(-exponent_)];
         // Positions below 2^(64 - the mantissa's bits) keep the product within 64 bits; a
         // bound by bits, not a division, as every line of a run prepares its settings.
         const int bits = std::bit_width(mantissa_);
