@@ -356,8 +356,10 @@ private:
         return a >= b ? static_cast<std::uint64_t>(a - b) : static_cast<std::uint64_t>(b - a);
     }
 
-    MoveReport::Part part(const Leg& leg) const {
-        MoveReport::Part p;
+    // A part to the leg's end, made in the parts' own room: one made aside and copied in is
+    // read back whole right after it was written field by field, which stalls the processor.
+    MoveReport::Part& part(const Leg& leg) {
+        MoveReport::Part& p = r_.parts.emplace_back();
         p.directions = bits_;
         for (std::size_t i = 0; i < 3; ++i) {
             if (leg.moves[i]) {
@@ -377,7 +379,7 @@ private:
             std::array<std::int64_t, 3> before = leg.stepsFrom;
             bool fits = true;
             for (std::uint64_t k = 1; k <= n && fits; ++k) {
-                MoveReport::Part p = part(leg);
+                MoveReport::Part& p = part(leg);
                 if (k < n) {
                     for (const Axis a : kAxes) {
                         const std::size_t i = index(a);
@@ -396,7 +398,6 @@ private:
                     fits = fits && distance(p.stepsAfter[i], before[i]) <= fieldMaxOf(a);
                     before[i] = p.stepsAfter[i];
                 }
-                r_.parts.push_back(p);
             }
             if (fits) {
                 return true;
@@ -408,7 +409,7 @@ private:
 
     void byCounts(const Leg& leg, const std::array<std::uint64_t, 3>& counts, std::uint64_t n) {
         for (std::uint64_t k = 1; k <= n; ++k) {
-            MoveReport::Part p = part(leg);
+            MoveReport::Part& p = part(leg);
             if (k < n) {
                 for (std::size_t i = 0; i < 3; ++i) {
                     p.shownAfter[i].reset();
@@ -417,7 +418,6 @@ private:
                                       (leg.stepsTo[i] >= leg.stepsFrom[i] ? travelled : -travelled);
                 }
             }
-            r_.parts.push_back(p);
         }
     }
 
@@ -559,12 +559,10 @@ bool buildPath(const std::array<std::int64_t, 3>& start,
     const auto stepsOf = [&](const std::array<std::int64_t, 3>& p,
                              std::array<std::int64_t, 3>& steps) {
         for (const Axis a : kAxes) {
-            const std::optional<std::int64_t> s = pulses.StepsAt(p[index(a)]);
-            if (!s) {
+            if (!pulses.StepsAt(p[index(a)], steps[index(a)])) {
                 r.error = tooManySteps(a, distanceTexts[index(a)], prepared.fields);
                 return false;
             }
-            steps[index(a)] = *s;
         }
         return true;
     };

@@ -52,12 +52,23 @@ public:
     // kMaxStepPosition, or the position beyond kMaxCountedThousandths (unless the pulses per
     // mm are zero: then it is 0 everywhere).
     std::optional<std::int64_t> StepsAt(std::int64_t thousandths) const {
+        std::int64_t steps = 0;
+        if (!StepsAt(thousandths, steps)) {
+            return std::nullopt;
+        }
+        return steps;
+    }
+    // The same into `steps`, false where it is not counted: loops over many positions (the
+    // vertices of an arc) keep it in a register this way.
+    bool StepsAt(std::int64_t thousandths, std::int64_t& stepsOut) const {
         // Every moving axis of every program line works out one of these: the common case is
         // one product and one division, here where the planner can see it.
         const std::uint64_t b = thousandths < 0 ? 0 - static_cast<std::uint64_t>(thousandths)
                                                 : static_cast<std::uint64_t>(thousandths);
         if (b > productLimit_) {
-            return stepsAtSlowly(thousandths);
+            const std::optional<std::int64_t> slowly = stepsAtSlowly(thousandths);
+            stepsOut = slowly.value_or(0);
+            return slowly.has_value();
         }
         const std::uint64_t product = mantissa_ * b;
         // The quotient by the divisor's reciprocal, a multiplication where a division would
@@ -71,7 +82,8 @@ public:
         }
         const auto steps =
             static_cast<std::int64_t>(quotient + (awayFromZero_ && remainder != 0 ? 1 : 0));
-        return thousandths < 0 ? -steps : steps;
+        stepsOut = thousandths < 0 ? -steps : steps;
+        return true;
     }
 
     // StepsAt, taken from `memo` where it was worked out at this very position and setting.
