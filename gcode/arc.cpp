@@ -259,4 +259,35 @@ std::array<double, 3> ArcVertex(const Arc& arc, std::size_t k, std::size_t n) {
     return vertex;
 }
 
+ArcWalk::ArcWalk(const Arc& arc, std::size_t n) : arc_(arc), n_(std::max<std::size_t>(n, 1)) {
+    const double step = arc.sweep / static_cast<double>(n_);
+    stepCos_ = std::cos(step);
+    stepSin_ = std::sin(step);
+}
+
+std::array<double, 3> ArcWalk::Next() {
+    ++k_;
+    if (k_ >= n_) {
+        return arc_.end;
+    }
+    const double share = static_cast<double>(k_) / static_cast<double>(n_);
+    if (k_ % 64 == 1) {
+        const double angle = arc_.startAngle + arc_.sweep * share;
+        cos_ = std::cos(angle);
+        sin_ = std::sin(angle);
+    } else {
+        const double c = cos_ * stepCos_ - sin_ * stepSin_;
+        sin_ = sin_ * stepCos_ + cos_ * stepSin_;
+        cos_ = c;
+    }
+    const double radius = arc_.startRadius + (arc_.endRadius - arc_.startRadius) * share;
+    const PlaneAxes axes = AxesOf(arc_.plane);
+    std::array<double, 3> vertex{};
+    vertex[axes.u] = arc_.centreU + radius * cos_;
+    vertex[axes.v] = arc_.centreV + radius * sin_;
+    vertex[axes.across] =
+        arc_.start[axes.across] + (arc_.end[axes.across] - arc_.start[axes.across]) * share;
+    return vertex;
+}
+
 } // namespace gcode

@@ -101,8 +101,9 @@ void ArcVertices(const gcode::Arc& arc, const gcode::ProgramRow& row, const Mach
         }
     }
     via.reserve(n > 0 ? n - 1 : 0);
+    gcode::ArcWalk walk(arc, n);
     for (std::size_t k = 1; k < n; ++k) {
-        const std::array<double, 3> point = gcode::ArcVertex(arc, k, n);
+        const std::array<double, 3> point = walk.Next();
         std::array<std::int64_t, 3> v{};
         for (std::size_t i = 0; i < 3; ++i) {
             v[i] = onArc[i] ? std::llround(point[i] * 1000.0) : shown[i];
@@ -159,6 +160,21 @@ double MoveSeconds(const MoveReport& report) {
         return static_cast<double>(longest) * report.stepPeriod / 508000.0;
     }
     std::uint64_t longest = 0;
+    if (report.parts.size() == report.reportCount) {
+        // Part by part from the step positions, as PartSteps counts them, in one pass.
+        std::array<std::int64_t, 3> before = report.stepsBefore;
+        for (const MoveReport::Part& p : report.parts) {
+            std::uint64_t most = 0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::int64_t d = p.stepsAfter[i] - before[i];
+                most = std::max(most, d >= 0 ? static_cast<std::uint64_t>(d)
+                                             : static_cast<std::uint64_t>(-d));
+            }
+            longest += most;
+            before = p.stepsAfter;
+        }
+        return static_cast<double>(longest) * report.stepPeriod / 508000.0;
+    }
     for (std::uint64_t part = 0; part < report.reportCount; ++part) {
         longest += std::max({report.PartSteps(Axis::X, part), report.PartSteps(Axis::Y, part),
                              report.PartSteps(Axis::Z, part)});

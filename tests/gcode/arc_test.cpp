@@ -235,6 +235,20 @@ TEST(Arc, SegmentsStayWithinToleranceEndOnTheEndAndAreNotWasted) {
         };
         EXPECT_TRUE(sameBits(gcode::ArcVertex(c.arc, 0, n), c.arc.start));
         EXPECT_TRUE(sameBits(gcode::ArcVertex(c.arc, n, n), c.arc.end));
+        // The walk the planner takes gives the same vertices, also when stepped a long way.
+        for (const std::size_t walked : {n, std::size_t{65536}}) {
+            gcode::ArcWalk walk(c.arc, walked);
+            for (std::size_t k = 1; k <= walked; ++k) {
+                const Point w = walk.Next();
+                const Point v = gcode::ArcVertex(c.arc, k, walked);
+                for (std::size_t axis = 0; axis < 3; ++axis) {
+                    ASSERT_NEAR(w[axis], v[axis], 1e-9 * (1 + c.arc.startRadius)) << k;
+                }
+                if (k == walked) {
+                    EXPECT_TRUE(sameBits(w, c.arc.end));
+                }
+            }
+        }
     }
     EXPECT_LE(gcode::ArcSegmentCount(cases[0].arc, 0.002).value(), 300u);
 }
