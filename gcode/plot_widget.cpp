@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QResizeEvent>
+#include <cmath>
 #include <vector>
 
 namespace gcode {
@@ -75,17 +76,36 @@ void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
             lines.clear();
         }
     };
+    // A path of many short moves (an arc's straight moves above all) is drawn pixel by pixel,
+    // not move by move: a move that goes on from the one before and ends in the pixel where the
+    // last line drawn ended draws nothing yet, and the next line drawn starts from there. The
+    // line drawn is never a pixel away from the path.
+    QPointF anchor;  // where the last line drawn ended
+    QPointF pathEnd; // where the last segment ended, drawn or not
+    bool onPath = false;
+    const auto pixel = [](const QPointF& p) {
+        return std::pair{std::floor(p.x()), std::floor(p.y())};
+    };
     for (const PlotSegment& s : segments) {
         const std::optional<PlotSegment> inside = ClipToBox(s, logicalSize_);
         if (!inside) {
+            onPath = false;
+            continue;
+        }
+        const QPointF from(inside->x0 * toPixelsX, inside->y0 * toPixelsY);
+        const QPointF to(inside->x1 * toPixelsX, inside->y1 * toPixelsY);
+        const bool goesOn = onPath && inside->colour == colour && from == pathEnd;
+        onPath = true;
+        pathEnd = to;
+        if (goesOn && pixel(to) == pixel(anchor)) {
             continue;
         }
         if (inside->colour != colour || lines.size() == 4096) {
             flush();
             colour = inside->colour;
         }
-        lines.emplace_back(inside->x0 * toPixelsX, inside->y0 * toPixelsY, inside->x1 * toPixelsX,
-                           inside->y1 * toPixelsY);
+        lines.emplace_back(goesOn ? anchor : from, to);
+        anchor = to;
         const QLineF& line = lines.back();
         touched |= QRectF(line.p1(), line.p2()).normalized();
     }

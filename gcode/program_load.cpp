@@ -138,6 +138,10 @@ ProgramLoad::ProgramLoad(LoadSettings settings)
 
 void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
     ++fileLine_;
+    // The one split into lines serves both readers: the reader takes the same line.
+    if (reader_) {
+        reader_->ReadLine(line);
+    }
     const std::string_view kept = FilterLine(line);
     if (kept.empty()) {
         return;
@@ -163,7 +167,6 @@ void ProgramLoad::Feed(std::string_view chunk, std::string* keptText) {
         return;
     }
     if (reader_) {
-        reader_->Feed(chunk);
         refusal_ = reader_->Refusal();
         compareRows();
     }

@@ -996,6 +996,10 @@ void GcodeReader::Feed(std::string_view chunk) {
     }
 }
 
+void GcodeReader::ReadLine(std::string_view line) {
+    state_->readLine(line);
+}
+
 void GcodeReader::Finish() {
     State& s = *state_;
     s.splitter.Finish([&s](std::string_view line) { s.readLine(line); });

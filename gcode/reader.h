@@ -41,6 +41,9 @@ public:
     // The file's bytes, in pieces of any size; Finish takes a last line without a line end.
     void Feed(std::string_view chunk);
     void Finish();
+    // One line without its line end, for a caller that splits the file itself; not mixed with
+    // Feed.
+    void ReadLine(std::string_view line);
 
     // Set at the first line the reader refuses (or a line too long to be G-code); nothing more
     // is read, and the file must not be loaded.
