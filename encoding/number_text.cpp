@@ -372,26 +372,29 @@ std::optional<double> NumberOf(std::string_view text) {
 
 LeadingNumber LeadingNumberOf(std::string_view text) {
     LeadingNumber r;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n && isBlank(text[i])) {
-        ++i;
+    // Walked by pointer, the counts in locals: a G-code file has millions of numbers.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end && isBlank(*p)) {
+        ++p;
     }
-    if (i < n && (text[i] == '+' || text[i] == '-')) {
-        r.negative = text[i] == '-';
-        ++i;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
-    const std::size_t start = i;
-    std::size_t digitCount = 0;
+    const char* const start = p;
     // Each digit also goes into the significand: a leading zero adds nothing, and past 19
-    // significant digits only the count goes on. Kept in locals, not in the result, so that
-    // they stay in registers over the loops.
+    // significant digits only the count goes on.
     std::uint64_t significand = 0;
     std::size_t significantDigits = 0;
     const auto digits = [&] {
-        const std::size_t first = i;
-        for (; i < n && isDigit(text[i]); ++i) {
-            const auto d = static_cast<std::uint64_t>(text[i] - '0');
+        const char* const first = p;
+        for (; p < end; ++p) {
+            const auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+            if (d > 9) {
+                break;
+            }
             if (significantDigits == 0 && d == 0) {
                 continue;
             }
@@ -399,41 +402,41 @@ LeadingNumber LeadingNumberOf(std::string_view text) {
                 significand = significand * 10 + d;
             }
         }
-        digitCount += i - first;
-        return i - first;
+        return static_cast<std::size_t>(p - first);
     };
-    digits();
-    if (i < n && text[i] == '.') {
-        ++i;
+    std::size_t digitCount = digits();
+    if (p < end && *p == '.') {
+        ++p;
         r.decimals = digits();
+        digitCount += r.decimals;
     }
-    r.significand = significand;
-    r.significantDigits = significantDigits;
     if (digitCount == 0) {
-        r.negative = false;
         return r;
     }
-    r.mantissa = text.substr(start, i - start);
-    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
+    r.negative = negative;
+    r.significand = significand;
+    r.significantDigits = significantDigits;
+    r.mantissa = std::string_view(start, static_cast<std::size_t>(p - start));
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        const char* q = p + 1;
         bool negativeExponent = false;
-        if (j < n && (text[j] == '+' || text[j] == '-')) {
-            negativeExponent = text[j] == '-';
-            ++j;
+        if (q < end && (*q == '+' || *q == '-')) {
+            negativeExponent = *q == '-';
+            ++q;
         }
-        if (j < n && isDigit(text[j])) {
+        if (q < end && isDigit(*q)) {
             long value = 0;
-            while (j < n && isDigit(text[j])) {
+            while (q < end && isDigit(*q)) {
                 if (value < 100000) {
-                    value = value * 10 + (text[j] - '0');
+                    value = value * 10 + (*q - '0');
                 }
-                ++j;
+                ++q;
             }
             r.exponent = static_cast<int>(negativeExponent ? -value : value);
-            i = j;
+            p = q;
         }
     }
-    r.body = text.substr(start, i - start);
+    r.body = std::string_view(start, static_cast<std::size_t>(p - start));
     return r;
 }
 
