@@ -65,16 +65,17 @@ void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
     QPainter painter(&image_);
     painter.resetTransform(); // work in device pixels, whatever the pixel ratio
     painter.scale(1 / image_.devicePixelRatio(), 1 / image_.devicePixelRatio());
-    std::vector<QLineF> lines;
-    lines.reserve(segments.size() < 4096 ? segments.size() : 4096);
+    // Connected segments are drawn as one polyline: the painter sets up once per path, not
+    // once per line.
+    std::vector<QPointF> path;
     std::uint32_t colour = segments.front().colour;
     QRectF touched; // in device pixels: only this part of the box is painted again
     const auto flush = [&] {
-        if (!lines.empty()) {
+        if (path.size() >= 2) {
             painter.setPen(QPen(ColourOfBgr(colour), 0));
-            painter.drawLines(lines.data(), static_cast<int>(lines.size()));
-            lines.clear();
+            painter.drawPolyline(path.data(), static_cast<int>(path.size()));
         }
+        path.clear();
     };
     // A path of many short moves (an arc's straight moves above all) is drawn pixel by pixel,
     // not move by move: a move that goes on from the one before and ends in the pixel where the
@@ -100,14 +101,17 @@ void PlotWidget::DrawSegments(std::span<const PlotSegment> segments) {
         if (goesOn && pixel(to) == pixel(anchor)) {
             continue;
         }
-        if (inside->colour != colour || lines.size() == 4096) {
+        if (!goesOn) {
             flush();
             colour = inside->colour;
+            path.push_back(from);
+        } else if (path.size() >= 4096) {
+            flush();
+            path.push_back(anchor);
         }
-        lines.emplace_back(goesOn ? anchor : from, to);
+        touched |= QRectF(path.back(), to).normalized();
+        path.push_back(to);
         anchor = to;
-        const QLineF& line = lines.back();
-        touched |= QRectF(line.p1(), line.p2()).normalized();
     }
     flush();
     if (!touched.isNull()) {
