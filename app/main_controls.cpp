@@ -15,6 +15,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -278,7 +279,16 @@ void buildStatusFrame(MainControls& c, QWidget* window) {
     grid->addWidget(new QLabel(QStringLiteral("USB Packet Out"), c.Frame6), 4, 0);
     grid->addWidget(c.Packet, 4, 1);
     grid->addWidget(new QLabel(QStringLiteral("Program check:"), c.Frame6), 5, 0, Qt::AlignTop);
-    grid->addWidget(c.CheckText, 5, 1);
+    // A long check (a CAM file's arcs, conversions and skipped words) scrolls rather than
+    // running off the frame: its last sentence holds the warnings.
+    auto* checkScroll = named(new QScrollArea(c.Frame6), "CheckScroll");
+    checkScroll->setFrameShape(QFrame::NoFrame);
+    checkScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    checkScroll->setWidgetResizable(true);
+    checkScroll->setWidget(c.CheckText);
+    checkScroll->setMinimumHeight(c.CheckText->fontMetrics().lineSpacing() * 7);
+    grid->addWidget(checkScroll, 5, 1);
+    grid->setRowStretch(5, 1);
     grid->addWidget(c.BoardState, 6, 0, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
     grid->addWidget(c.Command5, 6, 1, Qt::AlignRight);
 }

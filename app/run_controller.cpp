@@ -228,19 +228,19 @@ void RunController::endRun() {
         showTimer_ = 0;
     }
     if (stepper_.Mode() == motion::RunMode::Preview) {
-        // The check is shown without a message: it stays beside the table for the operator,
-        // after what the load did with the file.
-        QString text;
-        if (const gcode::Program* program = u_.loaded.program.get()) {
+        // The check is shown without a message: it stays beside the table for the operator.
+        // Its warnings come first, where they are seen without scrolling; then what the load
+        // did with the file.
+        const gcode::Program* program = u_.loaded.program.get();
+        QString text =
+            anyRow_ ? FieldText(check_.Text(program ? &program->fileLines : nullptr)) : QString();
+        if (program) {
             for (const std::string& line :
                  gcode::DescribeLoad(*program, u_.settings.ArcToleranceMm())) {
-                text += FieldText(line) + QLatin1Char('\n');
+                text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + FieldText(line);
             }
         }
-        const gcode::Program* program = u_.loaded.program.get();
-        u_.controls.CheckText->setText(
-            text + (anyRow_ ? FieldText(check_.Text(program ? &program->fileLines : nullptr))
-                            : QString()));
+        u_.controls.CheckText->setText(text);
     }
     u_.controls.RunProgress->hide();
     u_.controls.RunProgressText->hide();

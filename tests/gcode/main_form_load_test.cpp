@@ -269,9 +269,9 @@ TEST_F(MainFormLoadTest, RefusedRowEndsThePreviewWithItsMessage) {
 TEST_F(MainFormLoadTest, TheCheckAfterALoadTellsWhatThePreviewFound) {
     Load(WriteFile("a.nc", "G01 X1 F100\nG01 X40000 F30000\nG01 Z-200 F1000\nG01 X0\n"));
     EXPECT_EQ(c().CheckText->text().toStdString(),
-              "Read by the original line filter: it reads every move of this file as G-code "
-              "means it.\n7 reports, about 40 min 48.2 s of machine time; 3 lines go out as "
-              "several reports (first: line 2).");
+              "7 reports, about 40 min 48.2 s of machine time; 3 lines go out as several "
+              "reports (first: line 2).\nRead by the original line filter: it reads every move "
+              "of this file as G-code means it.");
     EXPECT_TRUE(messages.shown.isEmpty());
 
     c().setpulses->setText("533.33 per mm"); // still a leading number
