@@ -41,6 +41,16 @@ std::int64_t roundedDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
+// MaxNano / 10^e: the largest significand that 10^e scales within MaxNano, without a division
+// for every number of the file.
+constexpr std::array<std::uint64_t, 19> MaxNanoOver = [] {
+    std::array<std::uint64_t, 19> m{};
+    for (std::size_t e = 0; e < m.size(); ++e) {
+        m[e] = static_cast<std::uint64_t>(MaxNano) / static_cast<std::uint64_t>(Pow10[e]);
+    }
+    return m;
+}();
+
 // The number of a word times 10^9, exactly while it has at most nine decimals (rounded half
 // away beyond); false when it is too large to be a position.
 bool nanoOf(const encoding::LeadingNumber& n, Nano& out) {
@@ -58,7 +68,7 @@ bool nanoOf(const encoding::LeadingNumber& n, Nano& out) {
         }
         const auto scale =
             static_cast<std::uint64_t>(Pow10[static_cast<std::size_t>(std::min(e, 18LL))]);
-        if (e > 18 || v > static_cast<std::uint64_t>(MaxNano) / scale) {
+        if (e > 18 || v > MaxNanoOver[static_cast<std::size_t>(e)]) {
             return false;
         }
         v *= scale;

@@ -332,7 +332,10 @@ public:
         for (const Axis a : kAxes) {
             const std::size_t i = index(a);
             counts[i] = distance(leg.stepsFrom[i], leg.stepsTo[i]);
-            n = std::max(n, ceilDiv(counts[i], fieldMaxOf(a)));
+            // Nearly every leg fits its fields: no division for those (an arc has thousands).
+            if (counts[i] > fieldMaxOf(a)) {
+                n = std::max(n, ceilDiv(counts[i], fieldMaxOf(a)));
+            }
         }
         for (const Axis a : kAxes) {
             const std::size_t i = index(a);
