@@ -44,21 +44,19 @@ std::optional<std::size_t> PecksAboveBottom(const DrillBlock& block, std::size_t
 
 } // namespace
 
-std::optional<std::vector<CycleMove>>
-DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, CycleRefusal& refusal) {
-    const auto refuse = [&refusal](std::string message) -> std::optional<std::vector<CycleMove>> {
-        refusal.message = std::move(message);
-        return std::nullopt;
-    };
+namespace {
+
+// Why the block cannot be drilled whatever its moves, if it cannot.
+std::optional<std::string> invalidBlock(const DrillBlock& block,
+                                        const std::array<double, 3>& from) {
     const int code = block.code;
     if (code != 73 && code != 81 && code != 82 && code != 83) {
-        return refuse(std::string("G").append(std::to_string(code)) +
-                      " is not a drilling cycle: only G73, G81, G82 and G83 are drilled.");
+        return std::string("G").append(std::to_string(code)) +
+               " is not a drilling cycle: only G73, G81, G82 and G83 are drilled.";
     }
     if (block.repeats < 1) {
-        return refuse("L is the number of holes the cycle drills: it must be 1 or more.");
+        return "L is the number of holes the cycle drills: it must be 1 or more.";
     }
-
     const auto lastRepeat = static_cast<double>(block.repeats - 1);
     const bool finite = std::isfinite(from[0]) && std::isfinite(from[1]) &&
                         std::isfinite(from[2]) && std::isfinite(block.r) &&
@@ -68,56 +66,66 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
                         (!IsPeckCycle(code) || std::isfinite(block.peck)) &&
                         (code != 82 || std::isfinite(block.dwellSeconds));
     if (!finite) {
-        return refuse("The drilling cycle's numbers lie beyond any machine's reach.");
+        return "The drilling cycle's numbers lie beyond any machine's reach.";
     }
     if (block.bottom > block.r) {
-        return refuse("The bottom of the hole (Z) lies above the R plane, where drilling starts.");
+        return "The bottom of the hole (Z) lies above the R plane, where drilling starts.";
     }
     if (IsPeckCycle(code) && !(block.peck > 0)) {
-        return refuse(std::string("G").append(std::to_string(code)) +
-                      " needs a peck depth Q above 0.");
+        return std::string("G").append(std::to_string(code)) + " needs a peck depth Q above 0.";
     }
     if (code == 82 && block.dwellSeconds < 0) {
-        return refuse("G82 needs a dwell P of 0 seconds or more.");
+        return "G82 needs a dwell P of 0 seconds or more.";
     }
+    return std::nullopt;
+}
 
-    // Count the moves before making any: a tiny Q or a huge L is refused, not allocated.
-    const auto tooMany = [&refuse] {
-        return refuse("The drilling cycle would make more than " +
-                      std::to_string(MaxDrillBlockMoves) +
-                      " moves: Q is far too small for the depth, or L far too large.");
-    };
+// What a block's moves are made from, counted before any is made: a tiny Q or a huge L is
+// refused, not allocated.
+struct BlockShape {
     std::size_t pecks = 0;
-    if (IsPeckCycle(code)) {
+    std::size_t holes = 0;
+    std::size_t total = 0; // moves in all
+    bool toRFirst = false; // a rapid up (or down) to R before the first hole
+    double clearZ = 0;     // where each hole retracts to
+};
+
+std::optional<BlockShape> shapeOf(const DrillBlock& block, const std::array<double, 3>& from) {
+    BlockShape shape;
+    if (IsPeckCycle(block.code)) {
         const std::optional<std::size_t> counted = PecksAboveBottom(block, MaxDrillBlockMoves);
         if (!counted) {
-            return tooMany();
+            return std::nullopt;
         }
-        pecks = *counted;
+        shape.pecks = *counted;
     }
-    const auto holes = static_cast<std::size_t>(block.repeats);
-    const std::size_t movesPerPeck = code == 83 ? 3 : 2;
+    shape.holes = static_cast<std::size_t>(block.repeats);
+    const std::size_t movesPerPeck = block.code == 83 ? 3 : 2;
     // The series' first Z decides both the rapid to R before the first hole (when it lies below
     // R) and the clear height of G98 (the higher of the two).
     const double seriesZ = block.seriesStartZ.value_or(from[2]);
-    const bool toRFirst = seriesZ < block.r;
-    const double clearZ = block.retractToR ? block.r : std::max(block.r, seriesZ);
+    shape.toRFirst = seriesZ < block.r;
+    shape.clearZ = block.retractToR ? block.r : std::max(block.r, seriesZ);
     // A hole is reached at the Z the drill stands at when that is above R, otherwise at the
     // clear height; from above R a rapid down to R follows.
-    const double firstHoleZ = !toRFirst && from[2] > block.r ? from[2] : clearZ;
+    const double firstHoleZ = !shape.toRFirst && from[2] > block.r ? from[2] : shape.clearZ;
     const std::size_t descents =
-        (firstHoleZ > block.r ? 1 : 0) + (clearZ > block.r ? holes - 1 : 0);
-    const std::size_t movesPerHole = 3 + pecks * movesPerPeck; // to the hole, bottom, retract
-    if (movesPerHole > MaxDrillBlockMoves / holes) {
-        return tooMany();
+        (firstHoleZ > block.r ? 1 : 0) + (shape.clearZ > block.r ? shape.holes - 1 : 0);
+    const std::size_t movesPerHole = 3 + shape.pecks * movesPerPeck; // to the hole, bottom, retract
+    if (movesPerHole > MaxDrillBlockMoves / shape.holes) {
+        return std::nullopt;
     }
-    const std::size_t total = (toRFirst ? 1 : 0) + descents + holes * movesPerHole;
-    if (total > MaxDrillBlockMoves) {
-        return tooMany();
+    shape.total = (shape.toRFirst ? 1 : 0) + descents + shape.holes * movesPerHole;
+    if (shape.total > MaxDrillBlockMoves) {
+        return std::nullopt;
     }
+    return shape;
+}
 
+std::vector<CycleMove> movesOf(const DrillBlock& block, const std::array<double, 3>& from,
+                               const BlockShape& shape) {
     std::vector<CycleMove> moves;
-    moves.reserve(total);
+    moves.reserve(shape.total);
     std::array<double, 3> at = from;
     const auto move = [&moves, &at](bool rapid, double x, double y, double z, double dwell) {
         at = {x, y, z};
@@ -125,29 +133,47 @@ DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, Cycl
     };
     const auto rapidTo = [&](double z) { move(true, at[0], at[1], z, 0); };
 
-    if (toRFirst) {
+    if (shape.toRFirst) {
         rapidTo(block.r);
     }
-    const double bottomDwell = code == 82 ? block.dwellSeconds : 0;
-    for (std::size_t hole = 0; hole < holes; ++hole) {
+    const double bottomDwell = block.code == 82 ? block.dwellSeconds : 0;
+    for (std::size_t hole = 0; hole < shape.holes; ++hole) {
         const double k = static_cast<double>(hole);
         move(true, block.firstHole[0] + k * block.step[0], block.firstHole[1] + k * block.step[1],
-             at[2] > block.r ? at[2] : clearZ, 0);
+             at[2] > block.r ? at[2] : shape.clearZ, 0);
         if (at[2] > block.r) {
             rapidTo(block.r);
         }
-        for (std::size_t peck = 1; peck <= pecks; ++peck) {
+        for (std::size_t peck = 1; peck <= shape.pecks; ++peck) {
             const double depth = block.r - static_cast<double>(peck) * block.peck;
             move(false, at[0], at[1], depth, 0);
-            if (code == 83) {
+            if (block.code == 83) {
                 rapidTo(block.r);
             }
             rapidTo(depth + PeckClearanceMm);
         }
         move(false, at[0], at[1], block.bottom, bottomDwell);
-        rapidTo(clearZ);
+        rapidTo(shape.clearZ);
     }
     return moves;
+}
+
+} // namespace
+
+std::optional<std::vector<CycleMove>>
+DrillBlockMoves(const DrillBlock& block, const std::array<double, 3>& from, CycleRefusal& refusal) {
+    if (std::optional<std::string> why = invalidBlock(block, from)) {
+        refusal.message = std::move(*why);
+        return std::nullopt;
+    }
+    const std::optional<BlockShape> shape = shapeOf(block, from);
+    if (!shape) {
+        refusal.message = "The drilling cycle would make more than " +
+                          std::to_string(MaxDrillBlockMoves) +
+                          " moves: Q is far too small for the depth, or L far too large.";
+        return std::nullopt;
+    }
+    return movesOf(block, from, *shape);
 }
 
 } // namespace gcode

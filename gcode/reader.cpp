@@ -884,6 +884,24 @@ struct GcodeReader::State {
         if (b.Has('I') || b.Has('J') || b.Has('K')) {
             return refuse("has I, J or K in a drilling cycle");
         }
+        DrillBlock block;
+        if (!cycleWords(b, sameCycle) || !drillBlockOf(b, block)) {
+            return false;
+        }
+        CycleRefusal why;
+        const std::optional<std::vector<CycleMove>> moves =
+            DrillBlockMoves(block, mm(position), why);
+        if (!moves) {
+            return refuse("has a drilling cycle that cannot be drilled: " + clause(why.message));
+        }
+        program.account.drillBlocks.Add(fileLine);
+        program.account.drillMoves += moves->size();
+        return addCycleRows(*moves);
+    }
+
+    // Takes the block's R, Z, Q and P, kept from the blocks of the same cycle before it; false
+    // (refused) where the cycle lacks one it needs: it would be drilled from or to 0.
+    bool cycleWords(const Block& b, bool sameCycle) {
         if (!sameCycle) {
             cycleR.reset();
             cycleZ.reset();
@@ -897,7 +915,6 @@ struct GcodeReader::State {
                 *word = b.Value(letter);
             }
         }
-        // A word the cycle needs and no block of it gave would be drilled from or to 0: refused.
         const std::string cycle = codeText('G', motion);
         if (!cycleR) {
             return refuse("has a drilling cycle (" + cycle + ") without its R plane (R)");
@@ -912,6 +929,11 @@ struct GcodeReader::State {
         if (motion == code(82) && !cycleDwell) {
             return refuse("has G82 without its dwell (P)");
         }
+        return true;
+    }
+
+    // The block in mm of the load frame, absolute, as the cycle's moves are made from it.
+    bool drillBlockOf(const Block& b, DrillBlock& block) {
         if (!cycleSeriesZ) {
             cycleSeriesZ = position[2];
         }
@@ -926,7 +948,6 @@ struct GcodeReader::State {
             }
             repeats = static_cast<int>(std::min<Nano>(l / NanoPerMm, 100'000));
         }
-        DrillBlock block;
         block.code = motion / 10;
         block.retractToR = retractToR;
         block.r = static_cast<double>(r) / 1e9;
@@ -944,15 +965,12 @@ struct GcodeReader::State {
             block.step[static_cast<std::size_t>(a)] =
                 incremental ? static_cast<double>(w) / 1e9 : 0;
         }
-        CycleRefusal why;
-        const std::optional<std::vector<CycleMove>> moves =
-            DrillBlockMoves(block, mm(position), why);
-        if (!moves) {
-            return refuse("has a drilling cycle that cannot be drilled: " + clause(why.message));
-        }
-        program.account.drillBlocks.Add(fileLine);
-        program.account.drillMoves += moves->size();
-        for (const CycleMove& m : *moves) {
+        return true;
+    }
+
+    // A row per move of a cycle, each with the axes it moves (to another shown position).
+    bool addCycleRows(const std::vector<CycleMove>& moves) {
+        for (const CycleMove& m : moves) {
             Nano target[3];
             unsigned axes = 0;
             for (int a = 0; a < 3; ++a) {

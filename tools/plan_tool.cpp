@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace tools {
@@ -443,25 +444,14 @@ std::string summaryText(const PlanOptions& options, const gcode::Program& progra
     return text;
 }
 
-// The dry run itself; RunPlan turns a failed allocation into a message.
-int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
-    app::SettingsLines lines;
-    std::string warning;
-    std::string error;
-    if (!PlanSettingsLines(options, lines, warning, error)) {
-        err.Write("quorvane-plan: " + TerminalText(error) + "\n");
-        return PlanExitUsage;
-    }
-    if (!warning.empty()) {
-        err.Write("quorvane-plan: " + TerminalText(warning.substr(0, warning.size() - 1)) + "\n");
-    }
-
+// The file loaded as a Load would load it; an exit status where it cannot be planned.
+std::optional<int> loadFile(const PlanOptions& options, const app::SettingsLines& lines,
+                            gcode::LoadFileResult& loaded, Buffered& buffer, OutputSink& err) {
     gcode::LoadSettings load;
     load.feeds = {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]};
     load.arcToleranceMm = options.arcToleranceMm;
     load.designOnly = options.designDialect;
-    gcode::LoadFileResult loaded = gcode::LoadGcodeFile(options.gcodePath, load);
-    Buffered buffer(out);
+    loaded = gcode::LoadGcodeFile(options.gcodePath, load);
     if (loaded.refusal && !loaded.refusal->notGcode) {
         return refusedFile(options, *loaded.refusal, buffer);
     }
@@ -475,7 +465,12 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
                   loaded.error + "\n");
         return PlanExitUsage;
     }
-    const gcode::Program& program = loaded.program;
+    return std::nullopt;
+}
+
+// Every row planned as a live run would plan it, and written out; the exit status.
+int planRows(const PlanOptions& options, const app::SettingsLines& lines,
+             const gcode::Program& program, Buffered& buffer) {
     const motion::PreparedPlanSettings settings = planSettingsOf(lines);
     const motion::RunSpeeds speeds = speedsOf(lines);
 
@@ -536,6 +531,26 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     }
     buffer.Flush();
     return status;
+}
+
+// The dry run itself; RunPlan turns a failed allocation into a message.
+int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
+    app::SettingsLines lines;
+    std::string warning;
+    std::string error;
+    if (!PlanSettingsLines(options, lines, warning, error)) {
+        err.Write("quorvane-plan: " + TerminalText(error) + "\n");
+        return PlanExitUsage;
+    }
+    if (!warning.empty()) {
+        err.Write("quorvane-plan: " + TerminalText(warning.substr(0, warning.size() - 1)) + "\n");
+    }
+    gcode::LoadFileResult loaded;
+    Buffered buffer(out);
+    if (const std::optional<int> status = loadFile(options, lines, loaded, buffer, err)) {
+        return *status;
+    }
+    return planRows(options, lines, loaded.program, buffer);
 }
 
 void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {
