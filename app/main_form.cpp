@@ -10,7 +10,6 @@
 #include "app/window_mirror.h"
 #include "device/status_report.h"
 #include "device/tick_timer.h"
-#include "encoding/number_text.h"
 #include "gcode/arc.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
@@ -276,8 +275,7 @@ void MainForm::connectSettingsBehaviour() {
 void MainForm::ArcTolerance_Change() {
     // The tolerance is the operator's own, kept per user: a text out of range is refused and
     // the last good one comes back, so a run never cuts arcs coarser than was meant.
-    const std::optional<double> mm = encoding::NumberOf(toFile(ui_.ArcTolerance->text()));
-    if (!mm || *mm < gcode::MinArcToleranceMm || *mm > gcode::MaxArcToleranceMm) {
+    if (!gcode::ArcToleranceOf(toFile(ui_.ArcTolerance->text()))) {
         const QString typed = ui_.ArcTolerance->text();
         ui_.ArcTolerance->setText(memory_.ArcTolerance().isEmpty() ? QStringLiteral("0.002")
                                                                    : memory_.ArcTolerance());

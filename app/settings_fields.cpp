@@ -2,7 +2,6 @@
 
 #include "app/field_text.h"
 #include "device/simulator_delay.h"
-#include "encoding/number_text.h"
 #include "gcode/arc.h"
 
 #include <QCheckBox>
@@ -22,10 +21,8 @@ motion::PlanSettings SettingsFields::Plan() const {
 }
 
 double SettingsFields::ArcToleranceMm() const {
-    const std::optional<double> mm = encoding::NumberOf(CoreText(c_.ArcTolerance->text()));
-    return mm && *mm >= gcode::MinArcToleranceMm && *mm <= gcode::MaxArcToleranceMm
-               ? *mm
-               : gcode::DefaultArcToleranceMm;
+    return gcode::ArcToleranceOf(CoreText(c_.ArcTolerance->text()))
+        .value_or(gcode::DefaultArcToleranceMm);
 }
 
 motion::RunSpeeds SettingsFields::Speeds() const {

@@ -1,5 +1,7 @@
 #include "gcode/arc.h"
 
+#include "encoding/number_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -288,6 +290,14 @@ std::array<double, 3> ArcWalk::Next() {
     vertex[axes.across] =
         arc_.start[axes.across] + (arc_.end[axes.across] - arc_.start[axes.across]) * share;
     return vertex;
+}
+
+std::optional<double> ArcToleranceOf(std::string_view text) {
+    const std::optional<double> mm = encoding::NumberOf(text);
+    if (!mm || *mm < MinArcToleranceMm || *mm > MaxArcToleranceMm) {
+        return std::nullopt;
+    }
+    return mm;
 }
 
 } // namespace gcode

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace gcode {
 
@@ -24,6 +25,9 @@ enum class Plane : std::uint8_t { XY = 17, ZX = 18, YZ = 19 };
 inline constexpr double DefaultArcToleranceMm = 0.002;
 inline constexpr double MinArcToleranceMm = 0.001;
 inline constexpr double MaxArcToleranceMm = 0.1;
+
+// The tolerance a text gives: its number when it is one from the minimum to the maximum.
+std::optional<double> ArcToleranceOf(std::string_view text);
 
 // The most segments one arc may become; beyond, the arc is refused (a radius of a kilometre at
 // a thousandth of a millimetre is a mistyped number, not a part).
