@@ -1,7 +1,6 @@
 #include "tools/plan_tool.h"
 
 #include "encoding/motion_report.h"
-#include "encoding/number_text.h"
 #include "gcode/program_load.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
@@ -260,8 +259,8 @@ bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& 
             options.designDialect = value == "design";
         } else if (arg == "--arc-tolerance") {
             const std::optional<double> mm =
-                i + 1 < args.size() ? encoding::NumberOf(args[++i]) : std::nullopt;
-            if (!mm || !(*mm >= gcode::MinArcToleranceMm && *mm <= gcode::MaxArcToleranceMm)) {
+                i + 1 < args.size() ? gcode::ArcToleranceOf(args[++i]) : std::nullopt;
+            if (!mm) {
                 error = "--arc-tolerance needs a number of millimetres from 0.001 to 0.1";
                 return false;
             }
