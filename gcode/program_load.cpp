@@ -1,5 +1,7 @@
 #include "gcode/program_load.h"
 
+#include "encoding/number_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,11 +75,9 @@ std::vector<std::string> DescribeLoad(const Program& program, double arcToleranc
                         "or misread moves of this file.");
     }
     if (a.arcs.count > 0) {
-        char tolerance[32];
-        std::snprintf(tolerance, sizeof tolerance, "%g", arcToleranceMm);
         lines.push_back("Arcs: " + tally(a.arcs, "arc", "arcs") + ", cut as " +
                         times(a.arcSegments, "straight move", "straight moves") + " within " +
-                        tolerance + " mm of the arc.");
+                        encoding::FormatSignificant(arcToleranceMm) + " mm of the arc.");
     }
     if (a.inchLines.count > 0) {
         lines.push_back("Inches: " + tally(a.inchLines, "move", "moves") +
