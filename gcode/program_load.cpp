@@ -143,18 +143,20 @@ void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
         reader_->ReadLine(line);
     }
     const std::string_view kept = FilterLine(line);
-    if (kept.empty()) {
-        return;
+    if (!kept.empty()) {
+        if (keptText) {
+            keptText->append(kept);
+            keptText->append("\r\n");
+        }
+        if (!rowsDiffer_) {
+            builder_.AddLine(kept);
+            keptLines_.Keep(kept_, fileLine_);
+        }
+        ++kept_;
     }
-    if (keptText) {
-        keptText->append(kept);
-        keptText->append("\r\n");
+    if (reader_) {
+        compareRows();
     }
-    if (!rowsDiffer_) {
-        builder_.AddLine(kept);
-        keptLines_.Keep(kept_, fileLine_);
-    }
-    ++kept_;
 }
 
 void ProgramLoad::Feed(std::string_view chunk, std::string* keptText) {
@@ -168,7 +170,6 @@ void ProgramLoad::Feed(std::string_view chunk, std::string* keptText) {
     }
     if (reader_) {
         refusal_ = reader_->Refusal();
-        compareRows();
     }
 }
 
@@ -176,7 +177,9 @@ void ProgramLoad::compareRows() {
     if (rowsDiffer_) {
         return;
     }
-    // Both have read the same whole lines of the file: for the same moves, the same rows.
+    // Both have read the same lines of the file: reading it the same way, they have made the
+    // same rows from the same lines. Compared after every line, so the choice never depends on
+    // the pieces the file came in.
     const Program& design = builder_.Partial();
     const Program& read = reader_->Partial();
     rowsDiffer_ = design.LineCount() != read.LineCount() || !sameRows(design, read, rowsCompared_);

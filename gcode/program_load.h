@@ -47,7 +47,7 @@ public:
 
 private:
     void filterLine(std::string_view line, std::string* keptText);
-    // Compares the rows both have made since the last piece; the original loader stops
+    // Compares the rows both have made since the last line; the original loader stops
     // building rows at the first that differs, as its program can no longer be chosen.
     void compareRows();
 

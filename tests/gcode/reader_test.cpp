@@ -202,6 +202,8 @@ TEST(ProgramLoad, TheOriginalFilterKeepsTheFilesItReadsRight) {
              {"G01 X1 F100\nF200\nX2\n", gcode::Dialect::Reader}, // and a lone F
              {"G00 X1 F300\n", gcode::Dialect::Reader},           // G00 runs at its own F
              {"G21 G90\nG01 X1 F100\n", gcode::Dialect::Design},  // only modes it drops
+             // The same move, but from another line: the reader ends at M2 on line 1.
+             {"M2Z5\nN30 G00 Z5\n", gcode::Dialect::Reader},
              {"G01 X1 F100\nG02 X2 Y1 R1\n", gcode::Dialect::Reader},
          }) {
         const gcode::LoadSettings settings{Feeds, gcode::DefaultArcToleranceMm, false};
