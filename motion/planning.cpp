@@ -208,10 +208,14 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
         if (shownAfter != nullptr) {
             *shownAfter = ends.target.thousandths;
         }
+        // The tracked number is set to the display it rounded to, so no drift builds up over
+        // a long program: where the machine is then depends only on the rows that took it
+        // there, never on how many rows came before.
+        to.positionMm = ends.target.Value();
     } else {
         to.positionText = Format(position);
+        to.positionMm = position;
     }
-    to.positionMm = position;
     // Z counts downwards: its bit is 0 for a move up.
     to.direction = which == Axis::Z ? !positive : positive;
     echo.direction = to.direction;

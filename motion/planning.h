@@ -67,6 +67,8 @@ struct PlanSettings {
     bool limitsDisabled = false;             // Dlimits
     // How far an arc's straight moves may stray from it (the operator's own, not in the file).
     double arcToleranceMm = gcode::DefaultArcToleranceMm;
+
+    friend bool operator==(const PlanSettings&, const PlanSettings&) = default;
 };
 
 // The settings with their numbers read once, for a run that plans many lines with the same

@@ -22,13 +22,32 @@ void ProgramCheck::Row(std::size_t row, const ProgramRowMove& move) {
     ++rowsPlanned;
     const MoveReport& report = move.planned.report;
     reports += report.reportCount;
-    seconds += MoveSeconds(report);
+    periods_ += static_cast<Periods>(MoveLongestSteps(report)) * report.stepPeriod;
     if (report.Split()) {
         ++splitRows;
         if (!firstSplitRow) {
             firstSplitRow = row;
         }
     }
+}
+
+void ProgramCheck::Add(const ProgramCheck& later) {
+    if (refusedRow) {
+        return; // the run stops there: nothing after it is planned
+    }
+    rowsPlanned += later.rowsPlanned;
+    reports += later.reports;
+    periods_ += later.periods_;
+    splitRows += later.splitRows;
+    if (!firstSplitRow) {
+        firstSplitRow = later.firstSplitRow;
+    }
+    refusedRow = later.refusedRow;
+    refusal = later.refusal;
+}
+
+double ProgramCheck::Seconds() const {
+    return static_cast<double>(periods_) / 508000.0;
 }
 
 std::string ProgramCheck::Text(const gcode::KeptLineNumbers* fileLines) const {
@@ -38,7 +57,7 @@ std::string ProgramCheck::Text(const gcode::KeptLineNumbers* fileLines) const {
         return std::to_string(line != 0 ? line : row + 1);
     };
     std::string text = std::to_string(reports) + (reports == 1 ? " report" : " reports") +
-                       ", about " + DurationText(seconds) + " of machine time";
+                       ", about " + DurationText(Seconds()) + " of machine time";
     if (splitRows > 0) {
         text += "; " + std::to_string(splitRows) + (splitRows == 1 ? " line goes" : " lines go") +
                 " out as several reports (first: line " + lineOf(*firstSplitRow) + ")";

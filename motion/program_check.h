@@ -21,10 +21,14 @@ public:
     void Start(const PreparedPlanSettings& settings);
     // Each row as it was planned, in order; a refused row is the last one fed.
     void Row(std::size_t row, const ProgramRowMove& move);
+    // The check of the rows that follow the ones fed here, started with the same settings.
+    void Add(const ProgramCheck& later);
+    // Per report the longest count x step period / 508,000 s. Kept in step periods, so it
+    // comes out the same however the rows were split between checks.
+    double Seconds() const;
 
     std::size_t rowsPlanned = 0;
     std::uint64_t reports = 0;
-    double seconds = 0; // per report the longest count x step period / 508,000 s
     std::size_t splitRows = 0;
     std::optional<std::size_t> firstSplitRow;
     std::optional<std::size_t> refusedRow;
@@ -35,6 +39,10 @@ public:
     // One paragraph for the window, lines named by their file lines when given (as the table
     // heads its rows), else counted from 1.
     std::string Text(const gcode::KeptLineNumbers* fileLines = nullptr) const;
+
+private:
+    __extension__ using Periods = unsigned __int128;
+    Periods periods_ = 0;
 };
 
 } // namespace motion

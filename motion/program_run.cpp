@@ -148,7 +148,7 @@ double ReportSeconds(const encoding::MotionFields& fields) {
     return static_cast<double>(longest) * fields.stepPeriod / 508000.0;
 }
 
-double MoveSeconds(const MoveReport& report) {
+std::uint64_t MoveLongestSteps(const MoveReport& report) {
     if (report.error) {
         return 0;
     }
@@ -156,8 +156,7 @@ double MoveSeconds(const MoveReport& report) {
     // one step per part; one split beyond a hundred thousand times is not walked part by part.
     // An arc's parts go every way, and are walked.
     if (report.reportCount == 1 || (report.reportCount > 100000 && !report.followsPath)) {
-        const std::uint64_t longest = std::max({report.steps[0], report.steps[1], report.steps[2]});
-        return static_cast<double>(longest) * report.stepPeriod / 508000.0;
+        return std::max({report.steps[0], report.steps[1], report.steps[2]});
     }
     std::uint64_t longest = 0;
     if (report.parts.size() == report.reportCount) {
@@ -173,13 +172,17 @@ double MoveSeconds(const MoveReport& report) {
             longest += most;
             before = p.stepsAfter;
         }
-        return static_cast<double>(longest) * report.stepPeriod / 508000.0;
+        return longest;
     }
     for (std::uint64_t part = 0; part < report.reportCount; ++part) {
         longest += std::max({report.PartSteps(Axis::X, part), report.PartSteps(Axis::Y, part),
                              report.PartSteps(Axis::Z, part)});
     }
-    return static_cast<double>(longest) * report.stepPeriod / 508000.0;
+    return longest;
+}
+
+double MoveSeconds(const MoveReport& report) {
+    return static_cast<double>(MoveLongestSteps(report)) * report.stepPeriod / 508000.0;
 }
 
 } // namespace motion

@@ -73,5 +73,8 @@ void ClearDirections(MachineState& state);
 double ReportSeconds(const encoding::MotionFields& fields);
 // The same summed over every report of a planned move.
 double MoveSeconds(const MoveReport& report);
+// The longest counts of a planned move's reports added up (0 for a move that is refused): its
+// board time is this many step periods.
+std::uint64_t MoveLongestSteps(const MoveReport& report);
 
 } // namespace motion

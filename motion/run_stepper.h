@@ -12,6 +12,7 @@
 #include "motion/planning.h"
 #include "motion/program_run.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -42,6 +43,10 @@ public:
     // loaded): the run then has no rows. Both references must outlive the run.
     void Begin(const gcode::Program* program, RunMode mode, MachineState& machine,
                gcode::PlotPen& pen, bool scaleToFit);
+
+    // Goes on from `row` instead of the first row, the machine standing where the rows before
+    // it left it (the caller's to see to). Before the first PlanNext.
+    void StartAt(std::size_t row) { next_ = std::min(row, rows_); }
 
     RunMode Mode() const { return mode_; }
     std::size_t RowCount() const { return rows_; }

@@ -2,6 +2,7 @@
 
 #include "encoding/motion_report.h"
 #include "gcode/program_load.h"
+#include "motion/plan_ahead.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
 
@@ -14,6 +15,8 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace tools {
 namespace {
@@ -434,7 +437,7 @@ std::string summaryText(const PlanOptions& options, const gcode::Program& progra
             TerminalText(program.YExtent.Shown()) + "\n";
     text += "Reports:        " + std::to_string(check.reports) +
             (refused ? " (up to the refused line)" : "") + "\n";
-    text += "Machine time:   " + motion::DurationText(check.seconds) +
+    text += "Machine time:   " + motion::DurationText(check.Seconds()) +
             " (estimated: per report the longest count x step period / 508,000 s)\n";
     for (const std::string& line : gcode::DescribeLoad(program, options.arcToleranceMm)) {
         text += TerminalText(line) + "\n";
@@ -467,9 +470,90 @@ std::optional<int> loadFile(const PlanOptions& options, const app::SettingsLines
     return std::nullopt;
 }
 
-// Every row planned as a live run would plan it, and written out; the exit status.
-int planRows(const PlanOptions& options, const app::SettingsLines& lines,
-             const gcode::Program& program, Buffered& buffer) {
+// Rows that go out as several reports, each with its notice, in row order.
+using SplitNotices = std::vector<std::pair<std::size_t, std::string>>;
+
+void checkRow(std::size_t row, const motion::ProgramRowMove& move, motion::ProgramCheck& check,
+              SplitNotices& notices) {
+    check.Row(row, move);
+    if (!move.planned.error) {
+        if (auto notice = move.planned.report.SplitNotice()) {
+            notices.emplace_back(row, std::move(*notice));
+        }
+    }
+}
+
+// Every row planned into the check, a long program on both cores; the machine starts at the
+// load position.
+void checkProgram(const gcode::Program& program, const motion::PreparedPlanSettings& settings,
+                  const motion::RunSpeeds& speeds, motion::ProgramCheck& check,
+                  SplitNotices& notices) {
+    motion::MachineState machine;
+    gcode::PlotPen pen;
+    motion::RunStepper run;
+    run.Begin(&program, motion::RunMode::Live, machine, pen, false);
+    const auto planTo = [&](std::size_t to) {
+        while (run.NextRow() < to) {
+            const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
+            checkRow(run.Row(), move, check, notices);
+            if (move.planned.error) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const std::size_t from = motion::PlanAhead::SplitRow(program.LineCount());
+    motion::ProgramCheck later;
+    later.Start(settings);
+    SplitNotices laterNotices;
+    std::optional<motion::PlanAhead> ahead;
+    if (from < program.LineCount()) {
+        ahead.emplace(program, from, motion::RunMode::Live, machine, settings, speeds,
+                      [&](const motion::RunStepper& other) {
+                          checkRow(other.Row(), other.Current(), later, laterNotices);
+                      });
+    }
+    if (!planTo(from)) {
+        return; // the run stops here; the other thread's rows never come
+    }
+    if (ahead && ahead->Finish(machine, settings.fields, speeds)) {
+        check.Add(later);
+        notices.insert(notices.end(), laterNotices.begin(), laterNotices.end());
+        return;
+    }
+    ahead.reset();
+    planTo(program.LineCount());
+}
+
+// The summary: what the rows come to, and every warning; the exit status.
+int summarizeRows(const PlanOptions& options, const app::SettingsLines& lines,
+                  const gcode::Program& program, Buffered& buffer) {
+    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
+    const motion::RunSpeeds speeds = speedsOf(lines);
+    motion::ProgramCheck check;
+    check.Start(settings);
+    SplitNotices notices;
+    checkProgram(program, settings, speeds, check, notices);
+
+    std::string warnings;
+    if (check.zeroSteps) {
+        warnings += "Warning: " + TerminalText(*check.zeroSteps) + "\n";
+    }
+    for (const auto& [row, notice] : notices) {
+        warnings += "Warning: " + lineName(row, program.fileLines) + ": " + notice + "\n";
+    }
+    if (check.refusedRow) {
+        warnings += "Refused: " + lineName(*check.refusedRow, program.fileLines) + ": " +
+                    TerminalText(check.refusal) +
+                    " The run stops here; nothing from this line on is sent.\n";
+    }
+    buffer.Append(summaryText(options, program, check, check.refusedRow.has_value(), warnings));
+    buffer.Flush();
+    return check.refusedRow ? PlanExitRefused : PlanExitDone;
+}
+
+// Every row planned as a live run would plan it, written out as JSON; the exit status.
+int writeRows(const app::SettingsLines& lines, const gcode::Program& program, Buffered& buffer) {
     const motion::PreparedPlanSettings settings = planSettingsOf(lines);
     const motion::RunSpeeds speeds = speedsOf(lines);
 
@@ -478,55 +562,28 @@ int planRows(const PlanOptions& options, const app::SettingsLines& lines,
     gcode::PlotPen pen;
     motion::RunStepper run;
     run.Begin(&program, motion::RunMode::Live, machine, pen, false);
-    if (options.json) {
-        writeHeaderJson(buffer, program);
-    }
+    writeHeaderJson(buffer, program);
 
     std::string text;
     std::string scratch;
-    std::string warnings;
     SkippedLines skipped(program.account);
-    motion::ProgramCheck check;
-    check.Start(settings);
-    if (check.zeroSteps) {
-        warnings += "Warning: " + TerminalText(*check.zeroSteps) + "\n";
-    }
     int status = PlanExitDone;
     while (run.HasNext()) {
         const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
         const std::size_t row = run.Row();
-        check.Row(row, move);
-        if (options.json) {
-            skipped.WriteUpTo(buffer, program.fileLines.FileLine(row));
-        }
+        skipped.WriteUpTo(buffer, program.fileLines.FileLine(row));
         if (move.planned.error) {
-            const std::string& message = move.planned.error->message;
-            if (options.json) {
-                text = "{\"row\": " + std::to_string(row) + ", \"error\": ";
-                AppendJsonString(text, message);
-                text += "}\n";
-                buffer.Append(text);
-            } else {
-                warnings += "Refused: " + lineName(row, program.fileLines) + ": " +
-                            TerminalText(message) +
-                            " The run stops here; nothing from this line on is sent.\n";
-            }
+            text = "{\"row\": " + std::to_string(row) + ", \"error\": ";
+            AppendJsonString(text, move.planned.error->message);
+            text += "}\n";
+            buffer.Append(text);
             status = PlanExitRefused;
             break;
         }
-        if (options.json) {
-            writeRowJson(buffer, row, program, move.planned, machine, scratch);
-            continue;
-        }
-        if (const auto notice = move.planned.report.SplitNotice()) {
-            warnings += "Warning: " + lineName(row, program.fileLines) + ": " + *notice + "\n";
-        }
+        writeRowJson(buffer, row, program, move.planned, machine, scratch);
     }
-    if (options.json && status == PlanExitDone) {
+    if (status == PlanExitDone) {
         skipped.WriteUpTo(buffer, std::numeric_limits<std::uint64_t>::max());
-    }
-    if (!options.json) {
-        buffer.Append(summaryText(options, program, check, status == PlanExitRefused, warnings));
     }
     buffer.Flush();
     return status;
@@ -549,7 +606,8 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     if (const std::optional<int> status = loadFile(options, lines, loaded, buffer, err)) {
         return *status;
     }
-    return planRows(options, lines, loaded.program, buffer);
+    return options.json ? writeRows(lines, loaded.program, buffer)
+                        : summarizeRows(options, lines, loaded.program, buffer);
 }
 
 void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {

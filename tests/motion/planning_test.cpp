@@ -132,7 +132,11 @@ TEST(PlanAxisMove, ShortcutsGiveWhatTheDoubleArithmeticGives) {
             continue;
         }
         ASSERT_EQ(m.echo.distanceText, d) << x.positionText << " -> " << target;
-        ASSERT_EQ(m.after.positionMm, position) << x.positionText << " -> " << target;
+        // The tracked number is the arithmetic's, or, where that lands within 0.0004 of the
+        // target, the target's own number: no drift is carried on to the next move.
+        ASSERT_TRUE(m.after.positionMm == position ||
+                    (m.after.positionMm == t && std::fabs(position - t) < 0.0004))
+            << x.positionText << " -> " << target;
         ASSERT_EQ(m.after.positionText, encoding::Format(position));
     }
 }

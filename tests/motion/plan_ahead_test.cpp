@@ -1,0 +1,173 @@
+#include "motion/plan_ahead.h"
+
+#include "gcode/program_load.h"
+#include "motion/program_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Contours at falling depths, each with arcs, plunges and retracts: every axis moves within a
+// few dozen rows, so a short lead finds the machine.
+std::string contours(int passes) {
+    std::string text = "G21 G90\nG0 Z5\n";
+    for (int p = 0; p < passes; ++p) {
+        const std::string x = std::to_string(p % 7);
+        text += "G0 X" + x + " Y0\nG1 Z-" + std::to_string(1 + p % 3) + " F300\n";
+        text += "G1 X" + x + "0.5 F" + std::to_string(400 + p % 5 * 100) + "\nY20\n";
+        text += "G2 X" + x + "5.5 Y25 I5 J0\nG3 X" + x + "0.5 Y20 R5\nG1 X" + x + "\n";
+        text += "G0 Z5\n";
+    }
+    return text;
+}
+
+// One row as the board would get it: every report's bytes, then where the displays stand.
+std::string rowText(const motion::RunStepper& run) {
+    const motion::PlannedMove& planned = run.Current().planned;
+    std::string text = std::to_string(run.Row()) + ":";
+    if (planned.error) {
+        return text + "refused " + planned.error->message;
+    }
+    for (std::uint64_t part = 0; part < planned.report.reportCount; ++part) {
+        const auto report = planned.report.Report(part);
+        for (const auto byte : report->bytes()) {
+            text += std::to_string(byte) + ",";
+        }
+    }
+    for (const motion::AxisState& axis : planned.after.axes) {
+        text += " " + axis.positionText + (axis.direction ? "-" : "+");
+    }
+    return text;
+}
+
+struct Planned {
+    std::vector<std::string> rows;
+    bool shared = false; // the second thread's rows were taken
+};
+
+// Rows up to `from` here, the rest on the second thread when its guess holds, else here too.
+Planned plan(const gcode::Program& program, std::size_t from, const motion::PlanSettings& fields,
+             const motion::PlanSettings& asTheRunReadsThem) {
+    const motion::PreparedPlanSettings settings(fields);
+    motion::RunSpeeds speeds;
+    speeds.Prepare();
+    motion::MachineState machine;
+    gcode::PlotPen pen;
+    motion::RunStepper run;
+    run.Begin(&program, motion::RunMode::Live, machine, pen, false);
+    Planned out;
+    std::vector<std::string> later;
+    motion::PlanAhead ahead(
+        program, from, motion::RunMode::Live, machine, settings, speeds,
+        [&](const motion::RunStepper& other) { later.push_back(rowText(other)); }, 64);
+    // As a run: a refused row is the last.
+    const auto planTo = [&](std::size_t to) {
+        while (run.NextRow() < to) {
+            const bool refused = run.PlanNext(settings, speeds).planned.error.has_value();
+            out.rows.push_back(rowText(run));
+            if (refused) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!planTo(from)) {
+        return out;
+    }
+    out.shared = ahead.Finish(machine, asTheRunReadsThem, speeds);
+    if (out.shared) {
+        out.rows.insert(out.rows.end(), later.begin(), later.end());
+    } else {
+        planTo(program.LineCount());
+    }
+    return out;
+}
+
+TEST(PlanAhead, RowsPlannedOnTwoThreadsAreTheRowsOfOneOrNoneAreTaken) {
+    gcode::LoadSettings load;
+    load.feeds = {"500", "1000"};
+    const gcode::Program cam = gcode::LoadGcode(contours(60), load);
+    // Z comes down to where it started, and only sideways moves follow for longer than the
+    // lead: the second thread finds every display right, but cannot know Z's direction bit.
+    std::string flatText = "G1 Z1 F200\nG1 Z0\n";
+    for (int i = 0; i < 400; ++i) {
+        flatText += "G1 X" + std::to_string(i % 9) + " Y" + std::to_string(i % 4) + "\n";
+    }
+    const gcode::Program flat = gcode::LoadGcode(flatText, load);
+    // A move beyond what can be counted, late in the program: the run stops there.
+    const gcode::Program refused =
+        gcode::LoadGcode(contours(40) + "G1 X3 F0\n" + contours(2), load);
+    motion::PlanSettings fields;
+    motion::PlanSettings otherSpeedField = fields;
+    otherSpeedField.pwDelayText = "50000";
+
+    struct Case {
+        const char* what;
+        const gcode::Program& program;
+        std::size_t from;
+        const motion::PlanSettings& runReads;
+        bool shared;
+    };
+    const Case cases[] = {
+        {"contours, split mid-way", cam, cam.LineCount() / 2, fields, true},
+        {"contours, split within the lead", cam, 10, fields, true},
+        {"contours, split at the last row", cam, cam.LineCount() - 1, fields, true},
+        {"settings changed while the first part ran", cam, cam.LineCount() / 2, otherSpeedField,
+         false},
+        {"an axis that never moved in the lead", flat, 300, fields, false},
+        {"a refused row in the second part", refused, refused.LineCount() / 3, fields, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_GT(c.program.LineCount(), c.from) << c.what;
+        const Planned whole = plan(c.program, c.program.LineCount(), fields, fields);
+        const Planned split = plan(c.program, c.from, fields, c.runReads);
+        EXPECT_EQ(split.shared, c.shared) << c.what;
+        EXPECT_EQ(split.rows, whole.rows) << c.what;
+    }
+}
+
+TEST(PlanAhead, ChecksOfTwoPartsAddUpToTheCheckOfTheWhole) {
+    gcode::LoadSettings load;
+    load.feeds = {"500", "1000"};
+    const gcode::Program program =
+        gcode::LoadGcode(contours(30) + "G1 X3 F0\n" + contours(2), load);
+    const motion::PreparedPlanSettings settings{motion::PlanSettings{}};
+    motion::RunSpeeds speeds;
+    speeds.Prepare();
+    const auto check = [&](std::size_t from, std::size_t to, motion::ProgramCheck& into) {
+        motion::MachineState machine;
+        gcode::PlotPen pen;
+        motion::RunStepper run;
+        run.Begin(&program, motion::RunMode::Live, machine, pen, false);
+        while (run.NextRow() < to) {
+            const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
+            if (run.Row() >= from) {
+                into.Row(run.Row(), move);
+            }
+            if (move.planned.error) {
+                break;
+            }
+        }
+    };
+    motion::ProgramCheck whole;
+    whole.Start(settings);
+    check(0, program.LineCount(), whole);
+    for (const std::size_t cut : {std::size_t{1}, program.LineCount() / 2, program.LineCount()}) {
+        motion::ProgramCheck first;
+        motion::ProgramCheck second;
+        first.Start(settings);
+        second.Start(settings);
+        check(0, cut, first);
+        check(cut, program.LineCount(), second);
+        first.Add(second);
+        EXPECT_EQ(first.Text(), whole.Text()) << cut;
+        EXPECT_EQ(first.Seconds(), whole.Seconds()) << cut;
+        EXPECT_EQ(first.rowsPlanned, whole.rowsPlanned) << cut;
+    }
+    EXPECT_TRUE(whole.refusedRow.has_value());
+}
+
+} // namespace
