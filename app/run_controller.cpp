@@ -8,6 +8,7 @@
 #include "gcode/plot_widget.h"
 #include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
+#include "motion/plan_ahead.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 namespace app {
 namespace {
@@ -162,6 +164,12 @@ void RunController::previewRows(WaitWindow* notice) {
     motion::RunSpeeds speeds = u_.settings.Speeds();
     check_.Start(settings);
     segments_.reserve(std::min(stepper_.RowCount(), PreviewRowsPerStep));
+    // A long program's second half is planned on another thread meanwhile.
+    std::optional<PreviewAhead> ahead;
+    if (const std::size_t from = motion::PlanAhead::SplitRow(stepper_.RowCount());
+        from < stepper_.RowCount()) {
+        ahead.emplace(*stepper_.Program(), from, u_.motion.machine, settings, speeds);
+    }
     while (stepper_.HasNext()) {
         const std::size_t row = stepper_.NextRow();
         if (row > 0 && row % PreviewRowsPerStep == 0) {
@@ -180,6 +188,12 @@ void RunController::previewRows(WaitWindow* notice) {
             settings = motion::PreparedPlanSettings(u_.settings.Plan());
             speeds = u_.settings.Speeds();
         }
+        if (ahead && row == ahead->from) {
+            if (takePreviewAhead(*ahead, settings, speeds)) {
+                break;
+            }
+            ahead.reset();
+        }
         // Check points, as in a run: the preview lets events in only between its pieces.
         if (u_.motion.flags.LimitStop == 1) {
             return;
@@ -197,9 +211,55 @@ void RunController::previewRows(WaitWindow* notice) {
             return;
         }
     }
-    if (progress) {
+    if (progress && !stepper_.Current().planned.error) {
         notice->SetProgress(1000);
     }
+}
+
+RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::size_t fromRow,
+                                          const motion::MachineState& start,
+                                          const motion::PreparedPlanSettings& settings,
+                                          const motion::RunSpeeds& speeds)
+    : from(fromRow) {
+    check.Start(settings);
+    plan.emplace(program, from, motion::RunMode::Preview, start, settings, speeds,
+                 [this](const motion::RunStepper& run) {
+                     const motion::ProgramRowMove& move = run.Current();
+                     check.Row(run.Row(), move);
+                     if (!move.planned.error) {
+                         run.AppendTravel(travel);
+                     }
+                     if ((run.Row() + 1) % PreviewRowsPerStep == 0) {
+                         pieceEnds.push_back(travel.size());
+                     }
+                 });
+}
+
+// The second thread's rows, drawn, counted and shown as if planned here; false when its guess
+// of where the machine would be did not hold, or the settings changed meanwhile.
+bool RunController::takePreviewAhead(PreviewAhead& ahead,
+                                     const motion::PreparedPlanSettings& settings,
+                                     const motion::RunSpeeds& speeds) {
+    if (!ahead.plan->Finish(u_.motion.machine, settings.fields, speeds)) {
+        return false;
+    }
+    // No events run from here to the end of the preview, so nothing it planned with can
+    // change under it. The pieces are drawn as they would have been, a piece per call.
+    ahead.pieceEnds.push_back(ahead.travel.size());
+    std::size_t begin = 0;
+    for (const std::size_t end : ahead.pieceEnds) {
+        stepper_.DrawTravel(std::span(ahead.travel).subspan(begin, end - begin), segments_);
+        if (end != ahead.travel.size()) {
+            u_.controls.Picture1->DrawSegments(segments_);
+            segments_.clear();
+        }
+        begin = end;
+    }
+    check_.Add(ahead.check);
+    stepper_.Adopt(ahead.plan->Run());
+    anyRow_ = true;
+    refused(stepper_.Current());
+    return true;
 }
 
 // A row that cannot be planned ends the run with its message, the highlight on that row.

@@ -10,6 +10,7 @@
 #include "device/timeline.h"
 #include "encoding/motion_report.h"
 #include "gcode/plot_geometry.h"
+#include "motion/plan_ahead.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
 
@@ -46,9 +47,24 @@ public:
     bool Running() const { return running_; }
 
 private:
+    // A long program's preview: the rows from `from` on, planned on a second thread while
+    // this one plans and draws the rows before, kept for drawing when this one gets there.
+    struct PreviewAhead {
+        PreviewAhead(const gcode::Program& program, std::size_t from,
+                     const motion::MachineState& start,
+                     const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds);
+        std::size_t from;
+        motion::ProgramCheck check;
+        std::vector<motion::RunStepper::Travel> travel;
+        std::vector<std::size_t> pieceEnds;    // where the travel of each piece of rows ends
+        std::optional<motion::PlanAhead> plan; // last: it stops before the rest goes
+    };
+
     void startRun(motion::RunMode mode);
     bool runLine();
     void previewRows(WaitWindow* notice);
+    bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
+                          const motion::RunSpeeds& speeds);
     void endRun();
     bool refused(const motion::ProgramRowMove& move);
     int simulatedWaitMs();

@@ -3,6 +3,7 @@
 #include "encoding/number_text.h"
 #include "encoding/thousandths.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -74,14 +75,12 @@ const ProgramRowMove* RunStepper::LastPlanned() const {
     return current.planned.error ? &slots_[1 - current_] : &current;
 }
 
-void RunStepper::DrawRow(std::vector<gcode::PlotSegment>& out) {
+template <class Each> void RunStepper::eachPlotInput(Each&& each) const {
     const ProgramRowMove& move = slots_[current_];
     const MoveReport& report = move.planned.report;
     const bool preview = mode_ == RunMode::Preview;
     if (!report.followsPath || report.parts.empty()) {
-        if (const auto segment = gcode::PlotRow(*pen_, RowPlotInput(move, inverse_, preview))) {
-            out.push_back(*segment);
-        }
+        each(RowPlotInput(move, inverse_, preview));
         return;
     }
     // An arc: each straight move from the shown position before it to the one after, drawn
@@ -102,11 +101,65 @@ void RunStepper::DrawRow(std::vector<gcode::PlotSegment>& out) {
         input.rapid = move.rapid;
         input.zShownMm = static_cast<double>(next[2]) / 1000.0;
         input.preview = preview;
+        each(input);
+        at = next;
+    }
+}
+
+void RunStepper::DrawRow(std::vector<gcode::PlotSegment>& out) {
+    eachPlotInput([&](const gcode::PlotRowInput& input) {
         if (const auto segment = gcode::PlotRow(*pen_, input)) {
             out.push_back(*segment);
         }
-        at = next;
+    });
+}
+
+void RunStepper::AppendTravel(std::vector<Travel>& out) const {
+    eachPlotInput([&](const gcode::PlotRowInput& input) {
+        // The sign the pen's step takes; a distance is never negative, so it comes back whole.
+        const double towardsX = input.xDirection == (input.inverseX ? 0 : 1) ? 1.0 : -1.0;
+        const double downY = input.yDirection == (input.inverseY ? 0 : 1) ? -1.0 : 1.0;
+        out.push_back({towardsX * input.xDistanceMm, downY * input.yDistanceMm, input.rapid});
+    });
+}
+
+void RunStepper::DrawTravel(std::span<const Travel> travel, std::vector<gcode::PlotSegment>& out) {
+    for (const Travel& t : travel) {
+        gcode::PlotRowInput input;
+        input.xDistanceMm = std::fabs(t.x);
+        input.xDirection = std::signbit(t.x) ? 0 : 1;
+        input.yDistanceMm = std::fabs(t.y);
+        input.yDirection = std::signbit(t.y) ? 1 : 0;
+        input.rapid = t.rapid;
+        input.preview = true;
+        if (const auto segment = gcode::PlotRow(*pen_, input)) {
+            out.push_back(*segment);
+        }
     }
+}
+
+void RunStepper::Adopt(const RunStepper& ahead) {
+    const ProgramRowMove& last = ahead.slots_[ahead.current_];
+    if (ahead.next_ == next_ + 1 && last.planned.error) {
+        // Its only row was refused: the last good row is this stepper's own, not one it
+        // planned only to find where to start.
+        current_ = anyPlanned_ && !slots_[current_].planned.error ? 1 - current_ : current_;
+        slots_[current_] = last;
+    } else {
+        slots_[0] = ahead.slots_[0];
+        slots_[1] = ahead.slots_[1];
+        current_ = ahead.current_;
+        anyPlanned_ = true;
+    }
+    next_ = ahead.next_;
+    inverse_ = ahead.inverse_;
+    pathStart_ = ahead.pathStart_;
+    for (std::size_t i = 0; i < directionEchoes_.size(); ++i) {
+        if (ahead.directionEchoes_[i]) {
+            directionEchoes_[i] = ahead.directionEchoes_[i];
+        }
+    }
+    *machine_ = *ahead.machine_;
 }
 
 void RunStepper::End() {

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ public:
     void StartAt(std::size_t row) { next_ = std::min(row, rows_); }
 
     RunMode Mode() const { return mode_; }
+    const gcode::Program* Program() const { return program_; }
     std::size_t RowCount() const { return rows_; }
     bool HasNext() const { return next_ < rows_; }
     // The row planned last (0-based); valid after the first PlanNext.
@@ -68,6 +70,24 @@ public:
     // which moves the pen without drawing.
     void DrawRow(std::vector<gcode::PlotSegment>& out);
 
+    // A preview's drawing of the row planned last without the pen, for a preview planned on
+    // another thread and drawn later: each straight move's travel on the plot, signed the way
+    // the pen goes (towards larger X, and down the plot for larger Y).
+    struct Travel {
+        double x = 0;
+        double y = 0;
+        bool rapid = false;
+    };
+    void AppendTravel(std::vector<Travel>& out) const;
+    // Moves the pen by travel AppendTravel made, appending the segments DrawRow would have
+    // drawn for the rows it came from.
+    void DrawTravel(std::span<const Travel> travel, std::vector<gcode::PlotSegment>& out);
+
+    // Takes over where `ahead`, a stepper through the same program that planned the rows from
+    // where this one stands to its own next row, left off: its machine, its last rows and its
+    // direction echoes. Pen and start are this run's.
+    void Adopt(const RunStepper& ahead);
+
     // Per axis the direction echo (before inversion) of the last row of this run that planned
     // the axis; an axis no row planned keeps whatever its echo showed before the run.
     const std::array<std::optional<bool>, 3>& DirectionEchoes() const { return directionEchoes_; }
@@ -78,6 +98,9 @@ public:
     void End();
 
 private:
+    // Each plot input of the row planned last, in order, as DrawRow draws them.
+    template <class Each> void eachPlotInput(Each&& each) const;
+
     const gcode::Program* program_ = nullptr;
     RunMode mode_ = RunMode::Preview;
     MachineState* machine_ = nullptr;

@@ -43,12 +43,33 @@ std::string rowText(const motion::RunStepper& run) {
     return text;
 }
 
+// Where a preview leaves the stepper: its last row, the last report built, the echoes.
+std::string endText(const motion::RunStepper& run, const motion::MachineState& machine) {
+    std::string text = "row " + std::to_string(run.Row());
+    if (const motion::ProgramRowMove* last = run.LastPlanned()) {
+        const auto report = last->planned.report.Report(0);
+        for (const auto byte : report->bytes()) {
+            text += "," + std::to_string(byte);
+        }
+    }
+    for (const auto& echo : run.DirectionEchoes()) {
+        text += echo ? (*echo ? " 1" : " 0") : " -";
+    }
+    for (const motion::AxisState& axis : machine.axes) {
+        text += " " + axis.positionText + (axis.direction ? "-" : "+");
+    }
+    return text;
+}
+
 struct Planned {
     std::vector<std::string> rows;
+    std::vector<gcode::PlotSegment> drawn; // as a preview draws them
+    std::string end;
     bool shared = false; // the second thread's rows were taken
 };
 
-// Rows up to `from` here, the rest on the second thread when its guess holds, else here too.
+// A preview: rows up to `from` here, the rest on the second thread when its guess holds (drawn
+// from its travel, the stepper taking over where it ended), else here too.
 Planned plan(const gcode::Program& program, std::size_t from, const motion::PlanSettings& fields,
              const motion::PlanSettings& asTheRunReadsThem) {
     const motion::PreparedPlanSettings settings(fields);
@@ -57,12 +78,19 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
     motion::MachineState machine;
     gcode::PlotPen pen;
     motion::RunStepper run;
-    run.Begin(&program, motion::RunMode::Live, machine, pen, false);
+    run.Begin(&program, motion::RunMode::Preview, machine, pen, true);
     Planned out;
     std::vector<std::string> later;
+    std::vector<motion::RunStepper::Travel> travel;
     motion::PlanAhead ahead(
-        program, from, motion::RunMode::Live, machine, settings, speeds,
-        [&](const motion::RunStepper& other) { later.push_back(rowText(other)); }, 64);
+        program, from, motion::RunMode::Preview, machine, settings, speeds,
+        [&](const motion::RunStepper& other) {
+            later.push_back(rowText(other));
+            if (!other.Current().planned.error) {
+                other.AppendTravel(travel);
+            }
+        },
+        64);
     // As a run: a refused row is the last.
     const auto planTo = [&](std::size_t to) {
         while (run.NextRow() < to) {
@@ -71,18 +99,21 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
             if (refused) {
                 return false;
             }
+            run.DrawRow(out.drawn);
         }
         return true;
     };
-    if (!planTo(from)) {
-        return out;
+    if (planTo(from)) {
+        out.shared = ahead.Finish(machine, asTheRunReadsThem, speeds);
+        if (out.shared) {
+            out.rows.insert(out.rows.end(), later.begin(), later.end());
+            run.DrawTravel(travel, out.drawn);
+            run.Adopt(ahead.Run());
+        } else {
+            planTo(program.LineCount());
+        }
     }
-    out.shared = ahead.Finish(machine, asTheRunReadsThem, speeds);
-    if (out.shared) {
-        out.rows.insert(out.rows.end(), later.begin(), later.end());
-    } else {
-        planTo(program.LineCount());
-    }
+    out.end = endText(run, machine);
     return out;
 }
 
@@ -100,6 +131,14 @@ TEST(PlanAhead, RowsPlannedOnTwoThreadsAreTheRowsOfOneOrNoneAreTaken) {
     // A move beyond what can be counted, late in the program: the run stops there.
     const gcode::Program refused =
         gcode::LoadGcode(contours(40) + "G1 X3 F0\n" + contours(2), load);
+    // The lead cannot know where Z stood before the row before the last, which puts every
+    // axis in its place; the last row is refused.
+    std::string refusedLastText = "G1 Z-1 F200\n";
+    for (int i = 0; i < 100; ++i) {
+        refusedLastText += "G1 X" + std::to_string(i % 9) + " Y" + std::to_string(i % 4) + "\n";
+    }
+    const gcode::Program refusedLast =
+        gcode::LoadGcode(refusedLastText + "G1 X1 Y1 Z5\nG1 X3 F0\n", load);
     motion::PlanSettings fields;
     motion::PlanSettings otherSpeedField = fields;
     otherSpeedField.pwDelayText = "50000";
@@ -119,6 +158,8 @@ TEST(PlanAhead, RowsPlannedOnTwoThreadsAreTheRowsOfOneOrNoneAreTaken) {
          false},
         {"an axis that never moved in the lead", flat, 300, fields, false},
         {"a refused row in the second part", refused, refused.LineCount() / 3, fields, true},
+        {"the second part's only row refused", refusedLast, refusedLast.LineCount() - 1, fields,
+         true},
     };
     for (const Case& c : cases) {
         ASSERT_GT(c.program.LineCount(), c.from) << c.what;
@@ -126,6 +167,8 @@ TEST(PlanAhead, RowsPlannedOnTwoThreadsAreTheRowsOfOneOrNoneAreTaken) {
         const Planned split = plan(c.program, c.from, fields, c.runReads);
         EXPECT_EQ(split.shared, c.shared) << c.what;
         EXPECT_EQ(split.rows, whole.rows) << c.what;
+        EXPECT_EQ(split.drawn, whole.drawn) << c.what;
+        EXPECT_EQ(split.end, whole.end) << c.what;
     }
 }
 
