@@ -193,6 +193,7 @@ std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile) {
     gcode::LoadSettings settings;
     settings.feeds = {CoreText(c.cutspeed->text()), CoreText(c.Travspeed->text())};
     settings.arcToleranceMm = u_.settings.ArcToleranceMm();
+    settings.fileBytes = static_cast<std::uint64_t>(std::max<qint64>(gcodeFile.size(), 0));
     gcode::ProgramLoad load(settings);
     QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
     const qint64 fileBytes = gcodeFile.size();

@@ -9,7 +9,7 @@
 namespace gcode {
 namespace {
 
-constexpr std::size_t HugePage = std::size_t{2} << 20;
+constexpr std::size_t HugePage = LargeBlockBytes;
 
 bool isLarge(std::size_t bytes) {
     return bytes >= HugePage;

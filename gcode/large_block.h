@@ -10,6 +10,9 @@
 
 namespace gcode {
 
+// Blocks from this size on are large: memory straight from the system, touched page by page.
+inline constexpr std::size_t LargeBlockBytes = std::size_t{2} << 20;
+
 void* AllocateLargeBlock(std::size_t bytes);
 void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 

@@ -190,6 +190,8 @@ public:
     explicit ProgramBuilder(FeedDefaults feeds, std::size_t expectedRows = 0);
 
     void AddLine(std::string_view keptLine);
+    // Room for the rows of a file of this many bytes (Program::ReserveRowsFor).
+    void ReserveRowsFor(std::uint64_t fileBytes) { program_.ReserveRowsFor(fileBytes); }
     // Working-copy bytes in chunks; Finish takes a last line without a line end.
     void Feed(std::string_view chunk);
     Program Finish();

@@ -244,8 +244,20 @@ std::string Program::CellText(std::size_t row, int column) const {
     return text;
 }
 
+void Program::ReserveRowsFor(std::uint64_t fileBytes) {
+    // CAM files run to about 18 bytes a line; a file of shorter lines grows its rows as
+    // usual beyond this. A file that claims more than it holds (sparse, or growing) is held to
+    // 80 MB of address space.
+    constexpr std::uint64_t BytesPerRow = 8;
+    constexpr std::uint64_t MostRows = std::uint64_t{1} << 22;
+    const std::uint64_t rows = std::min(fileBytes / BytesPerRow, MostRows);
+    if (rows * sizeof(ProgramRow) >= LargeBlockBytes) {
+        rows_.reserve(static_cast<std::size_t>(rows));
+    }
+}
+
 std::size_t Program::MemoryBytes() const {
-    std::size_t bytes = sizeof(*this) + rows_.capacity() * sizeof(ProgramRow) +
+    std::size_t bytes = sizeof(*this) + rows_.size() * sizeof(ProgramRow) +
                         pool_.capacity() * sizeof(std::string) + arcs_.capacity() * sizeof(RowArc) +
                         notes_.capacity() * sizeof(RowNote) + fileLines.MemoryBytes();
     for (const RowNote& note : notes_) {

@@ -132,8 +132,13 @@ public:
     // Takes the notes of another reading of the same file, whose rows are these rows.
     void AdoptNotes(Program& other) { notes_ = std::move(other.notes_); }
 
-    // Bytes held by the program, for checking the per-row budget.
+    // Bytes held by the program, for checking the per-row budget. Room for rows beyond the
+    // last is not counted: a large block is only address space until a row is written to it.
     std::size_t MemoryBytes() const;
+
+    // Room for the rows a file of this many bytes may hold, set aside before reading it so the
+    // rows never move while they are read: as address space only, and at most a few million.
+    void ReserveRowsFor(std::uint64_t fileBytes);
 
 private:
     friend class ProgramBuilder;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -131,8 +132,10 @@ bool SameMoves(const Program& a, const Program& b) {
 
 ProgramLoad::ProgramLoad(LoadSettings settings)
     : settings_(std::move(settings)), builder_(settings_.feeds) {
+    builder_.ReserveRowsFor(settings_.fileBytes);
     if (!settings_.designOnly) {
-        reader_.emplace(ReaderSettings{settings_.feeds, settings_.arcToleranceMm});
+        reader_.emplace(
+            ReaderSettings{settings_.feeds, settings_.arcToleranceMm, settings_.fileBytes});
     }
 }
 
@@ -242,10 +245,16 @@ LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settin
         result.error = std::strerror(errno);
         return result;
     }
-    // No room is set aside from the file's size: a sparse or growing file claims any size it
-    // likes, while the rows grow by doubling with what is really kept. 64 KiB pieces stay
-    // within the allocator's ordinary pools, and larger ones read no faster.
-    ProgramLoad load(settings);
+    // Room for rows is set aside from the file's size as address space only, and no more than
+    // a few million rows' worth: a sparse or growing file claims any size it likes. 64 KiB
+    // pieces stay within the allocator's ordinary pools, and larger ones read no faster.
+    LoadSettings sized = settings;
+    std::error_code unknown;
+    sized.fileBytes = std::filesystem::file_size(path, unknown);
+    if (unknown) {
+        sized.fileBytes = 0;
+    }
+    ProgramLoad load(sized);
     constexpr std::size_t ReadBytes = std::size_t{64} << 10;
     const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
     for (;;) {

@@ -26,6 +26,9 @@ struct LoadSettings {
     double arcToleranceMm = DefaultArcToleranceMm;
     // Only the original loader, as it always read files (the dry run's --dialect design).
     bool designOnly = false;
+    // The file's size where known: room for its rows is set aside before reading, so they
+    // are written once instead of moving each time they outgrow their room.
+    std::uint64_t fileBytes = 0;
 };
 
 class ProgramLoad {

@@ -1012,6 +1012,7 @@ struct GcodeReader::State {
 GcodeReader::GcodeReader(ReaderSettings settings)
     : state_(std::make_unique<State>(std::move(settings))) {
     state_->program.dialect = Dialect::Reader;
+    state_->program.ReserveRowsFor(state_->settings.fileBytes);
 }
 
 GcodeReader::~GcodeReader() = default;

@@ -29,6 +29,7 @@ namespace gcode {
 struct ReaderSettings {
     FeedDefaults feeds; // the Cutting speed for feed moves until the file sets F; G0 Travelling
     double arcToleranceMm = DefaultArcToleranceMm;
+    std::uint64_t fileBytes = 0; // the file's size where known, to set room for its rows aside
 };
 
 class GcodeReader {
