@@ -107,6 +107,34 @@ std::uint64_t KeptLineNumbers::FileLine(std::size_t row) const {
     return row + std::prev(after)->offset;
 }
 
+Program Program::Slice(std::size_t from, std::size_t to) const {
+    Program slice;
+    to = std::min(to, rows_.size());
+    if (from >= to) {
+        return slice;
+    }
+    slice.dialect = dialect;
+    slice.rows_.assign(rows_.begin() + static_cast<std::ptrdiff_t>(from),
+                       rows_.begin() + static_cast<std::ptrdiff_t>(to));
+    for (ProgramRow& row : slice.rows_) {
+        for (int w = 0; w < 4; ++w) {
+            WordCell cell = row.Word(w);
+            if (cell.present && cell.pooled) {
+                slice.pool_.push_back(pool_[static_cast<std::size_t>(cell.value)]);
+                cell.value = static_cast<std::int32_t>(slice.pool_.size() - 1);
+                row.SetWord(w, cell);
+            }
+        }
+    }
+    auto arc = std::lower_bound(arcs_.begin(), arcs_.end(), from,
+                                [](const RowArc& a, std::size_t r) { return a.row < r; });
+    for (; arc != arcs_.end() && arc->row < to; ++arc) {
+        slice.arcs_.push_back(RowArc{arc->row - from, arc->arc});
+    }
+    slice.TempLineCount = slice.rows_.size();
+    return slice;
+}
+
 const Arc* Program::ArcOf(std::size_t row) const {
     const auto at = std::lower_bound(arcs_.begin(), arcs_.end(), row,
                                      [](const RowArc& a, std::size_t r) { return a.row < r; });

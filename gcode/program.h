@@ -136,6 +136,11 @@ public:
     // last is not counted: a large block is only address space until a row is written to it.
     std::size_t MemoryBytes() const;
 
+    // Rows `from` to `to` (past the end: up to the end) as a program of their own, with their
+    // arcs and texts; nothing else. Planning one of its rows from a machine state gives what
+    // planning the same row of this program gives: a row's plan reads only the row.
+    Program Slice(std::size_t from, std::size_t to) const;
+
     // Room for the rows a file of this many bytes may hold, set aside before reading it so the
     // rows never move while they are read: as address space only, and at most a few million.
     void ReserveRowsFor(std::uint64_t fileBytes);

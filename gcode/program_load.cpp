@@ -2,6 +2,7 @@
 
 #include "encoding/number_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -159,6 +160,26 @@ void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
     }
     if (reader_) {
         compareRows();
+        if (rowsDiffer_) {
+            giveSlice(false);
+        }
+    }
+}
+
+void ProgramLoad::SliceRows(SliceSink sink, std::size_t rowsPerSlice) {
+    sliceSink_ = std::move(sink);
+    rowsPerSlice_ = std::max<std::size_t>(rowsPerSlice, 1);
+}
+
+void ProgramLoad::giveSlice(bool last) {
+    if (!sliceSink_ || refusal_ || reader_->Refusal()) {
+        return;
+    }
+    const Program& read = reader_->Partial();
+    const std::size_t rows = read.LineCount();
+    if (rows - sliced_ >= rowsPerSlice_ || (last && rows > sliced_)) {
+        sliceSink_(read.Slice(sliced_, rows));
+        sliced_ = rows;
     }
 }
 
@@ -205,6 +226,9 @@ void ProgramLoad::Finish(std::string* keptText) {
     if ((refusal_ = reader_->Refusal())) {
         return;
     }
+    if (rowsDiffer_) {
+        giveSlice(true);
+    }
     Program read = reader_->TakeProgram();
     if (!rowsDiffer_ && SameMoves(design, read)) {
         // The original loader reads this file right: its rows, with what the reader noticed.
@@ -234,7 +258,8 @@ Program LoadGcode(std::string_view fileBytes, const LoadSettings& settings,
     return load.Refusal() ? Program() : load.TakeProgram();
 }
 
-LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settings) {
+LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settings,
+                             ProgramLoad::SliceSink slices, std::size_t rowsPerSlice) {
     LoadFileResult result;
     if (std::optional<std::string> why = NotAGcodeFile(path)) {
         result.error = std::move(*why);
@@ -255,6 +280,9 @@ LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settin
         sized.fileBytes = 0;
     }
     ProgramLoad load(sized);
+    if (slices) {
+        load.SliceRows(std::move(slices), rowsPerSlice);
+    }
     constexpr std::size_t ReadBytes = std::size_t{64} << 10;
     const std::unique_ptr<char[]> buffer(new char[ReadBytes]);
     for (;;) {

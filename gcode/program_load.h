@@ -14,6 +14,7 @@
 #include "gcode/program.h"
 #include "gcode/reader.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ public:
     // Takes a last line without a line end, and chooses the program.
     void Finish(std::string* keptText = nullptr);
 
+    // Hands the reader's rows over a slice at a time (Program::Slice), in order, from the line
+    // on which the file can only load as the reader reads it; the last slice comes with
+    // Finish. A file that loads as the original loader reads it gives no slice at all.
+    using SliceSink = std::function<void(Program slice)>;
+    void SliceRows(SliceSink sink, std::size_t rowsPerSlice);
+
     // Why the file is not loaded: a line too long to be G-code, or a line the reader refuses.
     const std::optional<LoadRefusal>& Refusal() const { return refusal_; }
     // Lines the original filter kept (temp.txt's lines).
@@ -53,6 +60,7 @@ private:
     // Compares the rows both have made since the last line; the original loader stops
     // building rows at the first that differs, as its program can no longer be chosen.
     void compareRows();
+    void giveSlice(bool last);
 
     LoadSettings settings_;
     LineSplitter splitter_;
@@ -65,6 +73,9 @@ private:
     std::size_t rowsCompared_ = 0;
     std::uint64_t fileLine_ = 0;
     KeptLineNumbers keptLines_;
+    SliceSink sliceSink_;
+    std::size_t rowsPerSlice_ = 0;
+    std::size_t sliced_ = 0;
 };
 
 // True when two programs make the same moves: row for row the same motion, the same X, Y and Z
@@ -93,7 +104,9 @@ struct LoadFileResult {
     Program program;
 };
 
-// A file read a piece at a time; the file is never held whole in memory.
-LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settings);
+// A file read a piece at a time; the file is never held whole in memory. Slices of rows go to
+// `slices` as ProgramLoad::SliceRows gives them, when it is set.
+LoadFileResult LoadGcodeFile(const std::string& path, const LoadSettings& settings,
+                             ProgramLoad::SliceSink slices = {}, std::size_t rowsPerSlice = 0);
 
 } // namespace gcode

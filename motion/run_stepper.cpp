@@ -37,6 +37,27 @@ void RunStepper::Begin(const gcode::Program* program, RunMode mode, MachineState
     ClearDirections(machine);
 }
 
+void RunStepper::Resume(const gcode::Program* program, RunMode mode, MachineState& machine,
+                        gcode::PlotPen& pen, std::size_t row) {
+    program_ = program;
+    mode_ = mode;
+    machine_ = &machine;
+    pen_ = &pen;
+    rows_ = program != nullptr ? program->LineCount() : 0;
+    next_ = std::min(row, rows_);
+    anyPlanned_ = false;
+    directionEchoes_ = {};
+    for (const Axis a : kAxes) {
+        startTexts_[index(a)] = machine[a].positionText;
+    }
+}
+
+void RunStepper::Continue(const gcode::Program* slice) {
+    program_ = slice;
+    rows_ = slice != nullptr ? slice->LineCount() : 0;
+    next_ = 0;
+}
+
 const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
                                            const RunSpeeds& speeds) {
     // Never over the last good row: after a refusal the run ends, so taking turns is enough.

@@ -45,6 +45,15 @@ public:
     void Begin(const gcode::Program* program, RunMode mode, MachineState& machine,
                gcode::PlotPen& pen, bool scaleToFit);
 
+    // Goes on with a run planned up to `row` by someone else: the machine stands where that
+    // left it, its direction bits as sent; nothing is reset, the pen stays where it is.
+    void Resume(const gcode::Program* program, RunMode mode, MachineState& machine,
+                gcode::PlotPen& pen, std::size_t row);
+    // Goes on into the next slice of a program read a slice at a time (Program::Slice): its
+    // rows follow the rows planned so far, and the machine, the last rows and the echoes
+    // carry over. Row and NextRow count within the slice.
+    void Continue(const gcode::Program* slice);
+
     // Goes on from `row` instead of the first row, the machine standing where the rows before
     // it left it (the caller's to see to). Before the first PlanNext.
     void StartAt(std::size_t row) { next_ = std::min(row, rows_); }

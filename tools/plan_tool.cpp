@@ -5,11 +5,13 @@
 #include "motion/plan_ahead.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
+#include "motion/slice_planner.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -20,6 +22,9 @@
 
 namespace tools {
 namespace {
+
+// Rows the load hands to the early planner at a time.
+constexpr std::size_t RowsPerSlice = 16384;
 
 // Small enough for the allocator's ordinary pools (a megabyte is a mapping of its own, made and
 // dropped again on every call), large enough that writes cost nothing beside the planning.
@@ -448,12 +453,13 @@ std::string summaryText(const PlanOptions& options, const gcode::Program& progra
 
 // The file loaded as a Load would load it; an exit status where it cannot be planned.
 std::optional<int> loadFile(const PlanOptions& options, const app::SettingsLines& lines,
-                            gcode::LoadFileResult& loaded, Buffered& buffer, OutputSink& err) {
+                            gcode::LoadFileResult& loaded, Buffered& buffer, OutputSink& err,
+                            gcode::ProgramLoad::SliceSink slices) {
     gcode::LoadSettings load;
     load.feeds = {lines[app::CutSpeedLine], lines[app::TravelSpeedLine]};
     load.arcToleranceMm = options.arcToleranceMm;
     load.designOnly = options.designDialect;
-    loaded = gcode::LoadGcodeFile(options.gcodePath, load);
+    loaded = gcode::LoadGcodeFile(options.gcodePath, load, std::move(slices), RowsPerSlice);
     if (loaded.refusal && !loaded.refusal->notGcode) {
         return refusedFile(options, *loaded.refusal, buffer);
     }
@@ -473,73 +479,158 @@ std::optional<int> loadFile(const PlanOptions& options, const app::SettingsLines
 // Rows that go out as several reports, each with its notice, in row order.
 using SplitNotices = std::vector<std::pair<std::size_t, std::string>>;
 
-void checkRow(std::size_t row, const motion::ProgramRowMove& move, motion::ProgramCheck& check,
-              SplitNotices& notices) {
-    check.Row(row, move);
-    if (!move.planned.error) {
-        if (auto notice = move.planned.report.SplitNotice()) {
-            notices.emplace_back(row, std::move(*notice));
+// What the summary adds up: the check, and the rows sent as several reports.
+struct Tally {
+    explicit Tally(const motion::PreparedPlanSettings& settings) { check.Start(settings); }
+    void Row(std::size_t row, const motion::ProgramRowMove& move) {
+        check.Row(row, move);
+        if (!move.planned.error) {
+            if (auto notice = move.planned.report.SplitNotice()) {
+                notices.emplace_back(row, std::move(*notice));
+            }
+        }
+    }
+    void Add(const Tally& later) {
+        check.Add(later.check);
+        notices.insert(notices.end(), later.notices.begin(), later.notices.end());
+    }
+
+    motion::ProgramCheck check;
+    SplitNotices notices;
+};
+
+// The rows planned while the file is still read, a slice at a time on a thread of their own.
+// They count when the file loads as the reader reads it and every row of it was given.
+struct EarlyPlan {
+    EarlyPlan(const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds)
+        : tally(settings), planner(motion::MachineState(), settings, speeds,
+                                   [this](std::size_t row, const motion::ProgramRowMove& move) {
+                                       tally.Row(row, move);
+                                   }) {}
+
+    Tally tally;
+    std::size_t given = 0;
+    motion::SlicePlanner planner; // last: it stops before the tally goes
+};
+
+// The rows from `from` on, planned into `tally` on a second thread, when it found `at` where
+// the rows before left the machine; false when they must be planned another way.
+std::optional<Tally> planAhead(const gcode::Program& program, std::size_t from,
+                               const motion::PreparedPlanSettings& settings,
+                               const motion::RunSpeeds& speeds,
+                               const std::function<const motion::MachineState*()>& plannedUpTo) {
+    Tally later(settings);
+    motion::PlanAhead ahead(
+        program, from, motion::RunMode::Live, motion::MachineState(), settings, speeds,
+        [&](const motion::RunStepper& other) { later.Row(other.Row(), other.Current()); });
+    const motion::MachineState* at = plannedUpTo();
+    if (at == nullptr || !ahead.Finish(*at, settings.fields, speeds)) {
+        return std::nullopt;
+    }
+    return later;
+}
+
+// Rows from `row` to the end, on this thread, from where the rows before left the machine.
+void planRest(const gcode::Program& program, std::size_t row, motion::MachineState machine,
+              const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds,
+              Tally& tally) {
+    gcode::PlotPen pen;
+    motion::RunStepper run;
+    run.Resume(&program, motion::RunMode::Live, machine, pen, row);
+    while (run.HasNext()) {
+        const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
+        tally.Row(run.Row(), move);
+        if (move.planned.error) {
+            return;
         }
     }
 }
 
-// Every row planned into the check, a long program on both cores; the machine starts at the
+// Every row planned into the tally, a long program on both cores; the machine starts at the
 // load position.
 void checkProgram(const gcode::Program& program, const motion::PreparedPlanSettings& settings,
-                  const motion::RunSpeeds& speeds, motion::ProgramCheck& check,
-                  SplitNotices& notices) {
+                  const motion::RunSpeeds& speeds, Tally& tally) {
     motion::MachineState machine;
     gcode::PlotPen pen;
     motion::RunStepper run;
     run.Begin(&program, motion::RunMode::Live, machine, pen, false);
-    const auto planTo = [&](std::size_t to) {
-        while (run.NextRow() < to) {
+    const std::size_t from = motion::PlanAhead::SplitRow(program.LineCount());
+    bool refused = false;
+    const auto planFirst = [&]() -> const motion::MachineState* {
+        while (run.NextRow() < from) {
             const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
-            checkRow(run.Row(), move, check, notices);
+            tally.Row(run.Row(), move);
             if (move.planned.error) {
-                return false;
+                refused = true;
+                return nullptr; // the run stops here; the other thread's rows never count
             }
         }
-        return true;
+        return &machine;
     };
-    const std::size_t from = motion::PlanAhead::SplitRow(program.LineCount());
-    motion::ProgramCheck later;
-    later.Start(settings);
-    SplitNotices laterNotices;
-    std::optional<motion::PlanAhead> ahead;
-    if (from < program.LineCount()) {
-        ahead.emplace(program, from, motion::RunMode::Live, machine, settings, speeds,
-                      [&](const motion::RunStepper& other) {
-                          checkRow(other.Row(), other.Current(), later, laterNotices);
-                      });
-    }
-    if (!planTo(from)) {
-        return; // the run stops here; the other thread's rows never come
-    }
-    if (ahead && ahead->Finish(machine, settings.fields, speeds)) {
-        check.Add(later);
-        notices.insert(notices.end(), laterNotices.begin(), laterNotices.end());
+    if (from == program.LineCount()) {
+        planFirst();
         return;
     }
-    ahead.reset();
-    planTo(program.LineCount());
+    if (const std::optional<Tally> later = planAhead(program, from, settings, speeds, planFirst)) {
+        tally.Add(*later);
+    } else if (!refused) {
+        planRest(program, from, machine, settings, speeds, tally);
+    }
+}
+
+// The rows the early planner has not got to, now that the whole program is read: shared
+// between it and a second thread. False when its rows cannot be relied on.
+bool finishEarly(const gcode::Program& program, const motion::PreparedPlanSettings& settings,
+                 const motion::RunSpeeds& speeds, EarlyPlan& early) {
+    const std::size_t rows = program.LineCount();
+    const std::size_t at = early.planner.RowsClaimed();
+    const std::size_t from = early.planner.StopAt(at + motion::PlanAhead::SplitRow(rows - at));
+    const auto plannedUpTo = [&]() -> const motion::MachineState* {
+        early.planner.Finish();
+        const bool whole = !early.planner.Failed() && !early.planner.Refused();
+        return whole ? &early.planner.Machine() : nullptr;
+    };
+    std::optional<Tally> later;
+    if (from < rows) {
+        later = planAhead(program, from, settings, speeds, plannedUpTo);
+    } else {
+        plannedUpTo();
+    }
+    if (early.planner.Failed()) {
+        return false;
+    }
+    if (later) {
+        early.tally.Add(*later);
+    } else if (!early.planner.Refused()) {
+        planRest(program, early.planner.RowsPlanned(), early.planner.Machine(), settings, speeds,
+                 early.tally);
+    }
+    return true;
 }
 
 // The summary: what the rows come to, and every warning; the exit status.
 int summarizeRows(const PlanOptions& options, const app::SettingsLines& lines,
-                  const gcode::Program& program, Buffered& buffer) {
+                  const gcode::Program& program, std::optional<EarlyPlan>& early,
+                  Buffered& buffer) {
     const motion::PreparedPlanSettings settings = planSettingsOf(lines);
     const motion::RunSpeeds speeds = speedsOf(lines);
-    motion::ProgramCheck check;
-    check.Start(settings);
-    SplitNotices notices;
-    checkProgram(program, settings, speeds, check, notices);
+    const bool readEarly = early && early->given == program.LineCount() &&
+                           program.dialect == gcode::Dialect::Reader &&
+                           finishEarly(program, settings, speeds, *early);
+    std::optional<Tally> planned;
+    if (!readEarly) {
+        early.reset();
+        planned.emplace(settings);
+        checkProgram(program, settings, speeds, *planned);
+    }
+    const Tally& tally = readEarly ? early->tally : *planned;
+    const motion::ProgramCheck& check = tally.check;
 
     std::string warnings;
     if (check.zeroSteps) {
         warnings += "Warning: " + TerminalText(*check.zeroSteps) + "\n";
     }
-    for (const auto& [row, notice] : notices) {
+    for (const auto& [row, notice] : tally.notices) {
         warnings += "Warning: " + lineName(row, program.fileLines) + ": " + notice + "\n";
     }
     if (check.refusedRow) {
@@ -601,13 +692,24 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     if (!warning.empty()) {
         err.Write("quorvane-plan: " + TerminalText(warning.substr(0, warning.size() - 1)) + "\n");
     }
+    // The summary plans the reader's rows while the file is still read.
+    std::optional<EarlyPlan> early;
+    gcode::ProgramLoad::SliceSink slices;
+    if (!options.json && !options.designDialect) {
+        early.emplace(planSettingsOf(lines), speedsOf(lines));
+        slices = [&early](gcode::Program slice) {
+            early->given += slice.LineCount();
+            early->planner.Add(std::move(slice));
+        };
+    }
     gcode::LoadFileResult loaded;
     Buffered buffer(out);
-    if (const std::optional<int> status = loadFile(options, lines, loaded, buffer, err)) {
+    if (const std::optional<int> status =
+            loadFile(options, lines, loaded, buffer, err, std::move(slices))) {
         return *status;
     }
     return options.json ? writeRows(lines, loaded.program, buffer)
-                        : summarizeRows(options, lines, loaded.program, buffer);
+                        : summarizeRows(options, lines, loaded.program, early, buffer);
 }
 
 void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {

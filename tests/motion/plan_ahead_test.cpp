@@ -2,9 +2,12 @@
 
 #include "gcode/program_load.h"
 #include "motion/program_check.h"
+#include "motion/slice_planner.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,10 +27,18 @@ std::string contours(int passes) {
     return text;
 }
 
+std::string machineText(const motion::MachineState& machine) {
+    std::string text;
+    for (const motion::AxisState& axis : machine.axes) {
+        text += " " + axis.positionText + (axis.direction ? "-" : "+");
+    }
+    return text;
+}
+
 // One row as the board would get it: every report's bytes, then where the displays stand.
-std::string rowText(const motion::RunStepper& run) {
-    const motion::PlannedMove& planned = run.Current().planned;
-    std::string text = std::to_string(run.Row()) + ":";
+std::string rowText(std::size_t row, const motion::ProgramRowMove& move) {
+    const motion::PlannedMove& planned = move.planned;
+    std::string text = std::to_string(row) + ":";
     if (planned.error) {
         return text + "refused " + planned.error->message;
     }
@@ -37,10 +48,11 @@ std::string rowText(const motion::RunStepper& run) {
             text += std::to_string(byte) + ",";
         }
     }
-    for (const motion::AxisState& axis : planned.after.axes) {
-        text += " " + axis.positionText + (axis.direction ? "-" : "+");
-    }
-    return text;
+    return text + machineText(planned.after);
+}
+
+std::string rowText(const motion::RunStepper& run) {
+    return rowText(run.Row(), run.Current());
 }
 
 // Where a preview leaves the stepper: its last row, the last report built, the echoes.
@@ -55,10 +67,7 @@ std::string endText(const motion::RunStepper& run, const motion::MachineState& m
     for (const auto& echo : run.DirectionEchoes()) {
         text += echo ? (*echo ? " 1" : " 0") : " -";
     }
-    for (const motion::AxisState& axis : machine.axes) {
-        text += " " + axis.positionText + (axis.direction ? "-" : "+");
-    }
-    return text;
+    return text + machineText(machine);
 }
 
 struct Planned {
@@ -211,6 +220,80 @@ TEST(PlanAhead, ChecksOfTwoPartsAddUpToTheCheckOfTheWhole) {
         EXPECT_EQ(first.rowsPlanned, whole.rowsPlanned) << cut;
     }
     EXPECT_TRUE(whole.refusedRow.has_value());
+}
+
+TEST(SlicePlanner, RowsPlannedWhileTheFileIsReadAreTheRowsOfTheWholeProgram) {
+    gcode::LoadSettings load;
+    load.feeds = {"500", "1000"};
+    // Beyond 32 bits of thousandths a cell keeps its text: a slice must take it along.
+    const auto wide = [](const std::string& x) {
+        return "G1 X" + x + " Y3\nG2 X" + x + " Y13 I0 J5\nG1 X1\n";
+    };
+    const std::string arcs = "G1 X0.5 F200\n" + contours(20) + wide("2147484.5") + contours(3) +
+                             wide("2147485.25") + "G1 X1 F2147484\n";
+    const std::string refusedText = "G1 X0.5 F200\n" + contours(8) + "G1 X3 F0\n" + contours(2);
+    constexpr std::size_t All = std::numeric_limits<std::size_t>::max();
+    struct Case {
+        const char* what;
+        const std::string& text;
+        std::size_t rowsPerSlice;
+        std::size_t stopAt; // asked once the whole file is read
+    };
+    const Case cases[] = {
+        {"slices of one row", arcs, 1, All},      {"slices of seven rows", arcs, 7, All},
+        {"one slice", arcs, 100000, All},         {"stopped part-way", arcs, 5, 40},
+        {"stopped at the first row", arcs, 5, 0}, {"a refused row", refusedText, 3, All},
+    };
+    const motion::PreparedPlanSettings settings{motion::PlanSettings{}};
+    motion::RunSpeeds speeds;
+    speeds.Prepare();
+    for (const Case& c : cases) {
+        const gcode::Program whole = gcode::LoadGcode(c.text, load);
+        ASSERT_EQ(whole.dialect, gcode::Dialect::Reader) << c.what;
+        std::vector<std::string> expected;
+        std::vector<std::string> machines; // after each row
+        motion::MachineState machine;
+        gcode::PlotPen pen;
+        motion::RunStepper run;
+        run.Begin(&whole, motion::RunMode::Live, machine, pen, false);
+        while (run.HasNext()) {
+            run.PlanNext(settings, speeds);
+            expected.push_back(rowText(run));
+            machines.push_back(machineText(machine));
+            if (run.Current().planned.error) {
+                break;
+            }
+        }
+
+        std::vector<std::string> planned;
+        motion::SlicePlanner planner(motion::MachineState(), settings, speeds,
+                                     [&](std::size_t row, const motion::ProgramRowMove& move) {
+                                         planned.push_back(rowText(row, move));
+                                     });
+        gcode::ProgramLoad reading(load);
+        std::size_t given = 0;
+        reading.SliceRows(
+            [&](gcode::Program slice) {
+                given += slice.LineCount();
+                planner.Add(std::move(slice));
+            },
+            c.rowsPerSlice);
+        reading.Feed(c.text);
+        reading.Finish();
+        ASSERT_EQ(given, whole.LineCount()) << c.what;
+        const std::size_t stop = planner.StopAt(c.stopAt);
+        EXPECT_GE(stop, std::min(c.stopAt, whole.LineCount())) << c.what;
+        planner.Finish();
+        const std::size_t rows = planner.RowsPlanned();
+        ASSERT_EQ(planned.size(), rows) << c.what;
+        const bool refused = expected.back().find("refused") != std::string::npos;
+        EXPECT_EQ(planner.Refused(), refused) << c.what;
+        EXPECT_EQ(rows, refused ? expected.size() : std::min(stop, whole.LineCount())) << c.what;
+        EXPECT_TRUE(std::equal(planned.begin(), planned.end(), expected.begin())) << c.what;
+        if (rows > 0 && !planner.Refused()) {
+            EXPECT_EQ(machineText(planner.Machine()), machines[rows - 1]) << c.what;
+        }
+    }
 }
 
 } // namespace
