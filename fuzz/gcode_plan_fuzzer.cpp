@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -105,12 +106,36 @@ void ExpectSamePrograms(const gcode::Program& a, const gcode::Program& b, const 
     }
 }
 
+// The slices the dry run plans while the file is read hold the program's rows, cells and arcs,
+// in order, and nothing else.
+void ExpectSlicesOf(const gcode::Program& program, const std::vector<gcode::Program>& slices) {
+    std::size_t row = 0;
+    for (const gcode::Program& slice : slices) {
+        for (std::size_t r = 0; r < slice.LineCount(); ++r, ++row) {
+            const std::string at = "row " + std::to_string(row);
+            Check(row < program.LineCount(), "slices: no more rows than the program", at);
+            for (int column = 0; column < gcode::ProgramColumns; ++column) {
+                Check(slice.CellText(r, column) == program.CellText(row, column), "slices: cells",
+                      at);
+            }
+            const gcode::Arc* a = slice.ArcOf(r);
+            const gcode::Arc* b = program.ArcOf(row);
+            Check((a == nullptr) == (b == nullptr) && (a == nullptr || *a == *b), "slices: arcs",
+                  at);
+        }
+    }
+    Check(row == program.LineCount(), "slices: every row of a program the reader reads");
+}
+
 // The load as the window does it: the file in chunks of sizes drawn from the input, the working
-// copy's text taken on the way.
+// copy's text taken on the way; the slices as the dry run takes them.
 gcode::Program LoadInChunks(std::string_view file, const gcode::LoadSettings& settings,
                             std::optional<gcode::LoadRefusal>& refusal, std::string& kept) {
     fuzz::SplitSizes sizes(fuzz::HashOf(file));
     gcode::ProgramLoad load(settings);
+    std::vector<gcode::Program> slices;
+    load.SliceRows([&](gcode::Program slice) { slices.push_back(std::move(slice)); },
+                   sizes.Next(7));
     for (std::size_t at = 0; at < file.size() && !load.Refusal();) {
         const std::size_t n = sizes.Next(64);
         load.Feed(file.substr(at, n), &kept);
@@ -118,7 +143,15 @@ gcode::Program LoadInChunks(std::string_view file, const gcode::LoadSettings& se
     }
     load.Finish(&kept);
     refusal = load.Refusal();
-    return refusal ? gcode::Program() : load.TakeProgram();
+    if (refusal) {
+        return gcode::Program();
+    }
+    gcode::Program program = load.TakeProgram();
+    if (!slices.empty()) {
+        Check(program.dialect == gcode::Dialect::Reader, "slices: only of the reader's rows");
+        ExpectSlicesOf(program, slices);
+    }
+    return program;
 }
 
 void ExpectSameMoves(const motion::PlannedMove& a, const motion::PlannedMove& b, std::size_t row) {

@@ -43,6 +43,8 @@ struct Arc {
     double endRadius = 0;   // |end - centre|: the radius changes linearly with the angle
     double startAngle = 0;  // of start - centre, radians, atan2(v, u)
     double sweep = 0;       // signed, radians: > 0 for G3, < 0 for G2, full turns included
+
+    friend bool operator==(const Arc&, const Arc&) = default;
 };
 
 // Why an arc cannot be cut, in the operator's words (the caller adds the file line).
