@@ -15,17 +15,22 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 
+#include <atomic>
+#include <exception>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 namespace app {
 
@@ -54,6 +59,9 @@ constexpr qint64 LoadChunkBytes = qint64{1} << 20;
 
 // Share of the wait window's bar for reading the file, in thousandths; the preview has the rest.
 constexpr int ReadShare = 600;
+
+// Rows handed to the preview's planner at a time while the file is read.
+constexpr std::size_t SliceRows = 16384;
 
 } // namespace
 
@@ -144,9 +152,10 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     }
     wait_->ShowProgress(gcodeFile.size() > LoadChunkBytes);
     wait_->show();
-    pause(100); // lets the window and the notice paint
 
-    std::shared_ptr<gcode::Program> program = readFile(gcodeFile);
+    // The preview is planned while the file is read, from the settings as they stand now.
+    const auto early = std::make_unique<EarlyPreview>(u_.settings.Plan(), u_.settings.Speeds());
+    std::shared_ptr<gcode::Program> program = readFile(gcodeFile, *early);
     if (!program) {
         return; // the operator has been told; the table stays empty
     }
@@ -170,7 +179,7 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     c.linesload->setText(QStringLiteral("Line Count = %1").arg(u_.loaded.LineCount));
     c.Grid1->scrollToTop();
     u_.loaded.PreviewDone = 0;
-    u_.run.RunProgram(wait_);
+    u_.run.RunProgram(wait_, early.get());
     u_.loaded.PreviewDone = 1;
     c.Grid1->scrollToTop();
 }
@@ -181,9 +190,78 @@ void ProgramLoader::tempFailed(const QString& what, const QString& why) {
             .arg(QDir::toNativeSeparators(u_.tempFilePath()), what, why));
 }
 
+namespace {
+
 // The file, a piece at a time, through the original filter (its kept lines into temp.txt) and
-// the G-code reader at once; the load chooses the program.
-std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile) {
+// the G-code reader at once, on a thread of its own: the window paints, and the designed pause
+// passes, while it reads. It touches nothing of the window; what it found is read once it ends.
+struct FileReading {
+    enum class Failure { None, Read, Refused, Write };
+
+    void Run(QFile& gcodeFile, QFile& temp, const gcode::LoadSettings& settings,
+             const std::function<void(int)>& progress, gcode::ProgramLoad::SliceSink slices) {
+        try {
+            read(gcodeFile, temp, settings, progress, std::move(slices));
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+
+    Failure failure = Failure::None;
+    QString why; // the file's or the working copy's error, or the refusal's words
+    gcode::Program program;
+    std::size_t tempLines = 0;
+    std::exception_ptr error; // memory ran out: the window says so
+
+private:
+    void read(QFile& gcodeFile, QFile& temp, const gcode::LoadSettings& settings,
+              const std::function<void(int)>& progress, gcode::ProgramLoad::SliceSink slices) {
+        gcode::ProgramLoad load(settings);
+        load.SliceRows(std::move(slices), SliceRows);
+        QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
+        const qint64 fileBytes = gcodeFile.size();
+        std::string kept;
+        qint64 done = 0;
+        for (;;) {
+            const qint64 n = gcodeFile.read(chunk.data(), chunk.size());
+            if (n < 0) {
+                failure = Failure::Read;
+                why = gcodeFile.errorString();
+                return;
+            }
+            kept.clear();
+            if (n == 0) {
+                load.Finish(&kept);
+            } else {
+                load.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)), &kept);
+            }
+            if (const auto& refusal = load.Refusal()) {
+                failure = Failure::Refused;
+                why = FieldText(refusal->message);
+                return;
+            }
+            if (temp.write(kept.data(), static_cast<qint64>(kept.size())) !=
+                static_cast<qint64>(kept.size())) {
+                failure = Failure::Write;
+                why = temp.errorString();
+                return;
+            }
+            if (n == 0) {
+                break;
+            }
+            done += n;
+            if (fileBytes > 0) {
+                progress(static_cast<int>(ReadShare * std::min(done, fileBytes) / fileBytes));
+            }
+        }
+        tempLines = load.TempLineCount();
+        program = load.TakeProgram();
+    }
+};
+
+} // namespace
+
+std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile, EarlyPreview& early) {
     QFile temp(u_.tempFilePath());
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         tempFailed(QStringLiteral("created"), temp.errorString());
@@ -194,52 +272,54 @@ std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile) {
     settings.feeds = {CoreText(c.cutspeed->text()), CoreText(c.Travspeed->text())};
     settings.arcToleranceMm = u_.settings.ArcToleranceMm();
     settings.fileBytes = static_cast<std::uint64_t>(std::max<qint64>(gcodeFile.size(), 0));
-    gcode::ProgramLoad load(settings);
-    QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
-    const qint64 fileBytes = gcodeFile.size();
-    std::string kept;
-    qint64 done = 0;
-    for (;;) {
-        const qint64 n = gcodeFile.read(chunk.data(), chunk.size());
-        if (n < 0) {
-            u_.messages.Show(
-                QStringLiteral("The G-code file %1 could not be read: %2")
-                    .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), gcodeFile.errorString()));
-            return nullptr;
-        }
-        kept.clear();
-        if (n == 0) {
-            load.Finish(&kept);
-        } else {
-            load.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(n)), &kept);
-        }
-        if (const auto& refusal = load.Refusal()) {
-            u_.messages.Show(QStringLiteral("The G-code file %1 is refused. %2")
-                                 .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile),
-                                      FieldText(refusal->message)));
-            return nullptr;
-        }
-        if (temp.write(kept.data(), static_cast<qint64>(kept.size())) !=
-            static_cast<qint64>(kept.size())) {
-            tempFailed(QStringLiteral("written"), temp.errorString());
-            return nullptr;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += n;
-        if (fileBytes > 0) {
-            wait_->SetProgress(static_cast<int>(ReadShare * std::min(done, fileBytes) / fileBytes));
-        }
-        pause(0);
+
+    // The bar follows the reading from the window's own thread; the end of the reading ends
+    // the wait for it.
+    QPointer<WaitWindow> notice = wait_;
+    QEventLoop waiting;
+    std::atomic<bool> done{false};
+    FileReading reading;
+    std::thread reader([&] {
+        reading.Run(
+            gcodeFile, temp, settings,
+            [notice](int share) {
+                QMetaObject::invokeMethod(
+                    notice, [notice, share] { notice->SetProgress(share); }, Qt::QueuedConnection);
+            },
+            [&early](gcode::Program slice) { early.Add(std::move(slice)); });
+        done = true;
+        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    pause(100); // lets the window and the notice paint
+    if (!done) {
+        waiting.exec();
+    }
+    reader.join();
+    if (reading.error) {
+        std::rethrow_exception(reading.error);
     }
     gcodeFile.close();
+    switch (reading.failure) {
+    case FileReading::Failure::Read:
+        u_.messages.Show(QStringLiteral("The G-code file %1 could not be read: %2")
+                             .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), reading.why));
+        return nullptr;
+    case FileReading::Failure::Refused:
+        u_.messages.Show(QStringLiteral("The G-code file %1 is refused. %2")
+                             .arg(QDir::toNativeSeparators(u_.loaded.GcodeFile), reading.why));
+        return nullptr;
+    case FileReading::Failure::Write:
+        tempFailed(QStringLiteral("written"), reading.why);
+        return nullptr;
+    case FileReading::Failure::None:
+        break;
+    }
     if (!temp.flush() || temp.error() != QFileDevice::NoError) {
         tempFailed(QStringLiteral("written"), temp.errorString());
         return nullptr;
     }
-    u_.loaded.TempLineCount = static_cast<int>(load.TempLineCount());
-    return std::make_shared<gcode::Program>(load.TakeProgram());
+    u_.loaded.TempLineCount = static_cast<int>(reading.tempLines);
+    return std::make_shared<gcode::Program>(std::move(reading.program));
 }
 
 } // namespace app

@@ -24,6 +24,7 @@ namespace app {
 
 class OperatorMessages;
 class RunController;
+struct EarlyPreview;
 
 // The open dialog's filters: every name CAM programs give G-code files at once, then the three
 // of the original program, then every file.
@@ -66,7 +67,7 @@ public:
 
 private:
     void loadChosenFile(const QString& path);
-    std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile);
+    std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile, EarlyPreview& early);
     void tempFailed(const QString& what, const QString& why);
     void outOfMemory();
     void pause(int ms);

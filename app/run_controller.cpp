@@ -69,11 +69,11 @@ void RunController::Command3_Click() {
     u_.motion.flags.StopRequested = 1;
 }
 
-void RunController::RunProgram(WaitWindow* previewNotice) {
+void RunController::RunProgram(WaitWindow* previewNotice, EarlyPreview* early) {
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
     if (stepper_.Mode() == motion::RunMode::Preview) {
-        previewRows(previewNotice);
+        previewRows(previewNotice, early);
     } else {
         while (stepper_.HasNext() && runLine()) {
         }
@@ -158,19 +158,20 @@ int RunController::simulatedWaitMs() {
                         : static_cast<int>(std::max<std::int64_t>(simulatedDueMs_ - nowMs, 0));
 }
 
-void RunController::previewRows(WaitWindow* notice) {
+void RunController::previewRows(WaitWindow* notice, EarlyPreview* early) {
     const bool progress = notice && notice->isVisible() && notice->ProgressShown();
     motion::PreparedPlanSettings settings(u_.settings.Plan());
     motion::RunSpeeds speeds = u_.settings.Speeds();
     check_.Start(settings);
     segments_.reserve(std::min(stepper_.RowCount(), PreviewRowsPerStep));
+    const bool planned = early && takeEarlyPreview(*early, settings, speeds);
     // A long program's second half is planned on another thread meanwhile.
     std::optional<PreviewAhead> ahead;
     if (const std::size_t from = motion::PlanAhead::SplitRow(stepper_.RowCount());
-        from < stepper_.RowCount()) {
+        !planned && stepper_.NextRow() == 0 && from < stepper_.RowCount()) {
         ahead.emplace(*stepper_.Program(), from, u_.motion.machine, settings, speeds);
     }
-    while (stepper_.HasNext()) {
+    while (!planned && stepper_.HasNext()) {
         const std::size_t row = stepper_.NextRow();
         if (row > 0 && row % PreviewRowsPerStep == 0) {
             u_.controls.Picture1->DrawSegments(segments_);
@@ -216,23 +217,93 @@ void RunController::previewRows(WaitWindow* notice) {
     }
 }
 
+void PreviewPart::Row(std::size_t row, const motion::RunStepper& run) {
+    check.Row(row, run.Current());
+    if (!run.Current().planned.error) {
+        run.AppendTravel(travel);
+    }
+    if ((row + 1) % PreviewRowsPerStep == 0) {
+        pieceEnds.push_back(travel.size());
+    }
+}
+
+namespace {
+
+motion::ProgramCheck startedCheck(const motion::PlanSettings& settings) {
+    motion::ProgramCheck check;
+    check.Start(motion::PreparedPlanSettings(settings));
+    return check;
+}
+
+} // namespace
+
+EarlyPreview::EarlyPreview(const motion::PlanSettings& settings, const motion::RunSpeeds& runSpeeds)
+    : fields(settings), speeds(runSpeeds), check(startedCheck(settings)),
+      planner(
+          motion::RunMode::Preview, motion::MachineState(), motion::PreparedPlanSettings(settings),
+          runSpeeds, [this](std::size_t r, const motion::RunStepper& run) { row(r, run); },
+          [this] { ended(); }) {}
+
+void EarlyPreview::Add(gcode::Program slice) {
+    given += slice.LineCount();
+    planner.Add(std::move(slice));
+}
+
+void EarlyPreview::row(std::size_t row, const motion::RunStepper& run) {
+    check.Row(row, run.Current());
+    if (!run.Current().planned.error) {
+        run.AppendTravel(piece);
+    }
+    if ((row + 1) % PreviewRowsPerStep == 0) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            pieces_.push_back(std::move(piece));
+        }
+        ready_.notify_one();
+        piece = {};
+    }
+}
+
+void EarlyPreview::ended() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+    }
+    ready_.notify_one();
+}
+
+bool EarlyPreview::NextPiece(std::vector<motion::RunStepper::Travel>& next) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return !pieces_.empty() || ended_; });
+    if (pieces_.empty()) {
+        return false;
+    }
+    next = std::move(pieces_.front());
+    pieces_.pop_front();
+    return true;
+}
+
 RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::size_t fromRow,
                                           const motion::MachineState& start,
                                           const motion::PreparedPlanSettings& settings,
                                           const motion::RunSpeeds& speeds)
-    : from(fromRow) {
-    check.Start(settings);
+    : from(fromRow), part(settings) {
     plan.emplace(program, from, motion::RunMode::Preview, start, settings, speeds,
-                 [this](const motion::RunStepper& run) {
-                     const motion::ProgramRowMove& move = run.Current();
-                     check.Row(run.Row(), move);
-                     if (!move.planned.error) {
-                         run.AppendTravel(travel);
-                     }
-                     if ((run.Row() + 1) % PreviewRowsPerStep == 0) {
-                         pieceEnds.push_back(travel.size());
-                     }
-                 });
+                 [this](const motion::RunStepper& run) { part.Row(run.Row(), run); });
+}
+
+// Travel planned away from the window, drawn a piece per call as the preview draws its rows;
+// the last piece stays for what follows.
+void RunController::drawPart(const PreviewPart& part) {
+    const std::span<const motion::RunStepper::Travel> travel(part.travel);
+    std::size_t begin = 0;
+    for (const std::size_t end : part.pieceEnds) {
+        stepper_.DrawTravel(travel.subspan(begin, end - begin), segments_);
+        u_.controls.Picture1->DrawSegments(segments_);
+        segments_.clear();
+        begin = end;
+    }
+    stepper_.DrawTravel(travel.subspan(begin), segments_);
 }
 
 // The second thread's rows, drawn, counted and shown as if planned here; false when its guess
@@ -244,22 +315,60 @@ bool RunController::takePreviewAhead(PreviewAhead& ahead,
         return false;
     }
     // No events run from here to the end of the preview, so nothing it planned with can
-    // change under it. The pieces are drawn as they would have been, a piece per call.
-    ahead.pieceEnds.push_back(ahead.travel.size());
-    std::size_t begin = 0;
-    for (const std::size_t end : ahead.pieceEnds) {
-        stepper_.DrawTravel(std::span(ahead.travel).subspan(begin, end - begin), segments_);
-        if (end != ahead.travel.size()) {
-            u_.controls.Picture1->DrawSegments(segments_);
-            segments_.clear();
-        }
-        begin = end;
-    }
-    check_.Add(ahead.check);
+    // change under it.
+    drawPart(ahead.part);
+    check_.Add(ahead.part.check);
     stepper_.Adopt(ahead.plan->Run());
     anyRow_ = true;
     refused(stepper_.Current());
     return true;
+}
+
+// The preview planned while the file was read, when it still holds: its travel drawn a piece
+// at a time as the pieces are done, its rows counted and its last row shown. True when it
+// made the whole preview.
+bool RunController::takeEarlyPreview(EarlyPreview& early,
+                                     const motion::PreparedPlanSettings& settings,
+                                     const motion::RunSpeeds& speeds) {
+    const gcode::Program* program = stepper_.Program();
+    const std::size_t rows = stepper_.RowCount();
+    if (program == nullptr || rows == 0 || early.given != rows ||
+        program->dialect != gcode::Dialect::Reader || !(early.fields == settings.fields) ||
+        early.speeds.overrideGcode != speeds.overrideGcode ||
+        early.speeds.travelSpeedText != speeds.travelSpeedText ||
+        early.speeds.cutSpeedText != speeds.cutSpeedText ||
+        !motion::SamePlanningState(motion::MachineState(), u_.motion.machine)) {
+        return false;
+    }
+    // No events run from here to the end of the preview, so nothing it planned with can
+    // change under it. The pieces are drawn as the preview draws its rows, a piece per call.
+    early.planner.NoMoreSlices();
+    std::vector<motion::RunStepper::Travel> piece;
+    while (early.NextPiece(piece)) {
+        stepper_.DrawTravel(piece, segments_);
+        u_.controls.Picture1->DrawSegments(segments_);
+        segments_.clear();
+    }
+    early.planner.Finish();
+    if (early.planner.Failed()) {
+        restartPreview(settings); // memory ran out on its thread: the preview is made here
+        return false;
+    }
+    stepper_.DrawTravel(early.piece, segments_);
+    check_.Add(early.check);
+    stepper_.Adopt(early.planner.Run(), early.planner.SliceFirst());
+    anyRow_ = true;
+    refused(stepper_.Current());
+    return true;
+}
+
+void RunController::restartPreview(const motion::PreparedPlanSettings& settings) {
+    const MainControls& c = u_.controls;
+    stepper_.Begin(stepper_.Program(), motion::RunMode::Preview, u_.motion.machine, u_.motion.pen,
+                   c.Check3->isChecked());
+    c.Picture1->Erase();
+    segments_.clear();
+    check_.Start(settings);
 }
 
 // A row that cannot be planned ends the run with its message, the highlight on that row.

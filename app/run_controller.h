@@ -13,9 +13,13 @@
 #include "motion/plan_ahead.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
+#include "motion/slice_planner.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -24,6 +28,52 @@ namespace app {
 class DeviceLink;
 class OperatorMessages;
 class WaitWindow;
+
+// Rows of a preview planned away from the window: what the check finds, and the travel the plot
+// draws, in the pieces the preview draws it in.
+struct PreviewPart {
+    explicit PreviewPart(const motion::PreparedPlanSettings& settings) { check.Start(settings); }
+    // Each row as it is planned, counted in the whole program.
+    void Row(std::size_t row, const motion::RunStepper& run);
+
+    motion::ProgramCheck check;
+    std::vector<motion::RunStepper::Travel> travel;
+    std::vector<std::size_t> pieceEnds; // where the travel of each whole piece of rows ends
+};
+
+// A load's preview, planned while the file is still read: the reader's rows, a slice at a time
+// on a thread of their own, from the machine a load leaves (every display at zero). When the
+// preview starts, if the settings are still those it was planned with, the window draws its
+// travel a piece at a time as the pieces are done.
+class EarlyPreview {
+public:
+    EarlyPreview(const motion::PlanSettings& settings, const motion::RunSpeeds& speeds);
+    // A slice of the reader's rows (ProgramLoad::SliceRows), from the reading thread.
+    void Add(gcode::Program slice);
+    // Waits for the next whole piece of travel and moves it into `piece`; false once the
+    // planner has ended and every whole piece is taken.
+    bool NextPiece(std::vector<motion::RunStepper::Travel>& piece);
+
+    const motion::PlanSettings fields;
+    const motion::RunSpeeds speeds;
+    std::size_t given = 0; // rows handed to the planner
+    // The planner's own until it ends: what the check finds, and the piece of travel in hand
+    // (then the last, partial one).
+    motion::ProgramCheck check;
+    std::vector<motion::RunStepper::Travel> piece;
+
+private:
+    void row(std::size_t row, const motion::RunStepper& run);
+    void ended();
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::vector<motion::RunStepper::Travel>> pieces_; // whole pieces not yet taken
+    bool ended_ = false;
+
+public:
+    motion::SlicePlanner planner; // last: it stops before the rest goes
+};
 
 class RunController {
 public:
@@ -42,8 +92,9 @@ public:
     void Command3_Click();
 
     // The run itself, in the mode Simulate and the loaded program's preview state choose. The
-    // loader calls it for its preview pass, with the notice whose bar follows the preview.
-    void RunProgram(WaitWindow* previewNotice = nullptr);
+    // loader calls it for its preview pass, with the notice whose bar follows the preview, and
+    // the preview planned while the file was read, if any.
+    void RunProgram(WaitWindow* previewNotice = nullptr, EarlyPreview* early = nullptr);
     bool Running() const { return running_; }
 
 private:
@@ -54,17 +105,19 @@ private:
                      const motion::MachineState& start,
                      const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds);
         std::size_t from;
-        motion::ProgramCheck check;
-        std::vector<motion::RunStepper::Travel> travel;
-        std::vector<std::size_t> pieceEnds;    // where the travel of each piece of rows ends
+        PreviewPart part;
         std::optional<motion::PlanAhead> plan; // last: it stops before the rest goes
     };
 
     void startRun(motion::RunMode mode);
     bool runLine();
-    void previewRows(WaitWindow* notice);
+    void previewRows(WaitWindow* notice, EarlyPreview* early);
     bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
                           const motion::RunSpeeds& speeds);
+    bool takeEarlyPreview(EarlyPreview& early, const motion::PreparedPlanSettings& settings,
+                          const motion::RunSpeeds& speeds);
+    void restartPreview(const motion::PreparedPlanSettings& settings);
+    void drawPart(const PreviewPart& part);
     void endRun();
     bool refused(const motion::ProgramRowMove& move);
     int simulatedWaitMs();

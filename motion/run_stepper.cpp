@@ -159,9 +159,9 @@ void RunStepper::DrawTravel(std::span<const Travel> travel, std::vector<gcode::P
     }
 }
 
-void RunStepper::Adopt(const RunStepper& ahead) {
+void RunStepper::Adopt(const RunStepper& ahead, std::size_t firstRow) {
     const ProgramRowMove& last = ahead.slots_[ahead.current_];
-    if (ahead.next_ == next_ + 1 && last.planned.error) {
+    if (firstRow + ahead.next_ == next_ + 1 && last.planned.error) {
         // Its only row was refused: the last good row is this stepper's own, not one it
         // planned only to find where to start.
         current_ = anyPlanned_ && !slots_[current_].planned.error ? 1 - current_ : current_;
@@ -172,7 +172,7 @@ void RunStepper::Adopt(const RunStepper& ahead) {
         current_ = ahead.current_;
         anyPlanned_ = true;
     }
-    next_ = ahead.next_;
+    next_ = firstRow + ahead.next_;
     inverse_ = ahead.inverse_;
     pathStart_ = ahead.pathStart_;
     for (std::size_t i = 0; i < directionEchoes_.size(); ++i) {

@@ -92,10 +92,11 @@ public:
     // drawn for the rows it came from.
     void DrawTravel(std::span<const Travel> travel, std::vector<gcode::PlotSegment>& out);
 
-    // Takes over where `ahead`, a stepper through the same program that planned the rows from
-    // where this one stands to its own next row, left off: its machine, its last rows and its
-    // direction echoes. Pen and start are this run's.
-    void Adopt(const RunStepper& ahead);
+    // Takes over where `ahead`, a stepper through the same program (or through a slice of it
+    // whose first row is `firstRow`) that planned the rows from where this one stands to its
+    // own next row, left off: its machine, its last rows and its direction echoes. Pen and
+    // start are this run's.
+    void Adopt(const RunStepper& ahead, std::size_t firstRow = 0);
 
     // Per axis the direction echo (before inversion) of the last row of this run that planned
     // the axis; an axis no row planned keeps whatever its echo showed before the run.

@@ -12,10 +12,17 @@ constexpr std::size_t ClaimRows = 512;
 
 } // namespace
 
-SlicePlanner::SlicePlanner(const MachineState& start, const PreparedPlanSettings& settings,
-                           const RunSpeeds& speeds, RowSink onRow)
-    : settings_(settings), speeds_(speeds), onRow_(std::move(onRow)), machine_(start) {
-    thread_ = std::thread([this] { plan(); });
+SlicePlanner::SlicePlanner(RunMode mode, const MachineState& start,
+                           const PreparedPlanSettings& settings, const RunSpeeds& speeds,
+                           RowSink onRow, std::function<void()> onEnd)
+    : mode_(mode), settings_(settings), speeds_(speeds), onRow_(std::move(onRow)),
+      onEnd_(std::move(onEnd)), machine_(start) {
+    thread_ = std::thread([this] {
+        plan();
+        if (onEnd_) {
+            onEnd_();
+        }
+    });
 }
 
 SlicePlanner::~SlicePlanner() {
@@ -49,12 +56,16 @@ std::size_t SlicePlanner::RowsClaimed() {
     return claimed_;
 }
 
-void SlicePlanner::Finish() {
+void SlicePlanner::NoMoreSlices() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         finished_ = true;
     }
     arrived_.notify_all();
+}
+
+void SlicePlanner::Finish() {
+    NoMoreSlices();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -77,7 +88,7 @@ bool SlicePlanner::claim(std::size_t& to) {
             slice_ = std::move(waiting_.front());
             waiting_.pop_front();
             if (!begun_) {
-                run_.Begin(&slice_, RunMode::Live, machine_, pen_, false);
+                run_.Begin(&slice_, mode_, machine_, pen_, false);
                 begun_ = true;
             } else {
                 run_.Continue(&slice_);
@@ -98,7 +109,7 @@ void SlicePlanner::plan() {
         while (claim(to)) {
             while (sliceFirst_ + run_.NextRow() < to) {
                 const ProgramRowMove& move = run_.PlanNext(settings_, speeds_);
-                onRow_(sliceFirst_ + run_.Row(), move);
+                onRow_(sliceFirst_ + run_.Row(), run_);
                 if (move.planned.error) {
                     refused_ = true;
                     planned_ = sliceFirst_ + run_.Row() + 1;

@@ -24,13 +24,15 @@ namespace motion {
 
 class SlicePlanner {
 public:
-    // Called on the planner's thread for each row, in order, with its row in the whole program.
-    // A refused row is the last one.
-    using RowSink = std::function<void(std::size_t row, const ProgramRowMove& move)>;
+    // Called on the planner's thread for each row, in order, with its row in the whole program
+    // and the stepper that planned it (its Current). A refused row is the last one.
+    using RowSink = std::function<void(std::size_t row, const RunStepper& run)>;
 
-    // `start` is the machine at the start of the run; the thread plans with its own copies.
-    SlicePlanner(const MachineState& start, const PreparedPlanSettings& settings,
-                 const RunSpeeds& speeds, RowSink onRow);
+    // A run in `mode` from `start`, the machine at the start of the run; the thread plans with
+    // its own copies. `onEnd`, when given, is called on the thread when it stops planning, for
+    // whatever reason.
+    SlicePlanner(RunMode mode, const MachineState& start, const PreparedPlanSettings& settings,
+                 const RunSpeeds& speeds, RowSink onRow, std::function<void()> onEnd = {});
     // Stops after the row in hand, and waits for the thread.
     ~SlicePlanner();
     SlicePlanner(const SlicePlanner&) = delete;
@@ -41,6 +43,8 @@ public:
     // Plans no row from about `row` on: the row it will stop at, never one it has already
     // started on (so at least `row`).
     std::size_t StopAt(std::size_t row);
+    // No more slices come; the thread ends once it has planned what it was given.
+    void NoMoreSlices();
     // No more slices come: waits until every row given, up to the stop, is planned or one is
     // refused. Then the rows it planned, and the machine as the last of them left it.
     void Finish();
@@ -51,15 +55,20 @@ public:
     // Something went wrong on the thread (memory ran out): its rows cannot be relied on.
     bool Failed() const { return failed_; }
     const MachineState& Machine() const { return machine_; }
+    // After Finish: the stepper that planned the rows, counting them from SliceFirst.
+    const RunStepper& Run() const { return run_; }
+    std::size_t SliceFirst() const { return sliceFirst_; }
 
 private:
     void plan();
     // The next rows to plan, [from, to) of the slice in hand; false when there are none left.
     bool claim(std::size_t& to);
 
+    RunMode mode_;
     PreparedPlanSettings settings_;
     RunSpeeds speeds_;
     RowSink onRow_;
+    std::function<void()> onEnd_;
     MachineState machine_;
     gcode::PlotPen pen_;
     RunStepper run_;

@@ -503,9 +503,9 @@ struct Tally {
 // They count when the file loads as the reader reads it and every row of it was given.
 struct EarlyPlan {
     EarlyPlan(const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds)
-        : tally(settings), planner(motion::MachineState(), settings, speeds,
-                                   [this](std::size_t row, const motion::ProgramRowMove& move) {
-                                       tally.Row(row, move);
+        : tally(settings), planner(motion::RunMode::Live, motion::MachineState(), settings, speeds,
+                                   [this](std::size_t row, const motion::RunStepper& run) {
+                                       tally.Row(row, run.Current());
                                    }) {}
 
     Tally tally;

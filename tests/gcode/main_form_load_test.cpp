@@ -288,6 +288,31 @@ TEST_F(MainFormLoadTest, TheCheckAfterALoadTellsWhatThePreviewFound) {
     EXPECT_EQ(c().CheckText->text(), "");
 }
 
+TEST_F(MainFormLoadTest, APreviewIsPlannedWithTheSettingsAsTheyAreWhenItStarts) {
+    // The preview is planned while the file is read; a setting changed meanwhile (typed while
+    // the notice shows) must still be the one it is planned with.
+    QByteArray bytes = "G1 Z-1 F200\n";
+    for (int i = 0; i < 40; ++i) {
+        bytes += "G1 X" + QByteArray::number(i % 9) + " Y2\nG2 X" + QByteArray::number(i % 9 + 4) +
+                 " Y2 I2 J0\n";
+    }
+    const QString path = WriteFile("arcs.nc", bytes);
+    for (const char* pulses : {"800", "3200"}) {
+        c().setpulses->setText(pulses);
+        Load(path);
+        const QString expected = c().CheckText->text();
+        const QImage plot = c().Picture1->Image();
+        ASSERT_TRUE(expected.contains("reports")) << expected.toStdString();
+
+        c().setpulses->setText("533.333");
+        QMetaObject::invokeMethod(
+            form.get(), [this, pulses] { c().setpulses->setText(pulses); }, Qt::QueuedConnection);
+        Load(path);
+        EXPECT_EQ(c().CheckText->text(), expected) << pulses;
+        EXPECT_TRUE(c().Picture1->Image() == plot) << pulses;
+    }
+}
+
 TEST_F(MainFormLoadTest, EmptyProgramsAndRunsWithoutAProgramDoNothingHarmful) {
     form->Run2_Click(); // before any load: 100 empty rows, LineCount 0
     EXPECT_TRUE(c().Run2->isEnabled());

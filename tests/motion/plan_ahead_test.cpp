@@ -266,9 +266,9 @@ TEST(SlicePlanner, RowsPlannedWhileTheFileIsReadAreTheRowsOfTheWholeProgram) {
         }
 
         std::vector<std::string> planned;
-        motion::SlicePlanner planner(motion::MachineState(), settings, speeds,
-                                     [&](std::size_t row, const motion::ProgramRowMove& move) {
-                                         planned.push_back(rowText(row, move));
+        motion::SlicePlanner planner(motion::RunMode::Live, motion::MachineState(), settings,
+                                     speeds, [&](std::size_t row, const motion::RunStepper& run) {
+                                         planned.push_back(rowText(row, run.Current()));
                                      });
         gcode::ProgramLoad reading(load);
         std::size_t given = 0;
