@@ -220,10 +220,10 @@ void RunController::previewRows(WaitWindow* notice, EarlyPreview* early) {
 void PreviewPart::Row(std::size_t row, const motion::RunStepper& run) {
     check.Row(row, run.Current());
     if (!run.Current().planned.error) {
-        run.AppendTravel(travel);
+        run.AppendTravel(pieces.back());
     }
     if ((row + 1) % PreviewRowsPerStep == 0) {
-        pieceEnds.push_back(travel.size());
+        pieces.emplace_back();
     }
 }
 
@@ -272,7 +272,7 @@ void EarlyPreview::ended() {
     ready_.notify_one();
 }
 
-bool EarlyPreview::NextPiece(std::vector<motion::RunStepper::Travel>& next) {
+bool EarlyPreview::NextPiece(motion::PlotTravel& next) {
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait(lock, [this] { return !pieces_.empty() || ended_; });
     if (pieces_.empty()) {
@@ -295,15 +295,13 @@ RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::si
 // Travel planned away from the window, drawn a piece per call as the preview draws its rows;
 // the last piece stays for what follows.
 void RunController::drawPart(const PreviewPart& part) {
-    const std::span<const motion::RunStepper::Travel> travel(part.travel);
-    std::size_t begin = 0;
-    for (const std::size_t end : part.pieceEnds) {
-        stepper_.DrawTravel(travel.subspan(begin, end - begin), segments_);
-        u_.controls.Picture1->DrawSegments(segments_);
-        segments_.clear();
-        begin = end;
+    for (std::size_t k = 0; k < part.pieces.size(); ++k) {
+        stepper_.DrawTravel(part.pieces[k], segments_);
+        if (k + 1 < part.pieces.size()) {
+            u_.controls.Picture1->DrawSegments(segments_);
+            segments_.clear();
+        }
     }
-    stepper_.DrawTravel(travel.subspan(begin), segments_);
 }
 
 // The second thread's rows, drawn, counted and shown as if planned here; false when its guess
@@ -343,7 +341,7 @@ bool RunController::takeEarlyPreview(EarlyPreview& early,
     // No events run from here to the end of the preview, so nothing it planned with can
     // change under it. The pieces are drawn as the preview draws its rows, a piece per call.
     early.planner.NoMoreSlices();
-    std::vector<motion::RunStepper::Travel> piece;
+    motion::PlotTravel piece;
     while (early.NextPiece(piece)) {
         stepper_.DrawTravel(piece, segments_);
         u_.controls.Picture1->DrawSegments(segments_);

@@ -37,8 +37,7 @@ struct PreviewPart {
     void Row(std::size_t row, const motion::RunStepper& run);
 
     motion::ProgramCheck check;
-    std::vector<motion::RunStepper::Travel> travel;
-    std::vector<std::size_t> pieceEnds; // where the travel of each whole piece of rows ends
+    std::vector<motion::PlotTravel> pieces{1}; // the piece in hand last
 };
 
 // A load's preview, planned while the file is still read: the reader's rows, a slice at a time
@@ -52,7 +51,7 @@ public:
     void Add(gcode::Program slice);
     // Waits for the next whole piece of travel and moves it into `piece`; false once the
     // planner has ended and every whole piece is taken.
-    bool NextPiece(std::vector<motion::RunStepper::Travel>& piece);
+    bool NextPiece(motion::PlotTravel& piece);
 
     const motion::PlanSettings fields;
     const motion::RunSpeeds speeds;
@@ -60,7 +59,7 @@ public:
     // The planner's own until it ends: what the check finds, and the piece of travel in hand
     // (then the last, partial one).
     motion::ProgramCheck check;
-    std::vector<motion::RunStepper::Travel> piece;
+    motion::PlotTravel piece;
 
 private:
     void row(std::size_t row, const motion::RunStepper& run);
@@ -68,7 +67,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::vector<motion::RunStepper::Travel>> pieces_; // whole pieces not yet taken
+    std::deque<motion::PlotTravel> pieces_; // whole pieces not yet taken
     bool ended_ = false;
 
 public:

@@ -90,7 +90,7 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
     run.Begin(&program, motion::RunMode::Preview, machine, pen, true);
     Planned out;
     std::vector<std::string> later;
-    std::vector<motion::RunStepper::Travel> travel;
+    motion::PlotTravel travel;
     motion::PlanAhead ahead(
         program, from, motion::RunMode::Preview, machine, settings, speeds,
         [&](const motion::RunStepper& other) {
