@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <iterator>
-
 #include <string>
 
 namespace {
