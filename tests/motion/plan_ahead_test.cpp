@@ -57,11 +57,12 @@ std::string rowText(const motion::RunStepper& run) {
 
 // Where a preview leaves the stepper: its last row, the last report built, the echoes.
 std::string endText(const motion::RunStepper& run, const motion::MachineState& machine) {
-    std::string text = "row " + std::to_string(run.Row());
+    std::string text = std::string("row ").append(std::to_string(run.Row()));
     if (const motion::ProgramRowMove* last = run.LastPlanned()) {
         const auto report = last->planned.report.Report(0);
         for (const auto byte : report->bytes()) {
-            text += "," + std::to_string(byte);
+            text += ',';
+            text += std::to_string(byte);
         }
     }
     for (const auto& echo : run.DirectionEchoes()) {
