@@ -62,6 +62,15 @@ void RunController::Run2_Click() {
             u_.loaded.SkippedMovesAgreed = true;
         }
     }
+    // A live run moves the machine from where the displays say it is: asked every time an
+    // axis is not to be trusted, never taken for granted.
+    if (u_.loaded.PreviewDone == 1 && !u_.settings.Simulate() && u_.loaded.LineCount > 0) {
+        if (const auto question = motion::UntrustedAxesQuestion(u_.motion.unverified)) {
+            if (!u_.messages.Confirm(FieldText(*question))) {
+                return;
+            }
+        }
+    }
     RunProgram();
 }
 
@@ -72,13 +81,17 @@ void RunController::Command3_Click() {
 void RunController::RunProgram(WaitWindow* previewNotice, EarlyPreview* early) {
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
+    bool finished = false;
     if (stepper_.Mode() == motion::RunMode::Preview) {
         previewRows(previewNotice, early);
     } else {
-        while (stepper_.HasNext() && runLine()) {
+        bool going = true;
+        while (going && stepper_.HasNext()) {
+            going = runLine();
         }
+        finished = going && stepper_.RowCount() > 0;
     }
-    endRun();
+    endRun(finished);
     running_ = false;
 }
 
@@ -98,6 +111,7 @@ void RunController::startRun(motion::RunMode mode) {
     segments_.clear();
     packet_.reset();
     shownAtMs_ = progressAtMs_ = scrolledAtMs_ = simulatedDueMs_ = Never;
+    startedAtMs_ = u_.device.Clock().NowMs();
     remainingSeconds_.clear();
     if (mode == motion::RunMode::Live && program != nullptr) {
         remainingSeconds_ = motion::RemainingSeconds(
@@ -379,7 +393,7 @@ bool RunController::refused(const motion::ProgramRowMove& move) {
     return true;
 }
 
-void RunController::endRun() {
+void RunController::endRun(bool finished) {
     stepper_.End();
     if (anyRow_) {
         // Each row of the preview wrote "OA" before its check point; once is enough.
@@ -410,7 +424,14 @@ void RunController::endRun() {
         u_.controls.CheckText->setText(text);
     }
     u_.controls.RunProgress->hide();
-    u_.controls.RunProgressText->hide();
+    // A run that sent its last line says so where its progress was, without a message to
+    // answer; a stopped one has said why already.
+    if (finished) {
+        u_.controls.RunProgressText->setText(FieldText(motion::RunFinishedText(
+            stepper_.RowCount(), u_.device.Clock().NowMs() - startedAtMs_)));
+    } else {
+        u_.controls.RunProgressText->hide();
+    }
     u_.enableControls();
 }
 

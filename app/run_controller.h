@@ -117,7 +117,7 @@ private:
                           const motion::RunSpeeds& speeds);
     void restartPreview(const motion::PreparedPlanSettings& settings);
     void drawPart(const PreviewPart& part);
-    void endRun();
+    void endRun(bool finished);
     bool refused(const motion::ProgramRowMove& move);
     int simulatedWaitMs();
     void lineChanged();
@@ -135,6 +135,7 @@ private:
     std::int64_t progressAtMs_ = 0;
     std::int64_t scrolledAtMs_ = 0;
     std::int64_t simulatedDueMs_ = 0; // when the simulated line now waiting is due to end
+    std::int64_t startedAtMs_ = 0;    // when this run started
     device::Timeline::TimerId showTimer_ = 0;
     std::vector<double> remainingSeconds_; // of a live run, by row
     motion::ProgramCheck check_;           // what the preview's planning found

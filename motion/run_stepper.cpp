@@ -256,4 +256,35 @@ std::string DurationText(double seconds) {
     return buf;
 }
 
+std::optional<std::string> UntrustedAxesQuestion(const std::array<std::string, 3>& whyNot) {
+    std::string axes;
+    for (const Axis a : kAxes) {
+        if (!whyNot[index(a)].empty()) {
+            axes += std::string(1, "XYZ"[index(a)]).append(": ").append(whyNot[index(a)]);
+            axes += ' ';
+        }
+    }
+    if (axes.empty()) {
+        return std::nullopt;
+    }
+    return "The machine may not be where the displays say. " + axes +
+           "The program would be cut from where the displays say the machine is. Run it anyway?";
+}
+
+std::string RunFinishedText(std::size_t lines, std::int64_t milliseconds) {
+    const std::int64_t seconds = (std::max<std::int64_t>(milliseconds, 0) + 500) / 1000;
+    std::string text = std::string("Run finished: ").append(std::to_string(lines));
+    text += lines == 1 ? " line in " : " lines in ";
+    if (seconds >= 3600) {
+        text += std::to_string(seconds / 3600);
+        text += " h ";
+    }
+    if (seconds >= 60) {
+        text += std::to_string(seconds / 60 % 60);
+        text += " min ";
+    }
+    text += std::to_string(seconds % 60);
+    return text + " s";
+}
+
 } // namespace motion

@@ -177,4 +177,13 @@ std::vector<double> RemainingSeconds(const gcode::Program& program, const Machin
 // A duration for the operator: "12.3 s", "4 min 05.0 s", "1 h 02 min 03.4 s".
 std::string DurationText(double seconds);
 
+// The question to ask before a run moves the machine while an axis is not to be trusted (a
+// limit, an emergency stop or a lost board left it unknown where the axis stands): each such
+// axis and why, from `whyNot` (empty for a trusted axis). None when every axis is trusted.
+std::optional<std::string> UntrustedAxesQuestion(const std::array<std::string, 3>& whyNot);
+
+// What the status frame says when a run has sent its last line: "Run finished: 27 lines in
+// 1 min 12 s", to the nearest second.
+std::string RunFinishedText(std::size_t lines, std::int64_t milliseconds);
+
 } // namespace motion

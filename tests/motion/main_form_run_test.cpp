@@ -121,6 +121,45 @@ TEST_F(MainFormRunTest, LiveRunSendsExactlyTheDryRunsReportsAndEndsWhereTheProgr
 
 // A program as CAM writes it (home move, tool change, arcs, inches, incremental moves) runs as
 // the dry run plans it, after the operator agrees to skip the move home the machine cannot make.
+TEST_F(MainFormRunTest, ARunAfterALimitStopAsksFirstNamingTheAxesThatCannotBeTrusted) {
+    const std::vector<DryRunRow> planned = DryRun(Load(TenLines));
+    onReport = [&](int n) {
+        if (n == 3) {
+            board.SendStatus("XL");
+        }
+    };
+    c().Run2->click();
+    onReport = nullptr;
+    ASSERT_EQ(board.ReportsReceived(), 3u);
+    messages.shown.clear();
+
+    messages.confirm = false;
+    c().Run2->click();
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].startsWith("The machine may not be where the displays say. X: "))
+        << messages.shown[0].toStdString();
+    EXPECT_TRUE(messages.shown[0].endsWith("Run it anyway?"));
+    EXPECT_EQ(board.ReportsReceived(), 3u) << "nothing is sent without a yes";
+
+    // A simulated run moves nothing: it is not asked. A yes runs the program.
+    c().Check2->setChecked(true);
+    c().Text16->setText("0");
+    c().Run2->click();
+    EXPECT_EQ(messages.shown.size(), 1);
+    c().Check2->setChecked(false);
+    messages.confirm = true;
+    c().Run2->click();
+    EXPECT_EQ(messages.shown.size(), 2);
+    EXPECT_EQ(board.ReportsReceived(), 3u + planned.size());
+
+    // Zeroing the axes the stop left unknown is the answer the operator gives instead.
+    c().XResetZeroButton->click();
+    c().YResetZeroButton->click();
+    c().ZResetZeroButton->click();
+    c().Run2->click();
+    EXPECT_EQ(messages.shown.size(), 2);
+}
+
 TEST_F(MainFormRunTest, ACamProgramRunsAsTheDryRunPlansItOnceTheSkippedHomeMoveIsAgreedTo) {
     const std::string path = Load("G90 G94 G17 G21\nG28 G91 Z0.\nG90\nT1 M6\nG0 X20. Y10.\n"
                                   "G1 Z-1. F100\nG2 X30. Y20. I10. J0. F500\nG3 X40 Y10 R10\n"
@@ -161,6 +200,7 @@ TEST_F(MainFormRunTest, StopDuringLineSevenCompletesItAndSendsNothingMore) {
     EXPECT_EQ(Displays(), Shown(planned[6].position));
     EXPECT_EQ(c().LineProcessed->text(), "7");
     EXPECT_EQ(c().StatusField()->text(), "OK"); // line 7 was acknowledged before the stop
+    EXPECT_TRUE(c().RunProgressText->isHidden()) << "a stopped run is not said to be finished";
 
     // A STOP while nothing runs is forgotten by the next run.
     c().Command3->click();
@@ -249,6 +289,11 @@ TEST_F(MainFormRunTest, ABoardThatDoesNotAcknowledgeGetsEachLineAfterTheTimeOut)
         const std::int64_t startMs = clock.NowMs();
         c().Run2->click();
         EXPECT_EQ(clock.NowMs() - startMs, 2 * 180'000);
+        // After the first, unanswered run, X is not to be trusted: the second run asks first.
+        if (!silent) {
+            ASSERT_FALSE(messages.shown.isEmpty());
+            EXPECT_TRUE(messages.shown.takeFirst().startsWith("The machine may not be where"));
+        }
         EXPECT_EQ(messages.shown, QStringList(2, " Communication Error"));
         EXPECT_EQ(board.ReportsReceived(), before + 2); // the run went on with the next line
         EXPECT_EQ(c().XpositionDisplay->text(), "0002.000");
@@ -290,6 +335,11 @@ TEST_F(MainFormRunTest, ProgressTellsTheLineAndTheBoardTimeLeft) {
     // 533 steps at period 571 are 0.599 s a line.
     EXPECT_EQ(seen, (QStringList{"line 1 of 3, about 1.8 s left", "line 2 of 3, about 1.2 s left",
                                  "line 3 of 3, about 0.6 s left"}));
+    // The end is said where the progress was, and no message waits for an answer.
+    EXPECT_FALSE(c().RunProgressText->isHidden());
+    EXPECT_TRUE(c().RunProgress->isHidden());
+    EXPECT_EQ(c().RunProgressText->text(), "Run finished: 3 lines in 2 s");
+    EXPECT_TRUE(messages.shown.isEmpty());
 
     c().Check2->setChecked(true);
     c().Text16->setText("400");

@@ -128,6 +128,11 @@ TEST(RunStepper, DurationsReadAsTheOperatorSaysThem) {
     EXPECT_EQ(motion::DurationText(12.34), "12.3 s");
     EXPECT_EQ(motion::DurationText(245), "4 min 05.0 s");
     EXPECT_EQ(motion::DurationText(3723.4), "1 h 02 min 03.4 s");
+    EXPECT_EQ(motion::RunFinishedText(27, 72400), "Run finished: 27 lines in 1 min 12 s");
+    EXPECT_EQ(motion::RunFinishedText(1, 499), "Run finished: 1 line in 0 s");
+    EXPECT_EQ(motion::RunFinishedText(3, 1500), "Run finished: 3 lines in 2 s");
+    EXPECT_EQ(motion::RunFinishedText(100000, 3723400),
+              "Run finished: 100000 lines in 1 h 2 min 3 s");
 }
 
 TEST(GotoMove, EntriesAreNormalisedAndReadForTheirLeadingNumber) {
