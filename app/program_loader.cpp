@@ -154,7 +154,8 @@ void ProgramLoader::loadChosenFile(const QString& path) {
     wait_->show();
 
     // The preview is planned while the file is read, from the settings as they stand now.
-    const auto early = std::make_unique<EarlyPreview>(u_.settings.Plan(), u_.settings.Speeds());
+    const auto early =
+        std::make_unique<motion::EarlyPreview>(u_.settings.Plan(), u_.settings.Speeds());
     std::shared_ptr<gcode::Program> program = readFile(gcodeFile, *early);
     if (!program) {
         return; // the operator has been told; the table stays empty
@@ -261,7 +262,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile, EarlyPreview& early) {
+std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile,
+                                                        motion::EarlyPreview& early) {
     QFile temp(u_.tempFilePath());
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         tempFailed(QStringLiteral("created"), temp.errorString());

@@ -20,11 +20,14 @@ namespace device {
 class clsWaitableTimer;
 }
 
+namespace motion {
+class EarlyPreview;
+}
+
 namespace app {
 
 class OperatorMessages;
 class RunController;
-struct EarlyPreview;
 
 // The open dialog's filters: every name CAM programs give G-code files at once, then the three
 // of the original program, then every file.
@@ -67,7 +70,7 @@ public:
 
 private:
     void loadChosenFile(const QString& path);
-    std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile, EarlyPreview& early);
+    std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile, motion::EarlyPreview& early);
     void tempFailed(const QString& what, const QString& why);
     void outOfMemory();
     void pause(int ms);

@@ -34,8 +34,8 @@ constexpr std::int64_t ProgressEveryMs = 250;
 constexpr std::int64_t ScrollEveryMs = 400;
 constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min() / 2;
 
-// The preview has no waits: it lets the window paint, and the notice's bar move, this often.
-constexpr std::size_t PreviewRowsPerStep = 32768;
+// The preview has no waits: it lets the window paint, and the notice's bar move, once a piece.
+constexpr std::size_t PreviewRowsPerStep = motion::PreviewRowsPerPiece;
 constexpr int PreviewProgressStart = 600; // thousandths of the notice's bar
 
 } // namespace
@@ -78,7 +78,7 @@ void RunController::Command3_Click() {
     u_.motion.flags.StopRequested = 1;
 }
 
-void RunController::RunProgram(WaitWindow* previewNotice, EarlyPreview* early) {
+void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* early) {
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
     bool finished = false;
@@ -172,7 +172,7 @@ int RunController::simulatedWaitMs() {
                         : static_cast<int>(std::max<std::int64_t>(simulatedDueMs_ - nowMs, 0));
 }
 
-void RunController::previewRows(WaitWindow* notice, EarlyPreview* early) {
+void RunController::previewRows(WaitWindow* notice, motion::EarlyPreview* early) {
     const bool progress = notice && notice->isVisible() && notice->ProgressShown();
     motion::PreparedPlanSettings settings(u_.settings.Plan());
     motion::RunSpeeds speeds = u_.settings.Speeds();
@@ -231,72 +231,6 @@ void RunController::previewRows(WaitWindow* notice, EarlyPreview* early) {
     }
 }
 
-void PreviewPart::Row(std::size_t row, const motion::RunStepper& run) {
-    check.Row(row, run.Current());
-    if (!run.Current().planned.error) {
-        run.AppendTravel(pieces.back());
-    }
-    if ((row + 1) % PreviewRowsPerStep == 0) {
-        pieces.emplace_back();
-    }
-}
-
-namespace {
-
-motion::ProgramCheck startedCheck(const motion::PlanSettings& settings) {
-    motion::ProgramCheck check;
-    check.Start(motion::PreparedPlanSettings(settings));
-    return check;
-}
-
-} // namespace
-
-EarlyPreview::EarlyPreview(const motion::PlanSettings& settings, const motion::RunSpeeds& runSpeeds)
-    : fields(settings), speeds(runSpeeds), check(startedCheck(settings)),
-      planner(
-          motion::RunMode::Preview, motion::MachineState(), motion::PreparedPlanSettings(settings),
-          runSpeeds, [this](std::size_t r, const motion::RunStepper& run) { row(r, run); },
-          [this] { ended(); }) {}
-
-void EarlyPreview::Add(gcode::Program slice) {
-    given += slice.LineCount();
-    planner.Add(std::move(slice));
-}
-
-void EarlyPreview::row(std::size_t row, const motion::RunStepper& run) {
-    check.Row(row, run.Current());
-    if (!run.Current().planned.error) {
-        run.AppendTravel(piece);
-    }
-    if ((row + 1) % PreviewRowsPerStep == 0) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            pieces_.push_back(std::move(piece));
-        }
-        ready_.notify_one();
-        piece = {};
-    }
-}
-
-void EarlyPreview::ended() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ended_ = true;
-    }
-    ready_.notify_one();
-}
-
-bool EarlyPreview::NextPiece(motion::PlotTravel& next) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [this] { return !pieces_.empty() || ended_; });
-    if (pieces_.empty()) {
-        return false;
-    }
-    next = std::move(pieces_.front());
-    pieces_.pop_front();
-    return true;
-}
-
 RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::size_t fromRow,
                                           const motion::MachineState& start,
                                           const motion::PreparedPlanSettings& settings,
@@ -308,7 +242,7 @@ RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::si
 
 // Travel planned away from the window, drawn a piece per call as the preview draws its rows;
 // the last piece stays for what follows.
-void RunController::drawPart(const PreviewPart& part) {
+void RunController::drawPart(const motion::PreviewPart& part) {
     for (std::size_t k = 0; k < part.pieces.size(); ++k) {
         stepper_.DrawTravel(part.pieces[k], segments_);
         if (k + 1 < part.pieces.size()) {
@@ -339,17 +273,11 @@ bool RunController::takePreviewAhead(PreviewAhead& ahead,
 // The preview planned while the file was read, when it still holds: its travel drawn a piece
 // at a time as the pieces are done, its rows counted and its last row shown. True when it
 // made the whole preview.
-bool RunController::takeEarlyPreview(EarlyPreview& early,
+bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
                                      const motion::PreparedPlanSettings& settings,
                                      const motion::RunSpeeds& speeds) {
     const gcode::Program* program = stepper_.Program();
-    const std::size_t rows = stepper_.RowCount();
-    if (program == nullptr || rows == 0 || early.given != rows ||
-        program->dialect != gcode::Dialect::Reader || !(early.fields == settings.fields) ||
-        early.speeds.overrideGcode != speeds.overrideGcode ||
-        early.speeds.travelSpeedText != speeds.travelSpeedText ||
-        early.speeds.cutSpeedText != speeds.cutSpeedText ||
-        !motion::SamePlanningState(motion::MachineState(), u_.motion.machine)) {
+    if (program == nullptr || !early.Plans(*program, settings.fields, speeds, u_.motion.machine)) {
         return false;
     }
     // No events run from here to the end of the preview, so nothing it planned with can

@@ -11,15 +11,12 @@
 #include "encoding/motion_report.h"
 #include "gcode/plot_geometry.h"
 #include "motion/plan_ahead.h"
+#include "motion/preview_plan.h"
 #include "motion/program_check.h"
 #include "motion/run_stepper.h"
-#include "motion/slice_planner.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -28,51 +25,6 @@ namespace app {
 class DeviceLink;
 class OperatorMessages;
 class WaitWindow;
-
-// Rows of a preview planned away from the window: what the check finds, and the travel the plot
-// draws, in the pieces the preview draws it in.
-struct PreviewPart {
-    explicit PreviewPart(const motion::PreparedPlanSettings& settings) { check.Start(settings); }
-    // Each row as it is planned, counted in the whole program.
-    void Row(std::size_t row, const motion::RunStepper& run);
-
-    motion::ProgramCheck check;
-    std::vector<motion::PlotTravel> pieces{1}; // the piece in hand last
-};
-
-// A load's preview, planned while the file is still read: the reader's rows, a slice at a time
-// on a thread of their own, from the machine a load leaves (every display at zero). When the
-// preview starts, if the settings are still those it was planned with, the window draws its
-// travel a piece at a time as the pieces are done.
-class EarlyPreview {
-public:
-    EarlyPreview(const motion::PlanSettings& settings, const motion::RunSpeeds& speeds);
-    // A slice of the reader's rows (ProgramLoad::SliceRows), from the reading thread.
-    void Add(gcode::Program slice);
-    // Waits for the next whole piece of travel and moves it into `piece`; false once the
-    // planner has ended and every whole piece is taken.
-    bool NextPiece(motion::PlotTravel& piece);
-
-    const motion::PlanSettings fields;
-    const motion::RunSpeeds speeds;
-    std::size_t given = 0; // rows handed to the planner
-    // The planner's own until it ends: what the check finds, and the piece of travel in hand
-    // (then the last, partial one).
-    motion::ProgramCheck check;
-    motion::PlotTravel piece;
-
-private:
-    void row(std::size_t row, const motion::RunStepper& run);
-    void ended();
-
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<motion::PlotTravel> pieces_; // whole pieces not yet taken
-    bool ended_ = false;
-
-public:
-    motion::SlicePlanner planner; // last: it stops before the rest goes
-};
 
 class RunController {
 public:
@@ -93,7 +45,7 @@ public:
     // The run itself, in the mode Simulate and the loaded program's preview state choose. The
     // loader calls it for its preview pass, with the notice whose bar follows the preview, and
     // the preview planned while the file was read, if any.
-    void RunProgram(WaitWindow* previewNotice = nullptr, EarlyPreview* early = nullptr);
+    void RunProgram(WaitWindow* previewNotice = nullptr, motion::EarlyPreview* early = nullptr);
     bool Running() const { return running_; }
 
 private:
@@ -104,19 +56,19 @@ private:
                      const motion::MachineState& start,
                      const motion::PreparedPlanSettings& settings, const motion::RunSpeeds& speeds);
         std::size_t from;
-        PreviewPart part;
+        motion::PreviewPart part;
         std::optional<motion::PlanAhead> plan; // last: it stops before the rest goes
     };
 
     void startRun(motion::RunMode mode);
     bool runLine();
-    void previewRows(WaitWindow* notice, EarlyPreview* early);
+    void previewRows(WaitWindow* notice, motion::EarlyPreview* early);
     bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
                           const motion::RunSpeeds& speeds);
-    bool takeEarlyPreview(EarlyPreview& early, const motion::PreparedPlanSettings& settings,
+    bool takeEarlyPreview(motion::EarlyPreview& early, const motion::PreparedPlanSettings& settings,
                           const motion::RunSpeeds& speeds);
     void restartPreview(const motion::PreparedPlanSettings& settings);
-    void drawPart(const PreviewPart& part);
+    void drawPart(const motion::PreviewPart& part);
     void endRun(bool finished);
     bool refused(const motion::ProgramRowMove& move);
     int simulatedWaitMs();

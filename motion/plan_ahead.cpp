@@ -67,12 +67,8 @@ bool PlanAhead::Finish(const MachineState& at, const PlanSettings& settings,
     if (thread_.joinable()) {
         thread_.join();
     }
-    const bool sameSettings = settings_.fields == settings;
-    const bool sameSpeeds = speeds_.overrideGcode == speeds.overrideGcode &&
-                            speeds_.travelSpeedText == speeds.travelSpeedText &&
-                            speeds_.cutSpeedText == speeds.cutSpeedText;
-    return guessed_ && !cancel_.load(std::memory_order_relaxed) && sameSettings && sameSpeeds &&
-           SamePlanningState(assumed_, at);
+    return guessed_ && !cancel_.load(std::memory_order_relaxed) && settings_.fields == settings &&
+           SameSpeeds(speeds_, speeds) && SamePlanningState(assumed_, at);
 }
 
 } // namespace motion

@@ -13,6 +13,11 @@ void RunSpeeds::Prepare() {
     cutSpeedFormatted = encoding::Format(cutSpeedText);
 }
 
+bool SameSpeeds(const RunSpeeds& a, const RunSpeeds& b) {
+    return a.overrideGcode == b.overrideGcode && a.travelSpeedText == b.travelSpeedText &&
+           a.cutSpeedText == b.cutSpeedText;
+}
+
 std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
                               const RunSpeeds& speeds, char (&buf)[16], std::string& longText) {
     const gcode::ProgramRow& r = program.Rows()[row];

@@ -28,6 +28,9 @@ struct RunSpeeds {
     std::string cutSpeedFormatted;
 };
 
+// True when a run reads the same speeds from both: the boxes as typed and Override.
+bool SameSpeeds(const RunSpeeds& a, const RunSpeeds& b);
+
 // The speed of a row by the speed table: with Override, the formatted travel or cut speed by
 // the motion code; without, the feed cell after its letter. The text may live in buf.
 std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
