@@ -808,36 +808,32 @@ PlannedMove PlanMove(const MachineState& state, const PreparedPlanSettings& sett
     return out;
 }
 
-void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
-              const MoveRequest& request, PlannedMove& out) {
-    // Reset field by field: a whole fresh result would be built and moved in on every line.
+namespace {
+
+// A result reused from move to move made fresh, field by field: a whole fresh result would be
+// built and moved in on every line. The parts' room is kept: an arc's parts are made again on
+// every row.
+void resetMove(PlannedMove& out) {
     out.error.reset();
     for (std::optional<AxisEcho>& echo : out.echoes) {
         echo.reset();
     }
-    // The parts' room is kept from move to move: an arc's parts are made again on every row.
     std::vector<MoveReport::Part> parts = std::move(out.report.parts);
     parts.clear();
     out.report = MoveReport();
     out.report.parts = std::move(parts);
-    const auto given = [&](Axis a) {
-        return TargetGiven{request.targets[index(a)].value_or(std::string_view()),
-                           request.targetThousandths[index(a)]};
-    };
-    // Every target and shown position is read before any axis advances.
-    AxisEnds ends[3];
-    for (const Axis a : kAxes) {
-        if (request.Plans(a)) {
-            const TargetGiven target = given(a);
-            out.error = readEnds(state[a], a, target.Read(), target, ends[index(a)]);
-            if (out.error) {
-                out.after = state;
-                return;
-            }
-        }
-    }
-    std::array<std::string_view, 3> distanceTexts{"0000.000", "0000.000", "0000.000"};
-    std::array<AxisTravel, 3> travel;
+}
+
+TargetGiven givenOf(const MoveRequest& request, Axis a) {
+    return TargetGiven{request.targets[index(a)].value_or(std::string_view()),
+                       request.targetThousandths[index(a)]};
+}
+
+// Each planned axis to its target: the displays after, the echoes, the distance texts and the
+// travel the counts are made from. An error leaves the machine where it was.
+bool moveAxes(const MachineState& state, const MoveRequest& request, const AxisEnds (&ends)[3],
+              std::array<std::string_view, 3>& distanceTexts, std::array<AxisTravel, 3>& travel,
+              PlannedMove& out) {
     for (const Axis a : kAxes) {
         if (!request.Plans(a)) {
             out.after[a] = state[a];
@@ -845,12 +841,12 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
         }
         AxisEcho& echo = out.echoes[index(a)].emplace();
         std::optional<std::int64_t> shownAfter;
-        out.error =
-            moveAxis(state[a], out.after[a], a, ends[index(a)], given(a), echo, &shownAfter);
+        out.error = moveAxis(state[a], out.after[a], a, ends[index(a)], givenOf(request, a), echo,
+                             &shownAfter);
         if (out.error) {
             out.after = state;
             out.echoes = {};
-            return;
+            return false;
         }
         distanceTexts[index(a)] = echo.distanceText;
         if (echo.moved) {
@@ -865,6 +861,31 @@ void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
                       (shownAfter ||
                        encoding::ThousandthsOfShownPosition(out.after[a].positionText, t.to));
         }
+    }
+    return true;
+}
+
+} // namespace
+
+void PlanMove(const MachineState& state, const PreparedPlanSettings& settings,
+              const MoveRequest& request, PlannedMove& out) {
+    resetMove(out);
+    // Every target and shown position is read before any axis advances.
+    AxisEnds ends[3];
+    for (const Axis a : kAxes) {
+        if (request.Plans(a)) {
+            const TargetGiven target = givenOf(request, a);
+            out.error = readEnds(state[a], a, target.Read(), target, ends[index(a)]);
+            if (out.error) {
+                out.after = state;
+                return;
+            }
+        }
+    }
+    std::array<std::string_view, 3> distanceTexts{"0000.000", "0000.000", "0000.000"};
+    std::array<AxisTravel, 3> travel;
+    if (!moveAxes(state, request, ends, distanceTexts, travel, out)) {
+        return;
     }
     if (!request.via.empty()) {
         planPath(state, settings, request, distanceTexts, out);
