@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <utility>
@@ -137,79 +138,45 @@ struct Block {
     bool HasAxis() const { return Has('X') || Has('Y') || Has('Z'); }
 };
 
+// The modal groups of G codes, as the block holds them.
+constexpr int Block::*GroupMembers[] = {
+    &Block::motion,      &Block::plane,       &Block::distance,   &Block::arcDistance,
+    &Block::units,       &Block::feedMode,    &Block::cutterComp, &Block::toolLength,
+    &Block::coordinates, &Block::pathControl, &Block::retract,    &Block::nonModal};
+
+// For each G code below G100 (times ten), its group in GroupMembers, or -1 when unknown.
+constexpr auto GroupOfCode = [] {
+    std::array<std::int8_t, 1000> at{};
+    at.fill(-1);
+    const auto put = [&at](std::int8_t group, std::initializer_list<int> codes) {
+        for (const int c : codes) {
+            at[static_cast<std::size_t>(c)] = group;
+        }
+    };
+    put(0, {code(0), code(1), code(2), code(3), code(73), code(80), code(81), code(82), code(83)});
+    put(1, {code(17), code(18), code(19)});
+    put(2, {code(90), code(91)});
+    put(3, {code(90, 1), code(91, 1)});
+    put(4, {code(20), code(21)});
+    put(5, {code(93), code(94), code(95)});
+    put(6, {code(40), code(41), code(42), code(41, 1), code(42, 1)});
+    put(7, {code(43), code(43, 1), code(43, 2), code(49)});
+    put(8, {code(54), code(55), code(56), code(57), code(58), code(59), code(59, 1), code(59, 2),
+            code(59, 3)});
+    put(9, {code(61), code(61, 1), code(64)});
+    put(10, {code(98), code(99)});
+    put(11, {code(4), code(10), code(28), code(28, 1), code(30), code(30, 1), code(53), code(92),
+             code(92, 1), code(92, 2), code(92, 3)});
+    return at;
+}();
+
 // Which modal group a G code belongs to (a pointer into the block), or null when unknown.
 int* groupOf(Block& b, int g) {
-    switch (g) {
-    case code(0):
-    case code(1):
-    case code(2):
-    case code(3):
-    case code(73):
-    case code(80):
-    case code(81):
-    case code(82):
-    case code(83):
-        return &b.motion;
-    case code(17):
-    case code(18):
-    case code(19):
-        return &b.plane;
-    case code(90):
-    case code(91):
-        return &b.distance;
-    case code(90, 1):
-    case code(91, 1):
-        return &b.arcDistance;
-    case code(20):
-    case code(21):
-        return &b.units;
-    case code(93):
-    case code(94):
-    case code(95):
-        return &b.feedMode;
-    case code(40):
-    case code(41):
-    case code(42):
-    case code(41, 1):
-    case code(42, 1):
-        return &b.cutterComp;
-    case code(43):
-    case code(43, 1):
-    case code(43, 2):
-    case code(49):
-        return &b.toolLength;
-    case code(54):
-    case code(55):
-    case code(56):
-    case code(57):
-    case code(58):
-    case code(59):
-    case code(59, 1):
-    case code(59, 2):
-    case code(59, 3):
-        return &b.coordinates;
-    case code(61):
-    case code(61, 1):
-    case code(64):
-        return &b.pathControl;
-    case code(98):
-    case code(99):
-        return &b.retract;
-    case code(4):
-    case code(10):
-    case code(28):
-    case code(28, 1):
-    case code(30):
-    case code(30, 1):
-    case code(53):
-    case code(92):
-    case code(92, 1):
-    case code(92, 2):
-    case code(92, 3):
-        return &b.nonModal;
-    default:
+    if (g < 0 || static_cast<std::size_t>(g) >= GroupOfCode.size() ||
+        GroupOfCode[static_cast<std::size_t>(g)] < 0) {
         return nullptr;
     }
+    return &(b.*GroupMembers[GroupOfCode[static_cast<std::size_t>(g)]]);
 }
 
 std::string codeText(char letter, int tenths) {
@@ -577,6 +544,22 @@ struct GcodeReader::State {
             feed = b.Value('F');
             feedInches = b.units >= 0 ? b.units == code(20) : inches;
         }
+        if (!boardWords(b, raw) || !modes(b)) {
+            return false;
+        }
+        if (b.nonModal >= 0 && refusedCode(b.nonModal)) {
+            return refuse(refusedCode(b.nonModal));
+        }
+        if (!nonModalMoves(b) || !motionOf(b)) {
+            return false;
+        }
+        programStop(b, raw);
+        return true;
+    }
+
+    // The spindle, tool, coolant and dwell words the board cannot act on: skipped and counted,
+    // a tool change and a dwell remembered on the row they stand before.
+    bool boardWords(const Block& b, std::string_view raw) {
         if (b.Has('S')) {
             program.account.Skip("S (spindle speed)", fileLine);
         }
@@ -607,6 +590,12 @@ struct GcodeReader::State {
             program.account.Skip("G4 (dwell)", fileLine);
             note(RowNote::Kind::Dwell, static_cast<double>(b.Value('P')) / 1e9, std::string(raw));
         }
+        return true;
+    }
+
+    // The modes the line sets: plane, units, distance modes and retract; offsets and
+    // compensation refused or skipped.
+    bool modes(const Block& b) {
         if (b.plane >= 0) {
             plane = static_cast<Plane>(b.plane / 10);
         }
@@ -633,15 +622,11 @@ struct GcodeReader::State {
         if (b.retract >= 0) {
             retractToR = b.retract == code(99);
         }
-        if (b.nonModal >= 0 && refusedCode(b.nonModal)) {
-            return refuse(refusedCode(b.nonModal));
-        }
-        if (!nonModalMoves(b)) {
-            return false;
-        }
-        if (!motionOf(b)) {
-            return false;
-        }
+        return true;
+    }
+
+    // M0 and M1 remembered on the row after them; M2 and M30 end the program.
+    void programStop(const Block& b, std::string_view raw) {
         if (b.stop == code(0)) {
             program.account.Skip("M0 (program stop)", fileLine);
             note(RowNote::Kind::Stop, 0, std::string(raw));
@@ -652,7 +637,6 @@ struct GcodeReader::State {
             ended = true;
             program.account.endLine = fileLine;
         }
-        return true;
     }
 
     // G28, G30, G53 and the G92 family: the codes that take the line's axis words themselves.
