@@ -1,5 +1,7 @@
 #include "app/main_controls.h"
 
+#include "motion/run_control.h"
+
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
 
@@ -16,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -158,12 +161,41 @@ void buildRunFrame(MainControls& c, QWidget* window) {
     c.Command3->setStyleSheet(QStringLiteral("font-weight: bold; color: #b00000;"));
     c.Check3 = named(new QCheckBox(QStringLiteral("Scale to fit box"), c.Frame5), "Check3");
     c.Check2 = named(new QCheckBox(QStringLiteral("Simulate"), c.Frame5), "Check2");
+    c.Pause = named(new QPushButton(QStringLiteral("Pause"), c.Frame5), "Pause");
+    c.Pause->setEnabled(false); // only while a run goes
+    c.LiftZ = named(new QPushButton(QStringLiteral("Lift Z"), c.Frame5), "LiftZ");
+    c.FeedOverride = named(new QSpinBox(c.Frame5), "FeedOverride");
+    c.FeedOverride->setRange(motion::MinFeedPercent, motion::MaxFeedPercent);
+    c.FeedOverride->setSingleStep(motion::FeedPercentStep);
+    c.FeedOverride->setValue(100);
+    c.FeedOverride->setSuffix(QStringLiteral(" %"));
+    c.FeedOverride->setToolTip(
+        QStringLiteral("Feed override: the speed of every feed move from the next line on; rapids "
+                       "keep theirs (Ctrl+Up, Ctrl+Down)"));
+    c.OptionalStop =
+        named(new QCheckBox(QStringLiteral("Optional stop"), c.Frame5), "OptionalStop");
+    c.OptionalStop->setToolTip(QStringLiteral("Pause the run at every M1 in the file"));
     auto* grid = new QGridLayout(c.Frame5);
     grid->addWidget(c.LoadGcode, 0, 0);
     grid->addWidget(c.Run2, 0, 1);
     grid->addWidget(c.Command3, 0, 2);
-    grid->addWidget(c.Check3, 1, 0, 1, 2);
-    grid->addWidget(c.Check2, 1, 2);
+    grid->addWidget(c.Pause, 1, 1);
+    grid->addWidget(c.LiftZ, 1, 2);
+    auto* feed = new QHBoxLayout;
+    feed->addWidget(new QLabel(QStringLiteral("Feed"), c.Frame5));
+    feed->addWidget(c.FeedOverride);
+    grid->addLayout(feed, 1, 0);
+    grid->addWidget(c.Check3, 2, 0, 1, 2);
+    grid->addWidget(c.Check2, 2, 2);
+    grid->addWidget(c.OptionalStop, 3, 0);
+    // The right-hand column is full: the approach's one setting sits with the run.
+    c.Clearance = field(c.Frame5, "Clearance", "5.000", 8);
+    c.Clearance->setToolTip(QStringLiteral(
+        "How far above the highest Z cut so far the machine goes before it crosses the work"));
+    auto* clearance = new QHBoxLayout;
+    clearance->addWidget(new QLabel(QStringLiteral("Clearance mm"), c.Frame5));
+    clearance->addWidget(c.Clearance);
+    grid->addLayout(clearance, 3, 1, 1, 2);
 }
 
 void buildJogFrame(MainControls& c, QWidget* window) {

@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTableView;
 class QToolButton;
 class QWidget;
@@ -56,9 +57,13 @@ struct MainControls {
     // Run controls
     QPushButton* LoadGcode = nullptr;
     QPushButton* Run2 = nullptr;
-    QPushButton* Command3 = nullptr; // "STOP"
-    QCheckBox* Check3 = nullptr;     // "Scale to fit box"
-    QCheckBox* Check2 = nullptr;     // "Simulate"
+    QPushButton* Command3 = nullptr;  // "STOP"
+    QCheckBox* Check3 = nullptr;      // "Scale to fit box"
+    QCheckBox* Check2 = nullptr;      // "Simulate"
+    QPushButton* Pause = nullptr;     // stops the run after the line in progress, keeping its place
+    QPushButton* LiftZ = nullptr;     // Z up to the safe height, as an ordinary move
+    QSpinBox* FeedOverride = nullptr; // percent of every feed move's speed
+    QCheckBox* OptionalStop = nullptr; // M1 in the file pauses the run; per user
 
     // Jog controls: JogButtons[0] is JogButton1.
     std::array<QToolButton*, 10> JogButtons{};
@@ -77,6 +82,7 @@ struct MainControls {
     QLabel* PWD = nullptr;
     QLineEdit* setpulses = nullptr;
     QLineEdit* ArcTolerance = nullptr; // mm; the operator's own, kept apart from quorvane.cfg
+    QLineEdit* Clearance = nullptr;    // mm above the highest Z cut that an approach climbs to
 
     // Status
     QLabel* xmaxloaded = nullptr;

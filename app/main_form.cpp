@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include "encoding/thousandths.h"
+
 #include "app/device_link.h"
 #include "app/field_text.h"
 #include "app/help_window.h"
@@ -14,6 +16,7 @@
 #include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -26,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QTableView>
 #include <QToolButton>
 
@@ -155,12 +159,60 @@ void MainForm::connectMotionControls() {
             }
         });
     }
+    connectRunControls();
     ui_.LoadGcode->setToolTip(QStringLiteral("Load a G-code file (Ctrl+O)"));
     ui_.Run2->setToolTip(QStringLiteral("Run the loaded program (Ctrl+R)"));
     ui_.Command3->setToolTip(QStringLiteral("Stop the run once the current line is done (Esc)"));
 }
 
+// Pause, Lift Z, the feed override and "Run from here", with their keys: Ctrl+P pauses
+// wherever the focus is, Ctrl+Up and Ctrl+Down step the override, Ctrl+Shift+R runs from the
+// selected row.
+void MainForm::connectRunControls() {
+    connect(ui_.Pause, &QPushButton::clicked, this, [this] { run_->Pause_Click(); });
+    auto* pause = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(pause, &QShortcut::activated, this, [this] { run_->Pause_Click(); });
+    ui_.Pause->setToolTip(
+        QStringLiteral("Pause once the current line is done; Run goes on (Ctrl+P)"));
+    connect(ui_.LiftZ, &QPushButton::clicked, this, &MainForm::LiftZ_Click);
+    auto* lift = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(lift, &QShortcut::activated, this, [this] {
+        if (ui_.LiftZ->isEnabled()) {
+            LiftZ_Click();
+        }
+    });
+    ui_.LiftZ->setToolTip(QStringLiteral(
+        "Raise Z to the clearance above the highest Z the last run reached (Ctrl+L)"));
+    for (const auto& [key, step] : {std::pair{Qt::Key_Up, 1}, std::pair{Qt::Key_Down, -1}}) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, step = step] { ui_.FeedOverride->stepBy(step); });
+    }
+    auto* fromHere = new QAction(QStringLiteral("Run from here"), ui_.Grid1);
+    fromHere->setObjectName(QStringLiteral("RunFromHere"));
+    fromHere->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    fromHere->setShortcutContext(Qt::WindowShortcut);
+    ui_.Grid1->addAction(fromHere);
+    ui_.Grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(fromHere, &QAction::triggered, this, [this] {
+        if (ui_.Run2->isEnabled() || run_->Paused()) {
+            RunFromHere(ui_.Grid1->currentIndex().row());
+        }
+    });
+}
+
+void MainForm::RunFromHere(int row) {
+    run_->RunFromHere(row);
+}
+
+void MainForm::LiftZ_Click() {
+    position_->LiftZ_Click(run_->SafeZ());
+}
+
 void MainForm::LoadGcode_Click() {
+    if (!guard_.Busy()) {
+        run_->EndPause(); // its rows go with the program they came from
+    }
     loader_->LoadGcode_Click();
 }
 
@@ -270,6 +322,33 @@ void MainForm::connectSettingsBehaviour() {
         ui_.ArcTolerance->setText(memory_.ArcTolerance());
     }
     connect(ui_.ArcTolerance, &QLineEdit::editingFinished, this, &MainForm::ArcTolerance_Change);
+    if (!memory_.Clearance().isEmpty()) {
+        ui_.Clearance->setText(memory_.Clearance());
+    }
+    connect(ui_.Clearance, &QLineEdit::editingFinished, this, &MainForm::Clearance_Change);
+    ui_.OptionalStop->setChecked(memory_.OptionalStop());
+    connect(ui_.OptionalStop, &QCheckBox::toggled, this, [this](bool on) {
+        memory_.SetOptionalStop(on);
+        memory_.Save();
+    });
+}
+
+void MainForm::Clearance_Change() {
+    // Like the arc tolerance: a text that is no clearance is refused and the last good one
+    // comes back, so an approach never crosses the work lower than the operator meant.
+    const QString typed = ui_.Clearance->text();
+    std::int64_t mm = 0;
+    if (!encoding::RoundedThousandthsOf(toFile(typed), mm) || mm < 0 || mm > 1'000'000) {
+        ui_.Clearance->setText(memory_.Clearance().isEmpty() ? QStringLiteral("5.000")
+                                                             : memory_.Clearance());
+        device_->Messages().Show(
+            QStringLiteral("Clearance \"%1\" must be a number of millimetres from 0 to 1000; it "
+                           "stays %2.")
+                .arg(typed, ui_.Clearance->text()));
+        return;
+    }
+    memory_.SetClearance(typed);
+    memory_.Save();
 }
 
 void MainForm::ArcTolerance_Change() {
@@ -327,12 +406,14 @@ void MainForm::DisableControls() {
     for (QWidget* control : LockedControls(ui_)) {
         control->setEnabled(false);
     }
+    ui_.LiftZ->setEnabled(false);
 }
 
 void MainForm::EnableControls() {
     for (QWidget* control : LockedControls(ui_)) {
         control->setEnabled(true);
     }
+    ui_.LiftZ->setEnabled(true);
 }
 
 QString MainForm::SettingsPath() const {

@@ -89,6 +89,8 @@ public:
     void Run2_Click();
     void Command3_Click(); // STOP
     void Command4_Click(); // GOTO
+    void LiftZ_Click();
+    void RunFromHere(int row); // "Run from here" on the table's row
     JogController& Jog() { return *jog_; }
     void SetFileChooser(ProgramLoader::FileChooser chooser);
 
@@ -112,6 +114,8 @@ private:
     void Text16_Change();
     void Check1_Click();
     void ArcTolerance_Change();
+    void Clearance_Change();
+    void connectRunControls();
     void Command5_Click();
 
     void chooseDataFolder();

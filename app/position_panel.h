@@ -2,6 +2,11 @@
 // at the travel speed; each Zero button makes the current place 0 on its axis.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "app/main_controls.h"
 #include "app/motion_state.h"
 #include "app/settings_fields.h"
@@ -21,8 +26,13 @@ public:
     void Command4_Click();
     // XResetZeroButton, YResetZeroButton, ZResetZeroButton: nothing is sent.
     void ResetZero_Click(motion::Axis axis);
+    // Lift Z: Z straight up to `safeZ` (thousandths) at the travel speed, as a GOTO moves;
+    // nothing when Z already stands there or higher.
+    void LiftZ_Click(std::int64_t safeZ);
 
 private:
+    void go(const std::array<std::string, 3>& entries, std::string_view during);
+
     Uses u_;
 };
 

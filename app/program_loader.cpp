@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 
 #include <atomic>
@@ -82,8 +83,9 @@ void ProgramLoader::LoadGcode_Click() {
     busy_ = true;
     const MainControls& c = u_.controls;
 
-    // Reset: every click, before the dialog.
+    // Reset: every click, before the dialog. A new program starts at its own speeds.
     c.Check2->setChecked(false);
+    c.FeedOverride->setValue(100);
     c.CheckText->clear();
     u_.loaded.program.reset();
     c.Grid1Model->ResetEmpty(100);

@@ -5,6 +5,7 @@
 #include "app/operator_messages.h"
 #include "app/wait_window.h"
 #include "app/window_mirror.h"
+#include "encoding/thousandths.h"
 #include "gcode/plot_widget.h"
 #include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
@@ -14,9 +15,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <span>
 
@@ -38,6 +42,12 @@ constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min() / 2;
 constexpr std::size_t PreviewRowsPerStep = motion::PreviewRowsPerPiece;
 constexpr int PreviewProgressStart = 600; // thousandths of the notice's bar
 
+// A dwell looks at STOP, Pause and the limit flag at least this often.
+constexpr int DwellSliceMs = 50;
+
+// The first cell of the last row the board acknowledged before a run stopped early.
+constexpr std::uint32_t RowAcknowledged = 0x90EE90; // light green, 0xBBGGRR
+
 } // namespace
 
 RunController::RunController(Uses uses) : u_(std::move(uses)) {}
@@ -53,6 +63,12 @@ void RunController::Run2_Click() {
         return; // one motion at a time: a load, a GOTO or a line is waiting
     }
     const MotionGuard::Hold hold(u_.guard);
+    if (paused_ && stepper_.Mode() ==
+                       motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1)) {
+        continueRun();
+        return;
+    }
+    abandonPause(); // Simulate was changed meanwhile: that run is over, a new one starts
     if (const gcode::Program* program = u_.loaded.program.get();
         program && u_.loaded.PreviewDone == 1 && !u_.loaded.SkippedMovesAgreed) {
         if (const auto question = gcode::SkippedMovesQuestion(*program)) {
@@ -76,32 +92,39 @@ void RunController::Run2_Click() {
 
 void RunController::Command3_Click() {
     u_.motion.flags.StopRequested = 1;
+    if (paused_ && !running_) {
+        // A paused run ends here; where it can go on is remembered as after any stop.
+        abandonPause();
+        u_.motion.flags.StopRequested = 0;
+        u_.messages.Show(QStringLiteral("Run Stopped"));
+    }
+}
+
+void RunController::Pause_Click() {
+    if (running_ && stepper_.Mode() != motion::RunMode::Preview) {
+        u_.motion.flags.PauseRequested = 1;
+    }
 }
 
 void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* early) {
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
-    bool finished = false;
     if (stepper_.Mode() == motion::RunMode::Preview) {
         previewRows(previewNotice, early);
+        endRun(false);
     } else {
-        bool going = true;
-        while (going && stepper_.HasNext()) {
-            going = runLine();
-        }
-        finished = going && stepper_.RowCount() > 0;
+        runRows();
     }
-    endRun(finished);
     running_ = false;
 }
 
 void RunController::startRun(motion::RunMode mode) {
     const MainControls& c = u_.controls;
     const gcode::Program* program = u_.loaded.LineCount > 0 ? u_.loaded.program.get() : nullptr;
+    abandonPause();
     u_.disableControls();
     stepper_.Begin(program, mode, u_.motion.machine, u_.motion.pen, c.Check3->isChecked());
-    u_.motion.flags.LimitStop = 0;
-    u_.motion.flags.StopRequested = 0;
+    u_.motion.flags = {};
     c.Picture1->Erase();
     // Every mark of an earlier run goes, not only the last row's: a red row ahead of the line
     // being cut would point at the wrong place.
@@ -112,15 +135,294 @@ void RunController::startRun(motion::RunMode mode) {
     packet_.reset();
     shownAtMs_ = progressAtMs_ = scrolledAtMs_ = simulatedDueMs_ = Never;
     startedAtMs_ = u_.device.Clock().NowMs();
-    remainingSeconds_.clear();
+    remaining_ = {};
+    notesRow_ = static_cast<std::size_t>(-1);
+    notesMet_ = 0;
+    lastAcked_.reset();
+    resumeRow_.reset();
+    const auto shown = motion::ShownThousandths(u_.motion.machine);
+    highestZ_ = shown ? (*shown)[2] : 0;
     if (mode == motion::RunMode::Live && program != nullptr) {
-        remainingSeconds_ = motion::RemainingSeconds(
-            *program, u_.motion.machine, motion::PreparedPlanSettings(u_.settings.Plan()),
-            u_.settings.Speeds());
+        remaining_ = motion::RemainingSeconds(*program, u_.motion.machine,
+                                              motion::PreparedPlanSettings(u_.settings.Plan()),
+                                              u_.settings.Speeds());
     }
     const bool progress = mode != motion::RunMode::Preview && stepper_.RowCount() > 0;
     c.RunProgress->setVisible(progress);
     c.RunProgressText->setVisible(progress);
+}
+
+// The rows of a live or simulated run, from where the stepper stands, until the end, a pause or
+// a stop.
+void RunController::runRows() {
+    u_.controls.Pause->setEnabled(true);
+    const Outcome outcome = rowsUntilHeld();
+    u_.controls.Pause->setEnabled(false);
+    if (outcome == Outcome::Paused) {
+        pauseRun();
+        return;
+    }
+    endRun(outcome == Outcome::Finished && stepper_.RowCount() > 0);
+}
+
+RunController::Outcome RunController::rowsUntilHeld() {
+    while (stepper_.HasNext()) {
+        if (!stepper_.Approaching()) {
+            switch (meetNotes()) {
+            case NoteStep::Pause:
+                return Outcome::Paused;
+            case NoteStep::End:
+                return Outcome::Ended;
+            case NoteStep::Go:
+                break;
+            }
+        }
+        if (!runLine()) {
+            return Outcome::Ended;
+        }
+        // Check point: Pause takes effect once the line is done, as STOP does.
+        if (u_.motion.flags.PauseRequested == 1) {
+            return Outcome::Paused;
+        }
+    }
+    return Outcome::Finished;
+}
+
+// The stops and dwells the file asks for before the next row, each met once.
+RunController::NoteStep RunController::meetNotes() {
+    const std::size_t row = stepper_.NextRow();
+    if (notesRow_ != row) {
+        notesRow_ = row;
+        notesMet_ = 0;
+    }
+    const std::span<const gcode::RowNote> notes = motion::NotesBefore(*stepper_.Program(), row);
+    while (notesMet_ < notes.size()) {
+        const gcode::RowNote& note = notes[notesMet_];
+        switch (motion::ActionOf(note, u_.settings.OptionalStops())) {
+        case motion::NoteAction::Pause:
+            ++notesMet_; // Run goes on after it
+            showRun(true);
+            u_.messages.Show(FieldText(motion::StopNoteText(note)));
+            return NoteStep::Pause;
+        case motion::NoteAction::Dwell:
+            if (const NoteStep step = dwell(note.seconds); step != NoteStep::Go) {
+                return step; // a dwell cut short is dwelt again in full when the run goes on
+            }
+            break;
+        case motion::NoteAction::None:
+            break;
+        }
+        ++notesMet_;
+    }
+    return NoteStep::Go;
+}
+
+// Waits out a dwell with the window alive; STOP, Pause and a limit act at once.
+RunController::NoteStep RunController::dwell(double seconds) {
+    device::Timeline& clock = u_.device.Clock();
+    device::clsWaitableTimer* timer = u_.device.DelayTimer();
+    const std::int64_t until =
+        clock.NowMs() + static_cast<std::int64_t>(std::llround(seconds * 1000));
+    showRun(true);
+    u_.controls.RunProgressText->setText(QStringLiteral("Dwell of %1 before line %2")
+                                             .arg(FieldText(motion::DurationText(seconds)))
+                                             .arg(stepper_.NextRow() + 1));
+    for (std::int64_t now = clock.NowMs(); timer != nullptr && now < until; now = clock.NowMs()) {
+        const motion::RunFlags& flags = u_.motion.flags;
+        if (flags.LimitStop == 1) {
+            return NoteStep::End;
+        }
+        if (flags.StopRequested == 1) {
+            u_.messages.Show(QStringLiteral("Run Stopped"));
+            return NoteStep::End;
+        }
+        if (flags.PauseRequested == 1) {
+            return NoteStep::Pause;
+        }
+        timer->Wait(static_cast<int>(std::min<std::int64_t>(until - now, DwellSliceMs)));
+    }
+    return NoteStep::Go;
+}
+
+void RunController::pauseRun() {
+    u_.motion.flags.PauseRequested = 0;
+    paused_ = true;
+    if (stepper_.Approaching()) {
+        pausedAt_ = approachTo_; // its end is still where the run goes on
+    } else if (const auto shown = motion::ShownThousandths(u_.motion.machine)) {
+        pausedAt_ = *shown;
+    }
+    showRun(true);
+    showProgress(true);
+    u_.controls.RunProgressText->setText(
+        QStringLiteral("Paused before line %1 of %2: Run goes on, STOP ends the run")
+            .arg(stepper_.NextRow() + 1)
+            .arg(stepper_.RowCount()));
+    u_.enableControls();
+}
+
+// Run after a pause: back to where the run paused if the machine was moved meanwhile (a jog,
+// a GOTO, a tool change), then on with the next line.
+void RunController::continueRun() {
+    if (!trustedForResume()) {
+        return;
+    }
+    const auto now = motion::ShownThousandths(u_.motion.machine);
+    if (!now) {
+        return;
+    }
+    std::vector<motion::ApproachLeg> legs =
+        motion::ApproachLegs(*now, pausedAt_, highestZ_, u_.settings.ClearanceThousandths());
+    if (!legs.empty()) {
+        const QString question =
+            QStringLiteral("The machine is not where the run paused. Before line %1 it goes "
+                           "back:\n%2\n\nGo on?")
+                .arg(stepper_.NextRow() + 1)
+                .arg(FieldText(motion::ApproachText((*now)[2], legs, "the line's feed")));
+        if (!u_.messages.Confirm(question)) {
+            return;
+        }
+        // The pen stayed where the run paused; it follows the machine to where it stands now.
+        std::array<std::int64_t, 3> moved{};
+        for (std::size_t i = 0; i < 3; ++i) {
+            moved[i] = (*now)[i] - pausedAt_[i];
+        }
+        shiftPen(moved);
+    }
+    paused_ = false;
+    running_ = true;
+    u_.disableControls();
+    u_.motion.flags = {};
+    simulatedDueMs_ = Never;
+    approachTo_ = pausedAt_;
+    stepper_.Approach(std::move(legs));
+    runRows();
+    running_ = false;
+}
+
+// A paused run that will not go on: ended where it stands, its place kept as a resume point.
+void RunController::abandonPause() {
+    if (!paused_) {
+        return;
+    }
+    paused_ = false;
+    endRun(false);
+}
+
+// A resume starts from where the displays say the machine is: every axis must be known.
+bool RunController::trustedForResume() {
+    if (u_.settings.Simulate()) {
+        return true;
+    }
+    QString why;
+    for (const motion::Axis a : motion::kAxes) {
+        if (const std::string& reason = u_.motion.unverified[motion::index(a)]; !reason.empty()) {
+            why += QStringLiteral("%1: %2\n").arg(QChar(motion::letter(a))).arg(FieldText(reason));
+        }
+    }
+    if (why.isEmpty()) {
+        return true;
+    }
+    u_.messages.Show(
+        why + QStringLiteral("\nWhere these axes stand is not known, so the run cannot go on from "
+                             "here. Move each to the program's origin, zero it, then choose Run "
+                             "from here on the line to go on from."));
+    return false;
+}
+
+void RunController::shiftPen(const std::array<std::int64_t, 3>& by) {
+    gcode::PlotPen& pen = u_.motion.pen;
+    pen.PlotX += pen.PlotScale * static_cast<double>(by[0]) / 1000.0;
+    pen.PlotY -= pen.PlotScale * static_cast<double>(by[1]) / 1000.0;
+    pen.PrevPlotX = pen.PlotX;
+    pen.PrevPlotY = pen.PlotY;
+}
+
+// The approach as it will be drawn, before the operator confirms it: planned on copies, so
+// nothing of the run moves.
+void RunController::drawApproach(const std::vector<motion::ApproachLeg>& legs) {
+    motion::MachineState machine = u_.motion.machine;
+    gcode::PlotPen pen = u_.motion.pen;
+    motion::RunStepper scratch;
+    scratch.Resume(stepper_.Program(), stepper_.Mode(), machine, pen, stepper_.NextRow());
+    scratch.Approach(legs);
+    const motion::PreparedPlanSettings settings(u_.settings.Plan());
+    const motion::RunSpeeds speeds = u_.settings.Speeds();
+    std::vector<gcode::PlotSegment> segments;
+    while (scratch.Approaching()) {
+        if (scratch.PlanNext(settings, speeds).planned.error) {
+            break;
+        }
+        scratch.DrawRow(segments);
+    }
+    u_.controls.Picture1->DrawSegments(segments);
+}
+
+void RunController::RunFromHere(int row) {
+    const gcode::Program* program = u_.loaded.program.get();
+    if (u_.guard.Busy() || running_ || program == nullptr || u_.loaded.PreviewDone != 1 ||
+        row < 0 || row >= u_.loaded.LineCount) {
+        return;
+    }
+    const MotionGuard::Hold hold(u_.guard);
+    abandonPause();
+    if (!trustedForResume()) {
+        return;
+    }
+    const motion::PreparedPlanSettings settings(u_.settings.Plan());
+    const motion::RunSpeeds speeds = u_.settings.Speeds();
+    // Where the rows before leave the machine when the program runs from its origin.
+    const motion::RowStart start = motion::PlanToRow(*program, static_cast<std::size_t>(row),
+                                                     motion::MachineState{}, settings, speeds);
+    const auto target = motion::ShownThousandths(start.machine);
+    const auto now = motion::ShownThousandths(u_.motion.machine);
+    if (start.error || !target || !now) {
+        u_.messages.Show(start.error ? FieldText(start.error->message)
+                                     : QStringLiteral("A position display is not a number."));
+        return;
+    }
+    const std::vector<motion::ApproachLeg> legs =
+        motion::ApproachLegs(*now, *target, start.highestZ, u_.settings.ClearanceThousandths());
+    running_ = true;
+    startRun(motion::ChooseRunMode(u_.settings.Simulate(), true));
+    shiftPen(*now); // the plot's origin is the program's, as in a run from the start
+    stepper_.StartAt(static_cast<std::size_t>(row));
+    drawApproach(legs);
+    const std::uint64_t fileLine = program->fileLines.FileLine(static_cast<std::size_t>(row));
+    QString question = QStringLiteral("Run from line %1 of the file (row %2) to the end.\n\n")
+                           .arg(fileLine)
+                           .arg(row + 1);
+    question += legs.empty()
+                    ? QStringLiteral("The machine is already where that line starts.")
+                    : QStringLiteral("First the machine goes:\n") +
+                          FieldText(motion::ApproachText((*now)[2], legs, "the line's feed"));
+    if (!u_.messages.Confirm(question + QStringLiteral("\n\nStart?"))) {
+        u_.controls.Picture1->Erase();
+        endRun(false);
+        running_ = false;
+        return;
+    }
+    highestZ_ = std::max(highestZ_, start.highestZ);
+    notesRow_ = static_cast<std::size_t>(row); // the stops before it were the operator's to make
+    notesMet_ = motion::NotesBefore(*program, notesRow_).size();
+    approachTo_ = *target;
+    stepper_.Approach(legs);
+    runRows();
+    running_ = false;
+}
+
+std::int64_t RunController::SafeZ() const {
+    return highestZ_ + u_.settings.ClearanceThousandths();
+}
+
+void RunController::noteHeight(const motion::ProgramRowMove& move) {
+    for (const auto& vertex : move.via) {
+        highestZ_ = std::max(highestZ_, vertex[2]);
+    }
+    std::int64_t z = 0;
+    if (encoding::ThousandthsOfShownPosition(u_.motion.machine[motion::Axis::Z].positionText, z)) {
+        highestZ_ = std::max(highestZ_, z);
+    }
 }
 
 // One line of a live or simulated run; false ends the run.
@@ -137,17 +439,23 @@ bool RunController::runLine() {
     if (refused(move)) {
         return false;
     }
+    noteHeight(move);
     u_.device.Status().SetText9("OA");
     stepper_.DrawRow(segments_);
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
     const MoveGateway::Sent sent = u_.device.Gateway()->Send(
         move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
-        "line " + std::to_string(stepper_.Row() + 1), [this](const encoding::MotionReport& report) {
+        move.approach ? std::string("the approach")
+                      : std::string("line ").append(std::to_string(stepper_.Row() + 1)),
+        [this](const encoding::MotionReport& report) {
             packet_ = report;
             lineChanged();
         });
     if (sent != MoveGateway::Sent::Done) {
         return false;
+    }
+    if (!move.approach) {
+        lastAcked_ = stepper_.Row();
     }
     // Check point: STOP takes effect once the line is done.
     if (u_.motion.flags.StopRequested == 1) {
@@ -353,14 +661,40 @@ void RunController::endRun(bool finished) {
     }
     u_.controls.RunProgress->hide();
     // A run that sent its last line says so where its progress was, without a message to
-    // answer; a stopped one has said why already.
+    // answer; a stopped one has said why already, and says where it can go on.
     if (finished) {
         u_.controls.RunProgressText->setText(FieldText(motion::RunFinishedText(
             stepper_.RowCount(), u_.device.Clock().NowMs() - startedAtMs_)));
+    } else if (stepper_.Mode() != motion::RunMode::Preview) {
+        markResumePoint();
     } else {
         u_.controls.RunProgressText->hide();
     }
     u_.enableControls();
+}
+
+// After a run that ended early: the last row the board acknowledged is marked, and the row
+// after it is selected for "Run from here".
+void RunController::markResumePoint() {
+    const MainControls& c = u_.controls;
+    if (!lastAcked_ || *lastAcked_ + 1 >= stepper_.RowCount()) {
+        c.RunProgressText->hide();
+        return;
+    }
+    resumeRow_ = *lastAcked_ + 1;
+    const int acked = static_cast<int>(*lastAcked_);
+    c.Grid1Model->SetFirstCellColour(acked, RowAcknowledged);
+    if (highlighted_ == acked) {
+        highlighted_ = -1; // the mark replaced the red
+    }
+    const int next = static_cast<int>(*resumeRow_);
+    c.Grid1->selectRow(next);
+    c.Grid1->scrollTo(c.Grid1Model->index(next, 0), QAbstractItemView::PositionAtCenter);
+    c.RunProgressText->setText(
+        QStringLiteral("Stopped after line %1: Run from here (Ctrl+Shift+R) goes on with line %2")
+            .arg(acked + 1)
+            .arg(next + 1));
+    c.RunProgressText->show();
 }
 
 void RunController::lineChanged() {
@@ -425,7 +759,7 @@ void RunController::showProgress(bool now) {
     const std::size_t row = stepper_.Row();
     const std::size_t rows = stepper_.RowCount();
     const double leftSeconds = mode == motion::RunMode::Live
-                                   ? (row < remainingSeconds_.size() ? remainingSeconds_[row] : 0.0)
+                                   ? remaining_.SecondsFrom(row, u_.controls.FeedOverride->value())
                                    : static_cast<double>(rows - row) *
                                          std::max(0, u_.settings.SimulatorDelayMs()) / 1000.0;
     const MainControls& c = u_.controls;

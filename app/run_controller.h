@@ -1,6 +1,8 @@
-// The Run and STOP buttons: the loaded program run line by line on the board, simulated with
-// a fixed delay per line, or drawn as the preview after a load; STOP and the board's limit and
-// emergency-stop reports end a run early.
+// The Run, Pause and STOP buttons: the loaded program run line by line on the board, simulated
+// with a fixed delay per line, or drawn as the preview after a load. STOP and the board's limit
+// and emergency-stop reports end a run early, and remember where it can go on; Pause and the
+// stops in the file hold it until Run is pressed again. "Run from here" starts a run at any row,
+// after an approach that keeps the cutter above the work.
 #pragma once
 
 #include "app/loaded_program.h"
@@ -13,8 +15,10 @@
 #include "motion/plan_ahead.h"
 #include "motion/preview_plan.h"
 #include "motion/program_check.h"
+#include "motion/run_control.h"
 #include "motion/run_stepper.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,6 +52,20 @@ public:
     void RunProgram(WaitWindow* previewNotice = nullptr, motion::EarlyPreview* early = nullptr);
     bool Running() const { return running_; }
 
+    // Pause: the run stops once the line in progress is done, keeping its place; Run goes on.
+    void Pause_Click();
+    bool Paused() const { return paused_; }
+    // Ends a paused run where it stands, as STOP would, without a message.
+    void EndPause() { abandonPause(); }
+    // Runs the program from `row` on (0-based), after the approach from where the machine
+    // stands to where the rows before would have left it, which the operator confirms first.
+    void RunFromHere(int row);
+    // The row a run that stopped early can go on from, or -1.
+    int ResumeRow() const { return resumeRow_ ? static_cast<int>(*resumeRow_) : -1; }
+    // Where Lift Z takes Z, in thousandths: the clearance above the highest Z the last run
+    // reached (or Z where the last run started).
+    std::int64_t SafeZ() const;
+
 private:
     // A long program's preview: the rows from `from` on, planned on a second thread while
     // this one plans and draws the rows before, kept for drawing when this one gets there.
@@ -60,7 +78,23 @@ private:
         std::optional<motion::PlanAhead> plan; // last: it stops before the rest goes
     };
 
+    // How a run's rows went: to the end, held by a pause, or ended early.
+    enum class Outcome { Finished, Paused, Ended };
+    enum class NoteStep { Go, Pause, End };
+
     void startRun(motion::RunMode mode);
+    void runRows();
+    Outcome rowsUntilHeld();
+    NoteStep meetNotes();
+    NoteStep dwell(double seconds);
+    void pauseRun();
+    void continueRun();
+    void abandonPause();
+    bool trustedForResume();
+    void shiftPen(const std::array<std::int64_t, 3>& by);
+    void drawApproach(const std::vector<motion::ApproachLeg>& legs);
+    void noteHeight(const motion::ProgramRowMove& move);
+    void markResumePoint();
     bool runLine();
     void previewRows(WaitWindow* notice, motion::EarlyPreview* early);
     bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
@@ -89,8 +123,19 @@ private:
     std::int64_t simulatedDueMs_ = 0; // when the simulated line now waiting is due to end
     std::int64_t startedAtMs_ = 0;    // when this run started
     device::Timeline::TimerId showTimer_ = 0;
-    std::vector<double> remainingSeconds_; // of a live run, by row
-    motion::ProgramCheck check_;           // what the preview's planning found
+    motion::RemainingTime remaining_; // of a live run, by row
+    // A paused run: the stepper keeps its place and the machine stood at pausedAt_ (shown
+    // positions, thousandths) when it paused, or was on its way there.
+    bool paused_ = false;
+    std::array<std::int64_t, 3> pausedAt_{};
+    std::array<std::int64_t, 3> approachTo_{}; // where the approach under way ends
+    // The stops and dwells before this row have been met, the first notesMet_ of them.
+    std::size_t notesRow_ = static_cast<std::size_t>(-1);
+    std::size_t notesMet_ = 0;
+    std::int64_t highestZ_ = 0; // thousandths: the highest Z the run has been at
+    std::optional<std::size_t> lastAcked_;
+    std::optional<std::size_t> resumeRow_;
+    motion::ProgramCheck check_; // what the preview's planning found
 };
 
 } // namespace app

@@ -1,5 +1,8 @@
 #include "app/settings_fields.h"
 
+#include "encoding/thousandths.h"
+#include <QSpinBox>
+
 #include "app/field_text.h"
 #include "device/simulator_delay.h"
 #include "gcode/arc.h"
@@ -30,6 +33,7 @@ motion::RunSpeeds SettingsFields::Speeds() const {
     speeds.overrideGcode = c_.Check1->isChecked();
     speeds.travelSpeedText = CoreText(c_.Travspeed->text());
     speeds.cutSpeedText = CoreText(c_.cutspeed->text());
+    speeds.feedPercent = c_.FeedOverride->value();
     speeds.Prepare();
     return speeds;
 }
@@ -55,6 +59,23 @@ bool SettingsFields::Simulate() const {
 
 int SettingsFields::SimulatorDelayMs() const {
     return device::SimulatorDelayMs(CoreText(c_.Text16->text()));
+}
+
+} // namespace app
+
+namespace app {
+
+bool SettingsFields::OptionalStops() const {
+    return c_.OptionalStop->isChecked();
+}
+
+std::int64_t SettingsFields::ClearanceThousandths() const {
+    std::int64_t clearance = 0;
+    if (encoding::RoundedThousandthsOf(CoreText(c_.Clearance->text()), clearance) &&
+        clearance >= 0 && clearance <= 1'000'000) {
+        return clearance;
+    }
+    return DefaultClearanceThousandths;
 }
 
 } // namespace app

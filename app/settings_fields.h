@@ -7,9 +7,12 @@
 #include "motion/planning.h"
 #include "motion/program_run.h"
 
+#include <cstdint>
 #include <string>
 
 namespace app {
+
+inline constexpr std::int64_t DefaultClearanceThousandths = 5000;
 
 class SettingsFields {
 public:
@@ -20,13 +23,18 @@ public:
     // The arc tolerance in mm: the field's number when it lies from 0.001 to 0.1, else the
     // default (the field refuses other texts as they are typed).
     double ArcToleranceMm() const;
-    // Override, Travelling and Cutting, with the override speeds formatted.
+    // Override, Travelling and Cutting, with the override speeds formatted, and the feed
+    // override.
     motion::RunSpeeds Speeds() const;
     // setpulses, jogspeeds, pwm1, the Inverse boxes and Dlimits.
     manual::JogSettings Jog() const;
     std::string TravelSpeed() const; // Travspeed as typed
     bool Simulate() const;           // Check2
     int SimulatorDelayMs() const;    // Text16, in whole milliseconds
+    bool OptionalStops() const;      // M1 pauses a run
+    // The approach's clearance above the highest Z cut, in thousandths: the field's number
+    // from 0 to 1000 mm, else the default 5 mm.
+    std::int64_t ClearanceThousandths() const;
 
 private:
     const MainControls& c_;

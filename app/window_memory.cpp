@@ -11,6 +11,8 @@ namespace {
 const QString GeometryKey = QStringLiteral("MainWindow/geometry");
 const QString FilterKey = QStringLiteral("OpenDialog/filter");
 const QString ArcToleranceKey = QStringLiteral("Arcs/tolerance");
+const QString ClearanceKey = QStringLiteral("Run/clearance");
+const QString OptionalStopKey = QStringLiteral("Run/optionalStop");
 constexpr int Gap = 16;
 
 } // namespace
@@ -26,6 +28,8 @@ WindowMemory::WindowMemory(QString path) : path_(std::move(path)) {
     geometry_ = file.value(GeometryKey).toByteArray();
     openFilter_ = file.value(FilterKey).toString();
     arcTolerance_ = file.value(ArcToleranceKey).toString();
+    clearance_ = file.value(ClearanceKey).toString();
+    optionalStop_ = file.value(OptionalStopKey, false).toBool();
 }
 
 bool WindowMemory::Save() const {
@@ -38,6 +42,10 @@ bool WindowMemory::Save() const {
     if (!arcTolerance_.isEmpty()) {
         file.setValue(ArcToleranceKey, arcTolerance_);
     }
+    if (!clearance_.isEmpty()) {
+        file.setValue(ClearanceKey, clearance_);
+    }
+    file.setValue(OptionalStopKey, optionalStop_);
     file.sync();
     return file.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 // What the program remembers per user apart from quorvane.cfg, whose 17 lines are fixed: the
-// main window's place and size, the open dialog's filter and the arc tolerance. Kept in a small INI
+// main window's place and size, the open dialog's filter, the arc tolerance, the approach's
+// clearance and whether M1 pauses a run. Kept in a small INI
 // file of its own; a missing or broken file only means nothing is remembered.
 #pragma once
 
@@ -22,6 +23,10 @@ public:
     void SetGeometry(const QByteArray& geometry) { geometry_ = geometry; }
     void SetOpenFilter(const QString& filter) { openFilter_ = filter; }
     void SetArcTolerance(const QString& mm) { arcTolerance_ = mm; }
+    QString Clearance() const { return clearance_; } // empty: never set
+    void SetClearance(const QString& mm) { clearance_ = mm; }
+    bool OptionalStop() const { return optionalStop_; }
+    void SetOptionalStop(bool on) { optionalStop_ = on; }
     // Written at once; false when the file could not be written (nothing else is lost).
     bool Save() const;
 
@@ -30,6 +35,8 @@ private:
     QByteArray geometry_;
     QString openFilter_;
     QString arcTolerance_;
+    QString clearance_;
+    bool optionalStop_ = false;
 };
 
 // The room a window manager's title bar and borders take around the window's inside, allowed

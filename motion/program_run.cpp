@@ -2,6 +2,7 @@
 
 #include "encoding/number_text.h"
 #include "encoding/thousandths.h"
+#include "motion/run_control.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +16,7 @@ void RunSpeeds::Prepare() {
 
 bool SameSpeeds(const RunSpeeds& a, const RunSpeeds& b) {
     return a.overrideGcode == b.overrideGcode && a.travelSpeedText == b.travelSpeedText &&
-           a.cutSpeedText == b.cutSpeedText;
+           a.cutSpeedText == b.cutSpeedText && a.feedPercent == b.feedPercent;
 }
 
 std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
@@ -79,16 +80,25 @@ void PlanProgramRow(const gcode::Program& program, std::size_t row, const Machin
     char speedBuffer[16];
     std::string longSpeedText;
     const gcode::WordCell feed = r.Word(gcode::FeedColumn - 1);
+    const bool overridden = speeds.feedPercent != 100 && !out.rapid;
     if (!speeds.overrideGcode && feed.present && !feed.pooled) {
         // The speed text is only quoted by a refusal, which ends the run: it is written out
         // only then, and the row planned again with it.
-        request.speedThousandths = feed.value;
+        request.speedThousandths =
+            overridden
+                ? static_cast<std::int32_t>(std::int64_t{feed.value} * speeds.feedPercent / 100)
+                : feed.value;
         PlanMove(state, settings, request, out.planned);
         if (!out.planned.error) {
             return;
         }
     }
     request.speedText = RowSpeedText(program, row, speeds, speedBuffer, longSpeedText);
+    if (overridden && !request.speedThousandths) {
+        // A speed that is no number of thousandths is refused as it stands, or is so fast that
+        // its step period is 0 at any share.
+        request.speedThousandths = OverriddenSpeed(request.speedText, speeds.feedPercent);
+    }
     PlanMove(state, settings, request, out.planned);
 }
 

@@ -21,6 +21,8 @@ struct RunSpeeds {
     bool overrideGcode = false;  // Check1
     std::string travelSpeedText; // Travspeed, as typed
     std::string cutSpeedText;    // cutspeed, as typed
+    // The feed override: every feed move at this share of its speed; rapids keep theirs.
+    int feedPercent = 100;
 
     // The override speeds are Format(text); worked out once when the boxes are read.
     void Prepare();
@@ -37,8 +39,9 @@ std::string_view RowSpeedText(const gcode::Program& program, std::size_t row,
                               const RunSpeeds& speeds, char (&buf)[16], std::string& longText);
 
 struct ProgramRowMove {
-    bool rapid = false;  // column 0 is "G00 "
-    PlannedMove planned; // the move, its report(s), or why it cannot be planned
+    bool rapid = false;    // column 0 is "G00 "
+    bool approach = false; // a move of an approach before the row, not a row of the program
+    PlannedMove planned;   // the move, its report(s), or why it cannot be planned
     // The vertices an arc row passes through before its end (thousandths), kept from row to
     // row for their room.
     std::vector<std::array<std::int64_t, 3>> via;

@@ -26,6 +26,8 @@ void RunStepper::Begin(const gcode::Program* program, RunMode mode, MachineState
     next_ = 0;
     anyPlanned_ = false;
     directionEchoes_ = {};
+    legs_.clear();
+    nextLeg_ = 0;
     for (const Axis a : kAxes) {
         startTexts_[index(a)] = machine[a].positionText;
     }
@@ -47,6 +49,8 @@ void RunStepper::Resume(const gcode::Program* program, RunMode mode, MachineStat
     next_ = std::min(row, rows_);
     anyPlanned_ = false;
     directionEchoes_ = {};
+    legs_.clear();
+    nextLeg_ = 0;
     for (const Axis a : kAxes) {
         startTexts_[index(a)] = machine[a].positionText;
     }
@@ -65,7 +69,10 @@ const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
         anyPlanned_ && !slots_[current_].planned.error ? 1 - current_ : current_;
     ProgramRowMove& move = slots_[slot];
     current_ = slot;
-    if (program_->Rows()[next_].IsArc()) {
+    move.approach = Approaching();
+    if (move.approach) {
+        planLeg(settings, speeds, move);
+    } else if (program_->Rows()[next_].IsArc()) {
         for (const Axis a : kAxes) {
             std::int64_t& t = pathStart_[index(a)];
             if (!encoding::ThousandthsOfShownPosition((*machine_)[a].positionText, t)) {
@@ -73,8 +80,10 @@ const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
             }
         }
     }
-    PlanProgramRow(*program_, next_, *machine_, settings, speeds, move);
-    ++next_;
+    if (!move.approach) {
+        PlanProgramRow(*program_, next_, *machine_, settings, speeds, move);
+        ++next_;
+    }
     inverse_ = settings.fields.inverse;
     for (const Axis a : kAxes) {
         if (const auto& echo = move.planned.echoes[index(a)]) {
@@ -86,6 +95,34 @@ const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
         anyPlanned_ = true;
     }
     return move;
+}
+
+void RunStepper::planLeg(const PreparedPlanSettings& settings, const RunSpeeds& speeds,
+                         ProgramRowMove& move) {
+    const ApproachLeg& leg = legs_[nextLeg_++];
+    MoveRequest request;
+    std::array<std::string, 3> targets;
+    for (const Axis a : kAxes) {
+        if (const auto& t = leg.target[index(a)]) {
+            targets[index(a)] = encoding::FormatThousandths(*t);
+            request.targets[index(a)] = targets[index(a)];
+        }
+    }
+    const std::string travel = encoding::Format(speeds.travelSpeedText);
+    char buffer[16];
+    std::string longText;
+    std::string_view feed;
+    if (!leg.rapid && program_ != nullptr && next_ < rows_) {
+        feed = RowSpeedText(*program_, next_, speeds, buffer, longText);
+        if (speeds.feedPercent != 100 && program_->Rows()[next_].IsFeedMove()) {
+            request.speedThousandths = OverriddenSpeed(feed, speeds.feedPercent);
+        }
+    }
+    request.speedText = leg.rapid ? std::string_view(travel) : feed;
+    request.rapid = leg.rapid;
+    move.rapid = leg.rapid;
+    move.via.clear();
+    PlanMove(*machine_, settings, request, move.planned);
 }
 
 const ProgramRowMove* RunStepper::LastPlanned() const {
@@ -219,25 +256,43 @@ void RunStepper::End() {
     }
 }
 
-std::vector<double> RemainingSeconds(const gcode::Program& program, const MachineState& start,
-                                     const PreparedPlanSettings& settings,
-                                     const RunSpeeds& speeds) {
+RemainingTime RemainingSeconds(const gcode::Program& program, const MachineState& start,
+                               const PreparedPlanSettings& settings, RunSpeeds speeds) {
+    speeds.feedPercent = 100;
     MachineState machine = start;
     gcode::PlotPen pen;
     RunStepper run;
     run.Begin(&program, RunMode::Live, machine, pen, false);
-    std::vector<double> remaining(program.LineCount() + 1, 0.0);
+    RemainingTime left;
+    left.feed.assign(program.LineCount() + 1, 0.0);
+    left.fixed.assign(program.LineCount() + 1, 0.0);
+    std::size_t planned = 0;
     while (run.HasNext()) {
         const ProgramRowMove& move = run.PlanNext(settings, speeds);
         if (move.planned.error) {
             break;
         }
-        remaining[run.Row()] = MoveSeconds(move.planned.report);
+        (move.rapid ? left.fixed : left.feed)[run.Row()] = MoveSeconds(move.planned.report);
+        planned = run.Row() + 1;
+    }
+    for (const gcode::RowNote& note : program.Notes()) {
+        if (note.kind == gcode::RowNote::Kind::Dwell && note.seconds > 0 &&
+            note.beforeRow < planned) {
+            left.fixed[note.beforeRow] += note.seconds;
+        }
     }
     for (std::size_t r = program.LineCount(); r-- > 0;) {
-        remaining[r] += remaining[r + 1];
+        left.feed[r] += left.feed[r + 1];
+        left.fixed[r] += left.fixed[r + 1];
     }
-    return remaining;
+    return left;
+}
+
+double RemainingTime::SecondsFrom(std::size_t row, int feedPercent) const {
+    if (row >= feed.size()) {
+        return 0.0;
+    }
+    return fixed[row] + feed[row] * 100.0 / std::max(feedPercent, 1);
 }
 
 std::string DurationText(double seconds) {

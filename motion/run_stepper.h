@@ -11,6 +11,7 @@
 #include "gcode/program.h"
 #include "motion/planning.h"
 #include "motion/program_run.h"
+#include "motion/run_control.h"
 
 #include <algorithm>
 #include <array>
@@ -31,11 +32,12 @@ enum class RunMode : int { Preview = 0, Live = 1, Simulate = 3 };
 // preview itself (the loader's pass, or a Run click before any load).
 RunMode ChooseRunMode(bool simulateChecked, bool previewDone);
 
-// The two flags that carry events into a running motion. Handlers that run inside a wait set
+// The flags that carry events into a running motion. Handlers that run inside a wait set
 // them; the run reads them only at its check points.
 struct RunFlags {
-    int LimitStop = 0;     // a limit or emergency-stop report arrived; motions clear it at start
-    int StopRequested = 0; // STOP was pressed; cleared at the start of every run
+    int LimitStop = 0;      // a limit or emergency-stop report arrived; motions clear it at start
+    int StopRequested = 0;  // STOP was pressed; cleared at the start of every run
+    int PauseRequested = 0; // Pause was pressed; cleared when the run pauses or starts
 };
 
 // Rows of a preview as the plot draws them, without the pen: each straight move's travel on
@@ -102,10 +104,19 @@ public:
     // it left it (the caller's to see to). Before the first PlanNext.
     void StartAt(std::size_t row) { next_ = std::min(row, rows_); }
 
+    // Before the next row, the moves of an approach (ApproachLegs): PlanNext plans them first,
+    // each from where the machine then stands, the rapid ones at the travel speed and the
+    // others at the next row's speed. Row() stays on the row before meanwhile.
+    void Approach(std::vector<ApproachLeg> legs) {
+        legs_ = std::move(legs);
+        nextLeg_ = 0;
+    }
+    bool Approaching() const { return nextLeg_ < legs_.size(); }
+
     RunMode Mode() const { return mode_; }
     const gcode::Program* Program() const { return program_; }
     std::size_t RowCount() const { return rows_; }
-    bool HasNext() const { return next_ < rows_; }
+    bool HasNext() const { return Approaching() || next_ < rows_; }
     // The row planned last (0-based); valid after the first PlanNext.
     std::size_t Row() const { return next_ - 1; }
     std::size_t NextRow() const { return next_; }
@@ -148,6 +159,8 @@ public:
 private:
     // Each plot input of the row planned last, in order, as DrawRow draws them.
     template <class Each> void eachPlotInput(Each&& each) const;
+    void planLeg(const PreparedPlanSettings& settings, const RunSpeeds& speeds,
+                 ProgramRowMove& move);
 
     const gcode::Program* program_ = nullptr;
     RunMode mode_ = RunMode::Preview;
@@ -165,14 +178,23 @@ private:
     std::size_t current_ = 0;
     bool anyPlanned_ = false;
     std::array<std::optional<bool>, 3> directionEchoes_;
+    std::vector<ApproachLeg> legs_;
+    std::size_t nextLeg_ = 0;
 };
 
 // Board time still ahead at each row of a live run, by the dry run's estimate (per report the
-// longest count x step period / 508,000 s): element r is the time of rows r to the end, and
-// one more element, 0, follows the last row. Rows from a refused one on count nothing: the run
-// stops there.
-std::vector<double> RemainingSeconds(const gcode::Program& program, const MachineState& start,
-                                     const PreparedPlanSettings& settings, const RunSpeeds& speeds);
+// longest count x step period / 508,000 s), in two parts: the feed moves, which the feed
+// override speeds up or slows down, and the rapids and dwells, which it leaves alone. Element
+// r of each is the time of rows r to the end (a dwell counts with the row it comes before),
+// and one more element follows the last row. Rows from a refused one on count nothing: the
+// run stops there.
+struct RemainingTime {
+    std::vector<double> feed;  // at 100 %
+    std::vector<double> fixed; // rapids and dwells
+    double SecondsFrom(std::size_t row, int feedPercent) const;
+};
+RemainingTime RemainingSeconds(const gcode::Program& program, const MachineState& start,
+                               const PreparedPlanSettings& settings, RunSpeeds speeds);
 
 // A duration for the operator: "12.3 s", "4 min 05.0 s", "1 h 02 min 03.4 s".
 std::string DurationText(double seconds);

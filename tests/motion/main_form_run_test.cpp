@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -84,7 +85,7 @@ protected:
     std::vector<int> RedRows() const {
         std::vector<int> red;
         for (int r = 0; r < c().Grid1Model->rowCount(); ++r) {
-            if (c().Grid1Model->FirstCellColour(r) != gcode::RowWhite) {
+            if (c().Grid1Model->FirstCellColour(r) == gcode::RowRed) {
                 red.push_back(r);
             }
         }
@@ -181,10 +182,16 @@ TEST_F(MainFormRunTest, ACamProgramRunsAsTheDryRunPlansItOnceTheSkippedHomeMoveI
 
     messages.confirm = true;
     c().Run2->click();
+    // The tool change before the first move pauses the run; Run goes on from there.
+    ASSERT_EQ(messages.shown.size(), 3);
+    EXPECT_TRUE(messages.shown[2].startsWith("Tool change at line 4: T1 M6"))
+        << messages.shown[2].toStdString();
+    EXPECT_TRUE(Received().empty());
+    c().Run2->click();
     EXPECT_EQ(Received(), AllReports(planned));
     EXPECT_EQ(Displays(), Shown(planned.back().position));
-    c().Run2->click(); // asked once a load
-    EXPECT_EQ(messages.shown.size(), 2);
+    c().Run2->click(); // asked once a load; the tool change comes again
+    EXPECT_EQ(messages.shown.size(), 4);
 }
 
 TEST_F(MainFormRunTest, StopDuringLineSevenCompletesItAndSendsNothingMore) {
@@ -200,7 +207,10 @@ TEST_F(MainFormRunTest, StopDuringLineSevenCompletesItAndSendsNothingMore) {
     EXPECT_EQ(Displays(), Shown(planned[6].position));
     EXPECT_EQ(c().LineProcessed->text(), "7");
     EXPECT_EQ(c().StatusField()->text(), "OK"); // line 7 was acknowledged before the stop
-    EXPECT_TRUE(c().RunProgressText->isHidden()) << "a stopped run is not said to be finished";
+    // Not said to be finished: where it can go on instead, with the row selected.
+    EXPECT_EQ(c().RunProgressText->text(),
+              "Stopped after line 7: Run from here (Ctrl+Shift+R) goes on with line 8");
+    EXPECT_EQ(c().Grid1->currentIndex().row(), 7);
 
     // A STOP while nothing runs is forgotten by the next run.
     c().Command3->click();

@@ -109,17 +109,20 @@ TEST(RunStepper, DirectionEchoesCoverOnlyTheAxesTheRunPlanned) {
 }
 
 TEST(RunStepper, RemainingTimeSumsTheRowsAheadAndStopsAtARefusedRow) {
-    // 533 steps at period 571, and the same again, then a refused speed.
-    Stepped s("G01 X1 F100\nG01 X2\nG01 X3 F0.5\nG01 X4 F100\n");
-    const std::vector<double> left =
+    // 533 steps at period 571, the same again as a rapid, then a refused speed.
+    Stepped s("G01 X1 F100\nG00 X2 F100\nG01 X3 F0.5\nG01 X4 F100\n");
+    const motion::RemainingTime left =
         motion::RemainingSeconds(s.program, s.machine, s.settings, s.speeds);
     const double line = 533.0 * 571 / 508000;
-    ASSERT_EQ(left.size(), 5u);
-    EXPECT_DOUBLE_EQ(left[0], 2 * line);
-    EXPECT_DOUBLE_EQ(left[1], line);
-    EXPECT_EQ(left[2], 0);
-    EXPECT_EQ(left[3], 0);
-    EXPECT_EQ(left[4], 0);
+    ASSERT_EQ(left.feed.size(), 5u);
+    EXPECT_DOUBLE_EQ(left.SecondsFrom(0, 100), 2 * line);
+    EXPECT_DOUBLE_EQ(left.SecondsFrom(1, 100), line);
+    // The override acts on the feed move only.
+    EXPECT_DOUBLE_EQ(left.SecondsFrom(0, 50), 3 * line);
+    EXPECT_DOUBLE_EQ(left.SecondsFrom(1, 50), line);
+    for (std::size_t row : {2u, 3u, 4u, 9u}) {
+        EXPECT_EQ(left.SecondsFrom(row, 100), 0);
+    }
     EXPECT_EQ(s.machine[Axis::X].positionText, "0000.000"); // worked on a copy
 }
 
