@@ -1,9 +1,11 @@
 #include "tools/plan_tool.h"
 
 #include "encoding/motion_report.h"
+#include "encoding/thousandths.h"
 #include "gcode/program_load.h"
 #include "motion/plan_ahead.h"
 #include "motion/program_check.h"
+#include "motion/run_control.h"
 #include "motion/run_stepper.h"
 #include "motion/slice_planner.h"
 
@@ -219,7 +221,7 @@ void FileSink::Write(std::string_view text) {
 
 std::string PlanUsage() {
     return "usage: quorvane-plan [--config FILE] [--json] [--dialect auto|design]\n"
-           "                     [--arc-tolerance MM] GCODEFILE\n"
+           "                     [--arc-tolerance MM] [--from ROW [--clearance MM]] GCODEFILE\n"
            "       quorvane-plan --help | --version\n"
            "  Plans every line of GCODEFILE as a live run from the load position would and\n"
            "  shows what the board would be sent; nothing is sent.\n"
@@ -230,6 +232,10 @@ std::string PlanUsage() {
            "                 the original line filter (G00, G01, X, Y, Z lines)\n"
            "  --arc-tolerance MM  how far an arc's straight moves may stray from it, 0.001 to\n"
            "                 0.1 mm (default 0.002)\n"
+           "  --from ROW     as \"Run from here\" on table row ROW (from 1; JSON row ROW-1)\n"
+           "                 with the displays at the load position: the approach, then the\n"
+           "                 rows from ROW on; --json marks the approach's reports\n"
+           "  --clearance MM the approach's height above the highest Z before ROW (default 5)\n"
            "  -h, --help     this text\n"
            "  --version      the program's name and version\n"
            "  Exit status: 0 when every row is planned, 1 when the file is refused or a row\n"
@@ -273,6 +279,23 @@ bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& 
                 return false;
             }
             options.arcToleranceMm = *mm;
+        } else if (arg == "--from" || arg == "--clearance") {
+            const std::string_view value = i + 1 < args.size() ? args[++i] : std::string_view();
+            std::int64_t number = 0;
+            const bool ok = encoding::RoundedThousandthsOf(value, number);
+            if (arg == "--from") {
+                if (!ok || number < 1000 || number % 1000 != 0) {
+                    error = "--from needs a row number from 1";
+                    return false;
+                }
+                options.fromRow = static_cast<std::size_t>(number / 1000);
+            } else {
+                if (!ok || number < 0 || number > 1'000'000) {
+                    error = "--clearance needs a number of millimetres from 0 to 1000";
+                    return false;
+                }
+                options.clearanceThousandths = number;
+            }
         } else if (arg == "--config") {
             if (i + 1 >= args.size()) {
                 error = "--config needs a settings file";
@@ -643,8 +666,53 @@ int summarizeRows(const PlanOptions& options, const app::SettingsLines& lines,
     return check.refusedRow ? PlanExitRefused : PlanExitDone;
 }
 
+// An approach move's line, marked as such: its reports and where it leaves the displays.
+void writeApproachJson(Buffered& out, std::size_t leg, const motion::PlannedMove& move,
+                       const motion::MachineState& after) {
+    std::string text = "{\"approach\": " + std::to_string(leg) + ", \"reports\": [";
+    char report[encoding::kReportJsonMaxSize];
+    for (std::uint64_t part = 0; part < move.report.reportCount; ++part) {
+        if (const auto bytes = move.report.Report(part)) {
+            text.append(part > 0 ? ", " : "");
+            text.append(report, encoding::WriteReportJson(report, bytes->bytes()));
+        }
+    }
+    text += "], \"position\": [";
+    for (const motion::Axis a : motion::kAxes) {
+        text.append(a != motion::Axis::X ? ", " : "");
+        AppendJsonString(text, after[a].positionText);
+    }
+    out.Append(text + "]}\n");
+}
+
+// Where "Run from here" on options.fromRow starts: the run positioned on that row with its
+// approach from the load position. None, with the reason, when the rows before cannot be
+// planned or there is no such row.
+std::optional<std::string> startFrom(const PlanOptions& options, const gcode::Program& program,
+                                     const motion::PreparedPlanSettings& settings,
+                                     const motion::RunSpeeds& speeds, motion::RunStepper& run,
+                                     std::vector<motion::ApproachLeg>& legs) {
+    const std::size_t row = options.fromRow - 1;
+    if (row >= program.LineCount()) {
+        return "--from " + std::to_string(options.fromRow) + ": the program has " +
+               std::to_string(program.LineCount()) + " rows";
+    }
+    const motion::MachineState load;
+    const motion::RowStart start = motion::PlanToRow(program, row, load, settings, speeds);
+    const auto target = motion::ShownThousandths(start.machine);
+    if (start.error || !target) {
+        return lineName(start.errorRow, program.fileLines) + ": " +
+               (start.error ? start.error->message : std::string("no position"));
+    }
+    legs = motion::ApproachLegs({0, 0, 0}, *target, start.highestZ, options.clearanceThousandths);
+    run.StartAt(row);
+    run.Approach(legs);
+    return std::nullopt;
+}
+
 // Every row planned as a live run would plan it, written out as JSON; the exit status.
-int writeRows(const app::SettingsLines& lines, const gcode::Program& program, Buffered& buffer) {
+int writeRows(const PlanOptions& options, const app::SettingsLines& lines,
+              const gcode::Program& program, Buffered& buffer) {
     const motion::PreparedPlanSettings settings = planSettingsOf(lines);
     const motion::RunSpeeds speeds = speedsOf(lines);
 
@@ -658,19 +726,36 @@ int writeRows(const app::SettingsLines& lines, const gcode::Program& program, Bu
     std::string text;
     std::string scratch;
     SkippedLines skipped(program.account);
+    if (options.fromRow > 0) {
+        std::vector<motion::ApproachLeg> legs;
+        if (const auto refused = startFrom(options, program, settings, speeds, run, legs)) {
+            text = "{\"error\": ";
+            AppendJsonString(text, *refused);
+            buffer.Append(text + "}\n");
+            buffer.Flush();
+            return PlanExitRefused;
+        }
+    }
     int status = PlanExitDone;
+    std::size_t leg = 0;
     while (run.HasNext()) {
         const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
-        const std::size_t row = run.Row();
-        skipped.WriteUpTo(buffer, program.fileLines.FileLine(row));
+        const std::size_t row = move.approach ? run.NextRow() : run.Row();
         if (move.planned.error) {
-            text = "{\"row\": " + std::to_string(row) + ", \"error\": ";
+            text = (move.approach ? "{\"approach\": " + std::to_string(leg)
+                                  : "{\"row\": " + std::to_string(row)) +
+                   ", \"error\": ";
             AppendJsonString(text, move.planned.error->message);
             text += "}\n";
             buffer.Append(text);
             status = PlanExitRefused;
             break;
         }
+        if (move.approach) {
+            writeApproachJson(buffer, leg++, move.planned, machine);
+            continue;
+        }
+        skipped.WriteUpTo(buffer, program.fileLines.FileLine(row));
         writeRowJson(buffer, row, program, move.planned, machine, scratch);
     }
     if (status == PlanExitDone) {
@@ -678,6 +763,40 @@ int writeRows(const app::SettingsLines& lines, const gcode::Program& program, Bu
     }
     buffer.Flush();
     return status;
+}
+
+// The approach "Run from here" makes, for the operator: its legs, then the rows that follow.
+int writeApproach(const PlanOptions& options, const app::SettingsLines& lines,
+                  const gcode::Program& program, Buffered& buffer) {
+    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
+    const motion::RunSpeeds speeds = speedsOf(lines);
+    motion::MachineState machine;
+    gcode::PlotPen pen;
+    motion::RunStepper run;
+    run.Begin(&program, motion::RunMode::Live, machine, pen, false);
+    std::vector<motion::ApproachLeg> legs;
+    if (const auto refused = startFrom(options, program, settings, speeds, run, legs)) {
+        buffer.Append("Refused: " + TerminalText(*refused) + "\n");
+        buffer.Flush();
+        return PlanExitRefused;
+    }
+    const std::size_t row = run.NextRow();
+    std::string text = "Run from row " + std::to_string(row + 1) + " (" +
+                       lineName(row, program.fileLines) + ") from the load position:\n" +
+                       motion::ApproachText(0, legs, "the row's feed") + "\n";
+    while (run.Approaching()) {
+        if (const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
+            move.planned.error) {
+            buffer.Append(text + "Refused: the approach: " +
+                          TerminalText(move.planned.error->message) + "\n");
+            buffer.Flush();
+            return PlanExitRefused;
+        }
+    }
+    buffer.Append(text + "then rows " + std::to_string(row + 1) + " to " +
+                  std::to_string(program.LineCount()) + ".\n");
+    buffer.Flush();
+    return PlanExitDone;
 }
 
 // The dry run itself; RunPlan turns a failed allocation into a message.
@@ -695,7 +814,7 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     // The summary plans the reader's rows while the file is still read.
     std::optional<EarlyPlan> early;
     gcode::ProgramLoad::SliceSink slices;
-    if (!options.json && !options.designDialect) {
+    if (!options.json && !options.designDialect && options.fromRow == 0) {
         early.emplace(planSettingsOf(lines), speedsOf(lines));
         slices = [&early](gcode::Program slice) {
             early->given += slice.LineCount();
@@ -708,8 +827,11 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
             loadFile(options, lines, loaded, buffer, err, std::move(slices))) {
         return *status;
     }
-    return options.json ? writeRows(lines, loaded.program, buffer)
-                        : summarizeRows(options, lines, loaded.program, early, buffer);
+    if (options.json) {
+        return writeRows(options, lines, loaded.program, buffer);
+    }
+    return options.fromRow > 0 ? writeApproach(options, lines, loaded.program, buffer)
+                               : summarizeRows(options, lines, loaded.program, early, buffer);
 }
 
 void writeFailure(OutputSink& err, std::string_view what, const std::exception& e) {

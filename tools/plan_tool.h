@@ -16,6 +16,8 @@
 
 #include "app/settings_file.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -33,6 +35,10 @@ struct PlanOptions {
     bool designDialect = false; // --dialect design: only the original loader's line filter
     double arcToleranceMm = 0.002;
     std::string gcodePath;
+    // --from ROW: the run as "Run from here" on row ROW (counted from 1) makes it, the approach
+    // from the load position first; 0: the whole program.
+    std::size_t fromRow = 0;
+    std::int64_t clearanceThousandths = 5000; // --clearance: the approach's, above the highest Z
     bool version = false; // --version was asked for: print PlanVersion(), plan nothing
 };
 
