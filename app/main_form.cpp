@@ -244,6 +244,14 @@ bool MainForm::Running() const {
     return run_->Running();
 }
 
+bool MainForm::Paused() const {
+    return run_->Paused();
+}
+
+int MainForm::ResumeRow() const {
+    return run_->ResumeRow();
+}
+
 WaitWindow* MainForm::Wait() const {
     return loader_->Wait();
 }

@@ -101,6 +101,8 @@ public:
     const LoadedProgram& Program() const { return loaded_; }
     bool ProgramBusy() const; // a load or its preview pass is running
     bool Running() const;     // a run (or a preview) is in progress
+    bool Paused() const;      // a run holds its place until Run goes on
+    int ResumeRow() const;    // where a run that stopped early can go on, or -1
     WaitWindow* Wait() const; // the "Please Wait" notice, once made
     DeviceLink& Device() { return *device_; }
 

@@ -180,12 +180,14 @@ RunController::Outcome RunController::rowsUntilHeld() {
         if (!runLine()) {
             return Outcome::Ended;
         }
-        // Check point: Pause takes effect once the line is done, as STOP does.
-        if (u_.motion.flags.PauseRequested == 1) {
+        // Check point: Pause takes effect once the line is done, as STOP does; after the last
+        // line there is nothing left to hold.
+        if (u_.motion.flags.PauseRequested == 1 && stepper_.HasNext()) {
             return Outcome::Paused;
         }
     }
-    return Outcome::Finished;
+    // A limit during the last line: the board may not have finished it.
+    return u_.motion.flags.LimitStop == 1 ? Outcome::Ended : Outcome::Finished;
 }
 
 // The stops and dwells the file asks for before the next row, each met once.
@@ -249,8 +251,10 @@ void RunController::pauseRun() {
     paused_ = true;
     if (stepper_.Approaching()) {
         pausedAt_ = approachTo_; // its end is still where the run goes on
+        pausedBits_ = approachBits_;
     } else if (const auto shown = motion::ShownThousandths(u_.motion.machine)) {
         pausedAt_ = *shown;
+        pausedBits_ = motion::DirectionBits(u_.motion.machine);
     }
     showRun(true);
     showProgress(true);
@@ -295,7 +299,8 @@ void RunController::continueRun() {
     u_.motion.flags = {};
     simulatedDueMs_ = Never;
     approachTo_ = pausedAt_;
-    stepper_.Approach(std::move(legs));
+    approachBits_ = pausedBits_;
+    stepper_.Approach(std::move(legs), pausedBits_);
     runRows();
     running_ = false;
 }
@@ -345,7 +350,7 @@ void RunController::drawApproach(const std::vector<motion::ApproachLeg>& legs) {
     gcode::PlotPen pen = u_.motion.pen;
     motion::RunStepper scratch;
     scratch.Resume(stepper_.Program(), stepper_.Mode(), machine, pen, stepper_.NextRow());
-    scratch.Approach(legs);
+    scratch.Approach(legs, motion::DirectionBits(machine));
     const motion::PreparedPlanSettings settings(u_.settings.Plan());
     const motion::RunSpeeds speeds = u_.settings.Speeds();
     std::vector<gcode::PlotSegment> segments;
@@ -406,7 +411,8 @@ void RunController::RunFromHere(int row) {
     notesRow_ = static_cast<std::size_t>(row); // the stops before it were the operator's to make
     notesMet_ = motion::NotesBefore(*program, notesRow_).size();
     approachTo_ = *target;
-    stepper_.Approach(legs);
+    approachBits_ = motion::DirectionBits(start.machine);
+    stepper_.Approach(legs, approachBits_);
     runRows();
     running_ = false;
 }
@@ -454,7 +460,9 @@ bool RunController::runLine() {
     if (sent != MoveGateway::Sent::Done) {
         return false;
     }
-    if (!move.approach) {
+    // A limit or emergency stop during the line means the board may not have finished it: the
+    // run goes on from that line, not after it.
+    if (!move.approach && u_.motion.flags.LimitStop == 0) {
         lastAcked_ = stepper_.Row();
     }
     // Check point: STOP takes effect once the line is done.
@@ -649,6 +657,9 @@ void RunController::endRun(bool finished) {
         // Its warnings come first, where they are seen without scrolling; then what the load
         // did with the file.
         const gcode::Program* program = u_.loaded.program.get();
+        if (program) {
+            check_.Dwells(*program);
+        }
         QString text =
             anyRow_ ? FieldText(check_.Text(program ? &program->fileLines : nullptr)) : QString();
         if (program) {

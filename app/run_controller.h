@@ -128,7 +128,9 @@ private:
     // positions, thousandths) when it paused, or was on its way there.
     bool paused_ = false;
     std::array<std::int64_t, 3> pausedAt_{};
+    std::array<bool, 3> pausedBits_{};         // the direction bits there
     std::array<std::int64_t, 3> approachTo_{}; // where the approach under way ends
+    std::array<bool, 3> approachBits_{};
     // The stops and dwells before this row have been met, the first notesMet_ of them.
     std::size_t notesRow_ = static_cast<std::size_t>(-1);
     std::size_t notesMet_ = 0;

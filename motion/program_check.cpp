@@ -46,8 +46,18 @@ void ProgramCheck::Add(const ProgramCheck& later) {
     refusal = later.refusal;
 }
 
+void ProgramCheck::Dwells(const gcode::Program& program) {
+    dwellSeconds = 0;
+    for (const gcode::RowNote& note : program.Notes()) {
+        if (note.kind == gcode::RowNote::Kind::Dwell && note.seconds > 0 &&
+            (!refusedRow || note.beforeRow <= *refusedRow)) {
+            dwellSeconds += note.seconds;
+        }
+    }
+}
+
 double ProgramCheck::Seconds() const {
-    return static_cast<double>(periods_) / 508000.0;
+    return static_cast<double>(periods_) / 508000.0 + dwellSeconds;
 }
 
 std::string ProgramCheck::Text(const gcode::KeptLineNumbers* fileLines) const {
@@ -58,6 +68,9 @@ std::string ProgramCheck::Text(const gcode::KeptLineNumbers* fileLines) const {
     };
     std::string text = std::to_string(reports) + (reports == 1 ? " report" : " reports") +
                        ", about " + DurationText(Seconds()) + " of machine time";
+    if (dwellSeconds > 0) {
+        text += " (" + DurationText(dwellSeconds) + " of it dwells)";
+    }
     if (splitRows > 0) {
         text += "; " + std::to_string(splitRows) + (splitRows == 1 ? " line goes" : " lines go") +
                 " out as several reports (first: line " + lineOf(*firstSplitRow) + ")";

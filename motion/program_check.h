@@ -23,9 +23,14 @@ public:
     void Row(std::size_t row, const ProgramRowMove& move);
     // The check of the rows that follow the ones fed here, started with the same settings.
     void Add(const ProgramCheck& later);
-    // Per report the longest count x step period / 508,000 s. Kept in step periods, so it
-    // comes out the same however the rows were split between checks.
+    // The dwells the run waits out, up to the refused row if there is one: once every row is
+    // fed.
+    void Dwells(const gcode::Program& program);
+    // Per report the longest count x step period / 508,000 s, and the dwells. The reports' time
+    // is kept in step periods, so it comes out the same however the rows were split between
+    // checks.
     double Seconds() const;
+    double dwellSeconds = 0;
 
     std::size_t rowsPlanned = 0;
     std::uint64_t reports = 0;

@@ -66,6 +66,10 @@ std::optional<std::array<std::int64_t, 3>> ShownThousandths(const MachineState& 
     return shown;
 }
 
+std::array<bool, 3> DirectionBits(const MachineState& machine) {
+    return {machine[Axis::X].direction, machine[Axis::Y].direction, machine[Axis::Z].direction};
+}
+
 RowStart PlanToRow(const gcode::Program& program, std::size_t row, const MachineState& start,
                    const PreparedPlanSettings& settings, const RunSpeeds& speeds) {
     RowStart out;

@@ -35,6 +35,9 @@ double DwellSeconds(const gcode::Program& program);
 // The shown positions as thousandths; none when a display does not read as a position.
 std::optional<std::array<std::int64_t, 3>> ShownThousandths(const MachineState& machine);
 
+// The direction bits of every axis as last sent.
+std::array<bool, 3> DirectionBits(const MachineState& machine);
+
 // Where a program's row starts when the program runs from `start` (planned, nothing sent).
 struct RowStart {
     MachineState machine;      // as the rows before left it

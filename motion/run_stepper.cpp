@@ -97,6 +97,17 @@ const ProgramRowMove& RunStepper::PlanNext(const PreparedPlanSettings& settings,
     return move;
 }
 
+void RunStepper::Approach(std::vector<ApproachLeg> legs, const std::array<bool, 3>& bits) {
+    legs_ = std::move(legs);
+    nextLeg_ = 0;
+    bitsAfterLegs_ = bits;
+    if (legs_.empty() && machine_ != nullptr) {
+        for (const Axis a : kAxes) {
+            (*machine_)[a].direction = bits[index(a)];
+        }
+    }
+}
+
 void RunStepper::planLeg(const PreparedPlanSettings& settings, const RunSpeeds& speeds,
                          ProgramRowMove& move) {
     const ApproachLeg& leg = legs_[nextLeg_++];
@@ -123,6 +134,11 @@ void RunStepper::planLeg(const PreparedPlanSettings& settings, const RunSpeeds& 
     move.rapid = leg.rapid;
     move.via.clear();
     PlanMove(*machine_, settings, request, move.planned);
+    if (!Approaching() && !move.planned.error) {
+        for (const Axis a : kAxes) {
+            move.planned.after[a].direction = bitsAfterLegs_[index(a)];
+        }
+    }
 }
 
 const ProgramRowMove* RunStepper::LastPlanned() const {

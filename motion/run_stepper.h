@@ -106,11 +106,11 @@ public:
 
     // Before the next row, the moves of an approach (ApproachLegs): PlanNext plans them first,
     // each from where the machine then stands, the rapid ones at the travel speed and the
-    // others at the next row's speed. Row() stays on the row before meanwhile.
-    void Approach(std::vector<ApproachLeg> legs) {
-        legs_ = std::move(legs);
-        nextLeg_ = 0;
-    }
+    // others at the next row's speed. Row() stays on the row before meanwhile. Once the legs
+    // are planned the direction bits become `bits` (as sent, after inversion), those the run
+    // had where it goes on: an axis a row does not move is then sent with the bit an
+    // uninterrupted run would send, so every row goes out as the dry run plans it.
+    void Approach(std::vector<ApproachLeg> legs, const std::array<bool, 3>& bits);
     bool Approaching() const { return nextLeg_ < legs_.size(); }
 
     RunMode Mode() const { return mode_; }
@@ -180,6 +180,7 @@ private:
     std::array<std::optional<bool>, 3> directionEchoes_;
     std::vector<ApproachLeg> legs_;
     std::size_t nextLeg_ = 0;
+    std::array<bool, 3> bitsAfterLegs_{};
 };
 
 // Board time still ahead at each row of a live run, by the dry run's estimate (per report the

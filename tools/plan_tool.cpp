@@ -466,7 +466,12 @@ std::string summaryText(const PlanOptions& options, const gcode::Program& progra
     text += "Reports:        " + std::to_string(check.reports) +
             (refused ? " (up to the refused line)" : "") + "\n";
     text += "Machine time:   " + motion::DurationText(check.Seconds()) +
-            " (estimated: per report the longest count x step period / 508,000 s)\n";
+            " (estimated: per report the longest count x step period / 508,000 s" +
+            (check.dwellSeconds > 0 ? std::string(", and ")
+                                          .append(motion::DurationText(check.dwellSeconds))
+                                          .append(" of dwells")
+                                    : std::string()) +
+            ")\n";
     for (const std::string& line : gcode::DescribeLoad(program, options.arcToleranceMm)) {
         text += TerminalText(line) + "\n";
     }
@@ -646,7 +651,8 @@ int summarizeRows(const PlanOptions& options, const app::SettingsLines& lines,
         planned.emplace(settings);
         checkProgram(program, settings, speeds, *planned);
     }
-    const Tally& tally = readEarly ? early->tally : *planned;
+    Tally& tally = readEarly ? early->tally : *planned;
+    tally.check.Dwells(program);
     const motion::ProgramCheck& check = tally.check;
 
     std::string warnings;
@@ -706,7 +712,7 @@ std::optional<std::string> startFrom(const PlanOptions& options, const gcode::Pr
     }
     legs = motion::ApproachLegs({0, 0, 0}, *target, start.highestZ, options.clearanceThousandths);
     run.StartAt(row);
-    run.Approach(legs);
+    run.Approach(legs, motion::DirectionBits(start.machine));
     return std::nullopt;
 }
 

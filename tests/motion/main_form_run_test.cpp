@@ -64,20 +64,6 @@ protected:
 
     std::string Load(const QByteArray& gcode) { return LoadGcode(gcode); }
 
-    std::vector<ReportBytes> Received() const {
-        std::vector<ReportBytes> received;
-        for (const auto& logged : board.Log()) {
-            EXPECT_TRUE(logged.command.wellFormed);
-            const auto report = encoding::MotionReport::Encode(logged.command.fields);
-            ReportBytes bytes{};
-            for (std::size_t i = 0; i < bytes.size(); ++i) {
-                bytes[i] = report->bytes()[i];
-            }
-            received.push_back(bytes);
-        }
-        return received;
-    }
-
     static QStringList Shown(const std::array<std::string, 3>& position) {
         return {QString::fromStdString(position[0]), QString::fromStdString(position[1]),
                 QString::fromStdString(position[2])};

@@ -18,14 +18,17 @@ using ReportBytes = std::array<int, 12>;
 struct DryRunRow {
     std::vector<ReportBytes> reports;
     std::array<std::string, 3> position;
+    bool approach = false; // a move of the approach before the row "Run from here" starts on
 };
 
+// `fromRow`: as "Run from here" on that row (from 1) with the displays at the load position.
 inline std::vector<DryRunRow> DryRun(const std::string& gcodePath,
-                                     const std::string& configPath = {}) {
+                                     const std::string& configPath = {}, std::size_t fromRow = 0) {
     tools::PlanOptions options;
     options.json = true;
     options.gcodePath = gcodePath;
     options.configPath = configPath;
+    options.fromRow = fromRow;
     tools::StringSink out;
     tools::StringSink err;
     tools::RunPlan(options, out, err);
@@ -39,6 +42,7 @@ inline std::vector<DryRunRow> DryRun(const std::string& gcodePath,
             continue;
         }
         DryRunRow row;
+        row.approach = line.starts_with("{\"approach\"");
         const char* p = line.c_str() + reports + 12;
         while (*p != ']') {
             if (*p == '[') {

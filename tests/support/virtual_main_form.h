@@ -5,6 +5,7 @@
 #include "app/main_form.h"
 #include "device/tick_timer.h"
 #include "device/virtual_board.h"
+#include "encoding/motion_report.h"
 #include "support/recording_messages.h"
 #include "support/virtual_timeline.h"
 
@@ -14,9 +15,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct VirtualMainForm {
     void Start() {
@@ -51,6 +54,21 @@ struct VirtualMainForm {
     // Runs an action later, from inside whatever wait is going on then.
     void Later(std::function<void()> action) {
         QMetaObject::invokeMethod(form.get(), std::move(action), Qt::QueuedConnection);
+    }
+
+    // The reports the board has received, bytes 0..11 as the dry run writes them.
+    std::vector<std::array<int, 12>> Received() const {
+        std::vector<std::array<int, 12>> received;
+        for (const auto& logged : board.Log()) {
+            EXPECT_TRUE(logged.command.wellFormed);
+            const auto report = encoding::MotionReport::Encode(logged.command.fields);
+            std::array<int, 12> bytes{};
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                bytes[i] = report->bytes()[i];
+            }
+            received.push_back(bytes);
+        }
+        return received;
     }
 
     QStringList Displays() const {
