@@ -24,6 +24,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 
 #if defined(QUORVANE_VIRTUAL_BOARD)
 namespace {
@@ -77,6 +78,20 @@ app::MainForm::Services programServices(device::HidLibrary& board, device::Timel
         services.windowMemoryPath =
             QDir(services.fallbackDirectory).filePath(QStringLiteral("window.ini"));
     }
+    // The resume point of a live run: in the per-user state folder, one for each program, so a
+    // run on the virtual board is never offered to the real machine.
+#if defined(Q_OS_WIN)
+    const QString state = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+#else
+    const QString state =
+        QDir(qEnvironmentVariable("XDG_STATE_HOME", QDir::home().filePath(".local/state")))
+            .filePath(QStringLiteral("quorvane"));
+#endif
+#if defined(QUORVANE_VIRTUAL_BOARD)
+    services.journalPath = QDir(state).filePath(QStringLiteral("run-journal-virtual.txt"));
+#else
+    services.journalPath = QDir(state).filePath(QStringLiteral("run-journal.txt"));
+#endif
     // help.rtf: the current folder first, then beside the program, then the installed data.
     services.helpFolders
         << QDir::currentPath() << services.programDirectory
@@ -135,6 +150,8 @@ int main(int argc, char** argv) {
 #endif
     window.Startup();
     window.show();
+    // Once the window is up, so the question has it behind it.
+    QTimer::singleShot(0, &window, [&window] { window.OfferUnfinishedRun(); });
 #if defined(QUORVANE_VIRTUAL_BOARD)
     boardWindow.raise(); // over the plot on a small screen, it stays in reach
 #endif

@@ -1,5 +1,8 @@
 #include "app/main_form.h"
 
+#include "app/journal_keeper.h"
+
+#include "encoding/number_text.h"
 #include "encoding/thousandths.h"
 
 #include "app/device_link.h"
@@ -78,11 +81,13 @@ MainForm::MainForm(Services services, QWidget* parent)
         [this] { ShowPositions(); },
         ui_.BoardState});
     OperatorMessages& messages = device_->Messages();
+    journal_ = std::make_unique<JournalKeeper>(services_.journalPath, device_->Clock());
     run_ = std::make_unique<RunController>(
         RunController::Uses{{ui_, motion_, guard_, settings_, messages, *device_},
                             loaded_,
                             [this] { DisableControls(); },
-                            [this] { EnableControls(); }});
+                            [this] { EnableControls(); },
+                            *journal_});
     position_ = std::make_unique<PositionPanel>(
         PositionPanel::Uses{ui_, motion_, guard_, settings_, messages, *device_});
     ui_.Timer1 = new device::TickTimer(device_->Clock(), this);
@@ -132,7 +137,7 @@ void MainForm::Startup() {
 }
 
 void MainForm::connectMotionControls() {
-    connect(ui_.LoadGcode, &QPushButton::clicked, this, &MainForm::LoadGcode_Click);
+    connect(ui_.LoadGcode, &QPushButton::clicked, this, [this] { LoadGcode_Click(); });
     connect(ui_.Run2, &QPushButton::clicked, this, &MainForm::Run2_Click);
     connect(ui_.Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
     connect(ui_.Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
@@ -205,15 +210,70 @@ void MainForm::RunFromHere(int row) {
     run_->RunFromHere(row);
 }
 
+void MainForm::OfferUnfinishedRun() {
+    const std::optional<motion::RunJournal> journal = journal_->Read();
+    if (!journal || guard_.Busy()) {
+        return;
+    }
+    OperatorMessages& messages = device_->Messages();
+    if (journal->ResumeRow() >= journal->rows) {
+        journal_->Clear(); // every row was acknowledged: only the last words were missing
+        return;
+    }
+    if (!messages.Confirm(FieldText(motion::ResumeOfferText(*journal)) +
+                          QStringLiteral("\n\nCancel forgets this run."))) {
+        journal_->Clear();
+        return;
+    }
+    const QString path = QString::fromStdString(journal->gcodePath);
+    if (const auto refusal = motion::ResumeRefusal(*journal, ResumeCheckOf(path, settings_))) {
+        journal_->Clear();
+        messages.Show(FieldText(*refusal) + QStringLiteral(" The run cannot go on from there."));
+        return;
+    }
+    LoadGcode_Click(path);
+    if (loaded_.PreviewDone != 1 || loaded_.contentHash != journal->contentHash ||
+        static_cast<std::size_t>(loaded_.LineCount) != journal->rows) {
+        return; // the load said why
+    }
+    // Where the last finished row left the machine, in the program's frame.
+    for (const motion::Axis a : motion::kAxes) {
+        motion::AxisState& axis = motion_.machine[a];
+        axis.positionText = journal->positions[motion::index(a)];
+        axis.positionMm = encoding::NumberOf(axis.positionText).value_or(0.0);
+    }
+    ShowPositions();
+    run_->ShowResumePoint(journal->ResumeRow());
+    const QString question =
+        QStringLiteral("The displays now show where row %1 left the machine. Is it there?\n\n"
+                       "OK goes on to the approach to row %2. Cancel leaves the axes to be "
+                       "zeroed at the program's origin first; then choose Run from here.")
+            .arg(journal->ResumeRow())
+            .arg(journal->ResumeRow() + 1);
+    if (messages.Confirm(question)) {
+        run_->RunFromHere(static_cast<int>(journal->ResumeRow()));
+        return;
+    }
+    for (std::string& why : motion_.unverified) {
+        why = "Not verified since the program started again after an unfinished run. Zero this "
+              "axis once you know where it stands.";
+    }
+    ShowPositions();
+}
+
 void MainForm::LiftZ_Click() {
     position_->LiftZ_Click(run_->SafeZ());
 }
 
-void MainForm::LoadGcode_Click() {
+void MainForm::LoadGcode_Click(const QString& path) {
     if (!guard_.Busy()) {
         run_->EndPause(); // its rows go with the program they came from
     }
-    loader_->LoadGcode_Click();
+    if (path.isEmpty()) {
+        loader_->LoadGcode_Click();
+    } else {
+        loader_->LoadFile(path);
+    }
 }
 
 void MainForm::Run2_Click() {

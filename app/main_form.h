@@ -30,6 +30,7 @@ namespace app {
 class DeviceLink;
 class HelpWindow;
 class JogController;
+class JournalKeeper;
 class OperatorMessages;
 class PositionPanel;
 class RunController;
@@ -48,6 +49,7 @@ public:
         QString cacheDirectory;    // per-user folder for temp.txt in that case
         QString homeDirectory;     // the open dialog's folder when LastFolder is no use
         QString windowMemoryPath;  // the window's place and the dialog's filter; none: kept nowhere
+        QString journalPath;       // the live run's resume point; none: kept nowhere
         QStringList helpFolders;   // where help.rtf is looked for, in order
         device::Timeline* clock = nullptr; // waits and time-outs; none: the steady clock
     };
@@ -85,11 +87,15 @@ public:
     void OnRead(device::DeviceHandle handle) override;
 
     // The buttons' handlers, as a click runs them.
-    void LoadGcode_Click();
+    void LoadGcode_Click(const QString& path = {}); // a path: that file, without the dialog
     void Run2_Click();
     void Command3_Click(); // STOP
     void Command4_Click(); // GOTO
     void LiftZ_Click();
+    // At start-up: a live run that never finished (the program or the computer stopped) is
+    // offered to go on, its file loaded and the displays put where its last finished row left
+    // the machine, once the file and the settings are found unchanged.
+    void OfferUnfinishedRun();
     void RunFromHere(int row); // "Run from here" on the table's row
     JogController& Jog() { return *jog_; }
     void SetFileChooser(ProgramLoader::FileChooser chooser);
@@ -145,6 +151,7 @@ private:
     SettingsFields settings_;
     // Before the controllers, which use it until they go.
     std::unique_ptr<DeviceLink> device_;
+    std::unique_ptr<JournalKeeper> journal_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<PositionPanel> position_;
     std::unique_ptr<JogController> jog_;

@@ -2,6 +2,8 @@
 // the working copy temp.txt on the way), the position reset and the preview pass.
 #include "app/program_loader.h"
 
+#include "motion/run_journal.h"
+
 #include "app/field_text.h"
 #include "app/operator_messages.h"
 #include "app/run_controller.h"
@@ -76,6 +78,14 @@ void ProgramLoader::pause(int ms) {
 }
 
 void ProgramLoader::LoadGcode_Click() {
+    load([this] { return chooseFile_(GcodeFilter, u_.dialogFolder(), u_.openFilter); });
+}
+
+void ProgramLoader::LoadFile(const QString& path) {
+    load([&path] { return path; });
+}
+
+void ProgramLoader::load(const std::function<QString()>& choose) {
     if (u_.guard.Busy()) {
         return; // a load, or a motion waiting for the board: loading now would zero its positions
     }
@@ -96,7 +106,7 @@ void ProgramLoader::LoadGcode_Click() {
     // A program too large for this computer's memory is a message and an empty table, never
     // the end of the program with the machine's position lost.
     try {
-        const QString chosen = chooseFile_(GcodeFilter, u_.dialogFolder(), u_.openFilter);
+        const QString chosen = choose();
         if (!chosen.isEmpty()) {
             loadChosenFile(chosen);
         }
@@ -214,6 +224,7 @@ struct FileReading {
     QString why; // the file's or the working copy's error, or the refusal's words
     gcode::Program program;
     std::size_t tempLines = 0;
+    motion::ContentHash hash; // of every byte read
     std::exception_ptr error; // memory ran out: the window says so
 
 private:
@@ -233,6 +244,7 @@ private:
                 return;
             }
             kept.clear();
+            hash.Add(std::string_view(chunk.constData(), static_cast<std::size_t>(n)));
             if (n == 0) {
                 load.Finish(&kept);
             } else {
@@ -323,6 +335,8 @@ std::shared_ptr<gcode::Program> ProgramLoader::readFile(QFile& gcodeFile,
         return nullptr;
     }
     u_.loaded.TempLineCount = static_cast<int>(reading.tempLines);
+    u_.loaded.fileBytes = reading.hash.Bytes();
+    u_.loaded.contentHash = reading.hash.Value();
     return std::make_shared<gcode::Program>(std::move(reading.program));
 }
 

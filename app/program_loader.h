@@ -64,11 +64,14 @@ public:
     ProgramLoader(Uses uses, FileChooser chooser);
 
     void LoadGcode_Click();
+    // The same for a file named from elsewhere (a resume after a crash), without the dialog.
+    void LoadFile(const QString& path);
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     bool Busy() const { return busy_; }
     WaitWindow* Wait() const { return wait_; }
 
 private:
+    void load(const std::function<QString()>& choose);
     void loadChosenFile(const QString& path);
     std::shared_ptr<gcode::Program> readFile(QFile& gcodeFile, motion::EarlyPreview& early);
     void tempFailed(const QString& what, const QString& why);

@@ -2,6 +2,7 @@
 
 #include "app/device_link.h"
 #include "app/field_text.h"
+#include "app/journal_keeper.h"
 #include "app/operator_messages.h"
 #include "app/wait_window.h"
 #include "app/window_mirror.h"
@@ -96,6 +97,7 @@ void RunController::Command3_Click() {
         // A paused run ends here; where it can go on is remembered as after any stop.
         abandonPause();
         u_.motion.flags.StopRequested = 0;
+        u_.journal.Clear();
         u_.messages.Show(QStringLiteral("Run Stopped"));
     }
 }
@@ -113,6 +115,11 @@ void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* 
         previewRows(previewNotice, early);
         endRun(false);
     } else {
+        if (stepper_.Mode() == motion::RunMode::Live && stepper_.RowCount() > 0) {
+            beginJournal(0, {u_.motion.machine[motion::Axis::X].positionText,
+                             u_.motion.machine[motion::Axis::Y].positionText,
+                             u_.motion.machine[motion::Axis::Z].positionText});
+        }
         runRows();
     }
     running_ = false;
@@ -248,6 +255,7 @@ RunController::NoteStep RunController::dwell(double seconds) {
 
 void RunController::pauseRun() {
     u_.motion.flags.PauseRequested = 0;
+    u_.journal.Flush();
     paused_ = true;
     if (stepper_.Approaching()) {
         pausedAt_ = approachTo_; // its end is still where the run goes on
@@ -412,6 +420,11 @@ void RunController::RunFromHere(int row) {
     notesMet_ = motion::NotesBefore(*program, notesRow_).size();
     approachTo_ = *target;
     approachBits_ = motion::DirectionBits(start.machine);
+    if (stepper_.Mode() == motion::RunMode::Live) {
+        beginJournal(static_cast<std::size_t>(row), {start.machine[motion::Axis::X].positionText,
+                                                     start.machine[motion::Axis::Y].positionText,
+                                                     start.machine[motion::Axis::Z].positionText});
+    }
     stepper_.Approach(legs, approachBits_);
     runRows();
     running_ = false;
@@ -449,6 +462,10 @@ bool RunController::runLine() {
     u_.device.Status().SetText9("OA");
     stepper_.DrawRow(segments_);
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
+    const bool journalled = !simulate && !move.approach;
+    if (journalled) {
+        u_.journal.Sent(stepper_.Row());
+    }
     const MoveGateway::Sent sent = u_.device.Gateway()->Send(
         move.planned.report, simulate, simulate ? simulatedWaitMs() : 0,
         move.approach ? std::string("the approach")
@@ -464,10 +481,16 @@ bool RunController::runLine() {
     // run goes on from that line, not after it.
     if (!move.approach && u_.motion.flags.LimitStop == 0) {
         lastAcked_ = stepper_.Row();
+        if (journalled) {
+            u_.journal.Acknowledged(stepper_.Row(),
+                                    stepper_.Program()->fileLines.FileLine(stepper_.Row()),
+                                    u_.motion.machine);
+        }
     }
     // Check point: STOP takes effect once the line is done.
     if (u_.motion.flags.StopRequested == 1) {
         showRun(true);
+        u_.journal.Clear(); // the operator stopped it and knows where: nothing to resume
         u_.messages.Show(QStringLiteral("Run Stopped"));
         return false;
     }
@@ -673,6 +696,13 @@ void RunController::endRun(bool finished) {
     u_.controls.RunProgress->hide();
     // A run that sent its last line says so where its progress was, without a message to
     // answer; a stopped one has said why already, and says where it can go on.
+    if (stepper_.Mode() == motion::RunMode::Live) {
+        if (finished) {
+            u_.journal.Clear();
+        } else {
+            u_.journal.Flush();
+        }
+    }
     if (finished) {
         u_.controls.RunProgressText->setText(FieldText(motion::RunFinishedText(
             stepper_.RowCount(), u_.device.Clock().NowMs() - startedAtMs_)));
@@ -692,20 +722,45 @@ void RunController::markResumePoint() {
         c.RunProgressText->hide();
         return;
     }
-    resumeRow_ = *lastAcked_ + 1;
     const int acked = static_cast<int>(*lastAcked_);
     c.Grid1Model->SetFirstCellColour(acked, RowAcknowledged);
     if (highlighted_ == acked) {
         highlighted_ = -1; // the mark replaced the red
     }
-    const int next = static_cast<int>(*resumeRow_);
+    ShowResumePoint(*lastAcked_ + 1);
+}
+
+void RunController::ShowResumePoint(std::size_t row) {
+    const MainControls& c = u_.controls;
+    resumeRow_ = row;
+    const int next = static_cast<int>(row);
     c.Grid1->selectRow(next);
     c.Grid1->scrollTo(c.Grid1Model->index(next, 0), QAbstractItemView::PositionAtCenter);
     c.RunProgressText->setText(
         QStringLiteral("Stopped after line %1: Run from here (Ctrl+Shift+R) goes on with line %2")
-            .arg(acked + 1)
+            .arg(next)
             .arg(next + 1));
     c.RunProgressText->show();
+}
+
+// A live run's journal from its first row on, the displays where that row starts.
+void RunController::beginJournal(std::size_t fromRow, const std::array<std::string, 3>& at) {
+    const gcode::Program* program = stepper_.Program();
+    const motion::PlanSettings plan = u_.settings.Plan();
+    motion::RunJournal journal;
+    journal.gcodePath = u_.loaded.GcodeFile.toStdString();
+    journal.fileBytes = u_.loaded.fileBytes;
+    journal.contentHash = u_.loaded.contentHash;
+    journal.pulsesPerMmText = plan.pulsesPerMmText;
+    journal.inverse = plan.inverse;
+    journal.arcToleranceMm = plan.arcToleranceMm;
+    journal.rows = stepper_.RowCount();
+    if (fromRow > 0) {
+        journal.lastAckedRow = fromRow - 1;
+        journal.lastAckedLine = program->fileLines.FileLine(fromRow - 1);
+    }
+    journal.positions = at;
+    u_.journal.Begin(journal);
 }
 
 void RunController::lineChanged() {

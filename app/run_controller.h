@@ -22,11 +22,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace app {
 
 class DeviceLink;
+class JournalKeeper;
 class OperatorMessages;
 class WaitWindow;
 
@@ -36,6 +38,7 @@ public:
         LoadedProgram& loaded; // the run notes the operator's agreement to skipped moves
         std::function<void()> disableControls;
         std::function<void()> enableControls;
+        JournalKeeper& journal; // a live run's resume point on disk
     };
 
     explicit RunController(Uses uses);
@@ -60,6 +63,8 @@ public:
     // Runs the program from `row` on (0-based), after the approach from where the machine
     // stands to where the rows before would have left it, which the operator confirms first.
     void RunFromHere(int row);
+    // Marks `row` as where a run goes on, as after a run that stopped early.
+    void ShowResumePoint(std::size_t row);
     // The row a run that stopped early can go on from, or -1.
     int ResumeRow() const { return resumeRow_ ? static_cast<int>(*resumeRow_) : -1; }
     // Where Lift Z takes Z, in thousandths: the clearance above the highest Z the last run
@@ -95,6 +100,7 @@ private:
     void drawApproach(const std::vector<motion::ApproachLeg>& legs);
     void noteHeight(const motion::ProgramRowMove& move);
     void markResumePoint();
+    void beginJournal(std::size_t fromRow, const std::array<std::string, 3>& at);
     bool runLine();
     void previewRows(WaitWindow* notice, motion::EarlyPreview* early);
     bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
