@@ -91,8 +91,8 @@ bool readLine(std::string_view key, std::string_view value, RunJournal& j) {
             j.gcodePath = *text;
         } else if (key == "pulses") {
             j.pulsesPerMmText = *text;
-        } else if (key.size() == 9 && key[8] >= 'x' && key[8] <= 'z') {
-            j.positions[static_cast<std::size_t>(key[8] - 'x')] = *text;
+        } else if (key.size() == 10 && key[9] >= 'x' && key[9] <= 'z') {
+            j.positions[static_cast<std::size_t>(key[9] - 'x')] = *text;
         } else {
             return false;
         }
@@ -111,6 +111,9 @@ bool readLine(std::string_view key, std::string_view value, RunJournal& j) {
             return false;
         }
         for (std::size_t a = 0; a < 3; ++a) {
+            if (value[a] != '0' && value[a] != '1') {
+                return false;
+            }
             j.inverse[a] = value[a] == '1';
         }
         return true;

@@ -29,6 +29,7 @@ struct VirtualMainForm {
         services.clock = &clock;
         services.programDirectory = dir.path();
         services.fallbackDirectory = dir.filePath("fallback");
+        services.journalPath = journalPath;
         form = std::make_unique<app::MainForm>(services);
         form->Startup();
         QCoreApplication::processEvents(); // the attached board's changed notification
@@ -93,6 +94,7 @@ struct VirtualMainForm {
     }
 
     QTemporaryDir dir;
+    QString journalPath; // none: no journal is kept
     VirtualTimeline clock;
     device::VirtualBoard board{clock};
     RecordingMessages messages;
