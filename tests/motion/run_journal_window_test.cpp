@@ -37,7 +37,9 @@ struct Folder {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(FortyLines());
     }
-    QString path = QString::fromStdString(::testing::TempDir()) + "quorvane-journal-test";
+    // One folder a test: ctest runs the tests of this file side by side.
+    QString path = QString::fromStdString(::testing::TempDir()) + "quorvane-journal-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
     QString gcode = path + "/part.nc";
     QString journal = path + "/state/run-journal.txt";
 };
