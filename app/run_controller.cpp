@@ -290,7 +290,10 @@ void RunController::continueRun() {
             QStringLiteral("The machine is not where the run paused. Before line %1 it goes "
                            "back:\n%2\n\nGo on?")
                 .arg(stepper_.NextRow() + 1)
-                .arg(FieldText(motion::ApproachText((*now)[2], legs, "the line's feed")));
+                .arg(FieldText(motion::ApproachText(
+                    (*now)[2], legs,
+                    motion::ApproachFeedText(*stepper_.Program(), stepper_.NextRow(),
+                                             u_.settings.Speeds()))));
         if (!u_.messages.Confirm(question)) {
             return;
         }
@@ -405,10 +408,13 @@ void RunController::RunFromHere(int row) {
     QString question = QStringLiteral("Run from line %1 of the file (row %2) to the end.\n\n")
                            .arg(fileLine)
                            .arg(row + 1);
-    question += legs.empty()
-                    ? QStringLiteral("The machine is already where that line starts.")
-                    : QStringLiteral("First the machine goes:\n") +
-                          FieldText(motion::ApproachText((*now)[2], legs, "the line's feed"));
+    question +=
+        legs.empty()
+            ? QStringLiteral("The machine is already where that line starts.")
+            : QStringLiteral("First the machine goes:\n") +
+                  FieldText(motion::ApproachText(
+                      (*now)[2], legs,
+                      motion::ApproachFeedText(*program, static_cast<std::size_t>(row), speeds)));
     if (!u_.messages.Confirm(question + QStringLiteral("\n\nStart?"))) {
         u_.controls.Picture1->Erase();
         endRun(false);

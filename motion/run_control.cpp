@@ -1,5 +1,6 @@
 #include "motion/run_control.h"
 
+#include "encoding/number_text.h"
 #include "encoding/thousandths.h"
 
 #include <algorithm>
@@ -150,6 +151,42 @@ std::string ApproachText(std::int64_t fromZ, std::span<const ApproachLeg> legs,
         text.append(text.empty() ? "" : "\n").append(line);
     }
     return text;
+}
+
+std::optional<std::size_t> ApproachFeedRow(const gcode::Program& program, std::size_t row) {
+    for (std::size_t r = std::min(row + 1, program.LineCount()); r-- > 0;) {
+        if (program.Rows()[r].IsFeedMove()) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ApproachFeedSpeed(const gcode::Program& program, std::size_t row,
+                              const RunSpeeds& speeds) {
+    const std::optional<std::size_t> feedRow = ApproachFeedRow(program, row);
+    if (!feedRow) {
+        return encoding::Format(speeds.cutSpeedText);
+    }
+    char buffer[16];
+    std::string longText;
+    std::string text(RowSpeedText(program, *feedRow, speeds, buffer, longText));
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string ApproachFeedText(const gcode::Program& program, std::size_t row,
+                             const RunSpeeds& speeds) {
+    const std::string text = ApproachFeedSpeed(program, row, speeds);
+    if (speeds.feedPercent != 100) {
+        if (const auto scaled = OverriddenSpeed(text, speeds.feedPercent)) {
+            return encoding::FormatThousandths(*scaled) + " mm/min (" +
+                   std::to_string(speeds.feedPercent) + " %)";
+        }
+    }
+    return text + " mm/min";
 }
 
 std::optional<std::int32_t> OverriddenSpeed(std::string_view speedText, int percent) {

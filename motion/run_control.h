@@ -68,6 +68,17 @@ std::vector<ApproachLeg> ApproachLegs(const std::array<std::int64_t, 3>& from,
 std::string ApproachText(std::int64_t fromZ, std::span<const ApproachLeg> legs,
                          std::string_view feedText);
 
+// The row whose speed an approach into `row` feeds down at: `row` itself when it is a feed
+// move, else the last feed move before it (a plunge into the work at a rapid's speed would
+// break the tool); none when no feed move comes before, and the Cutting speed is taken.
+std::optional<std::size_t> ApproachFeedRow(const gcode::Program& program, std::size_t row);
+// The speed text the legs at the feed go at, before the override.
+std::string ApproachFeedSpeed(const gcode::Program& program, std::size_t row,
+                              const RunSpeeds& speeds);
+// The same with the override, for the operator ("0100.000 mm/min").
+std::string ApproachFeedText(const gcode::Program& program, std::size_t row,
+                             const RunSpeeds& speeds);
+
 // The speed of a feed move under the feed override: the row's speed times `percent` / 100, to
 // the thousandth below. None when the speed does not read as a number of thousandths.
 std::optional<std::int32_t> OverriddenSpeed(std::string_view speedText, int percent);

@@ -120,16 +120,14 @@ void RunStepper::planLeg(const PreparedPlanSettings& settings, const RunSpeeds& 
         }
     }
     const std::string travel = encoding::Format(speeds.travelSpeedText);
-    char buffer[16];
-    std::string longText;
-    std::string_view feed;
-    if (!leg.rapid && program_ != nullptr && next_ < rows_) {
-        feed = RowSpeedText(*program_, next_, speeds, buffer, longText);
-        if (speeds.feedPercent != 100 && program_->Rows()[next_].IsFeedMove()) {
+    std::string feed;
+    if (!leg.rapid && program_ != nullptr) {
+        feed = ApproachFeedSpeed(*program_, next_, speeds);
+        if (speeds.feedPercent != 100) {
             request.speedThousandths = OverriddenSpeed(feed, speeds.feedPercent);
         }
     }
-    request.speedText = leg.rapid ? std::string_view(travel) : feed;
+    request.speedText = leg.rapid ? std::string_view(travel) : std::string_view(feed);
     request.rapid = leg.rapid;
     move.rapid = leg.rapid;
     move.via.clear();

@@ -2,7 +2,8 @@
 # The README's screenshots, made under Xvfb: quorvane-virtual on a 1920 x 1080 screen with a
 # fresh home folder, first as it starts (docs/main-window.png), then with a program loaded
 # (docs/loaded-program.png), then in the middle of a run with the virtual board's window beside
-# it (docs/virtual-board.png, the whole screen).
+# it (docs/virtual-board.png, the whole screen), then stopped and asked to run from the next
+# line (docs/run-from-here.png, the confirmation over the window).
 #
 #   bash scripts/screenshots.sh
 #
@@ -43,8 +44,22 @@ to_window "Quorvane Gcode" key ctrl+r
 sleep 4
 shot root "$docs/virtual-board.png"
 to_window "Quorvane Gcode" key Escape || true
+sleep 1.5
+answer_message Return # "Run Stopped"
+sleep 1
+# A row further on, so that the question shows a whole approach.
+xdotool mousemove --window "$(window_of "Quorvane Gcode")" 700 330 click 1
+sleep 0.5
+to_window "Quorvane Gcode" key ctrl+shift+r
+sleep 1.5
+shot root "$work/confirm.png"
+# The main window's part of the screen, with the question over it.
+convert "$work/confirm.png" -crop "$(xdotool getwindowgeometry --shell "$(window_of "Quorvane Gcode")" |
+    awk -F= '/WIDTH/{w=$2} /HEIGHT/{h=$2} /^X/{x=$2} /^Y/{y=$2} END{print w "x" h "+" x "+" y}')" \
+    +repage "$docs/run-from-here.png"
+answer_message Escape # not now
 kill "$program" 2>/dev/null || true
 ended_as_asked "$program" "$work/program.log"
 SHOOT
-xvfb-run -a -s "-screen 0 1920x1080x24" bash "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
+xvfb-run -a -s "-screen 0 1920x1080x24" bash ${DRIVE_TRACE:+-x} "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
 ls -l docs/*.png

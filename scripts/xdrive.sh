@@ -9,6 +9,8 @@ prepare_program_folder() {
     bash scripts/install_packages.sh scripts/desktop-packages.txt
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
+    # A run's resume journal of its own, never the user's.
+    export XDG_STATE_HOME=$work/state
     cp build/quorvane-virtual build/help.rtf "$work/"
     printf '%s\r\n' "$work" 0 0 0 0 0 0 0000.000 0000.000 0000.000 1000 500 800 20 533.33 57150 0 \
         >"$work/quorvane.cfg"
@@ -67,4 +69,18 @@ open_program() {
     to_window "^Open$" type --delay 5 "$1"
     to_window "^Open$" key Return || true # the dialog closes under it
     wait_gone "^Open$"
+}
+
+# Answers the program's open message or question ("Quorvane") with KEY (Return: OK, Escape:
+# Cancel), pressing it again until the box has gone; the focus is given to the box first, as no
+# window manager does it under Xvfb.
+answer_message() {
+    local w
+    for _ in $(seq 1 20); do
+        w=$(xdotool search --onlyvisible --name "^Quorvane$" 2>/dev/null | tail -n 1 || true)
+        [ -z "$w" ] && return 0
+        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key "$1" 2>/dev/null || true
+        sleep 0.5
+    done
+    return 1
 }

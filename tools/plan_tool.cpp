@@ -787,9 +787,10 @@ int writeApproach(const PlanOptions& options, const app::SettingsLines& lines,
         return PlanExitRefused;
     }
     const std::size_t row = run.NextRow();
-    std::string text = "Run from row " + std::to_string(row + 1) + " (" +
-                       lineName(row, program.fileLines) + ") from the load position:\n" +
-                       motion::ApproachText(0, legs, "the row's feed") + "\n";
+    std::string text =
+        "Run from row " + std::to_string(row + 1) + " (" + lineName(row, program.fileLines) +
+        ") from the load position:\n" +
+        motion::ApproachText(0, legs, motion::ApproachFeedText(program, row, speeds)) + "\n";
     while (run.Approaching()) {
         if (const motion::ProgramRowMove& move = run.PlanNext(settings, speeds);
             move.planned.error) {

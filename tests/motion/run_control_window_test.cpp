@@ -114,7 +114,7 @@ TEST_F(RunControlTest, AMachineMovedWhilePausedGoesBackAboveTheWorkBeforeTheNext
     c().Run2->click();
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_TRUE(messages.shown[0].contains("Across to X 0010.000 Y 0000.000 at the travel speed\n"
-                                           "Z down to -0001.000 at the line's feed"))
+                                           "Z down to -0001.000 at 0300.000 mm/min"))
         << messages.shown[0].toStdString();
     EXPECT_EQ(Received().size(), before) << "declined: nothing moves";
     EXPECT_TRUE(form->Paused());
