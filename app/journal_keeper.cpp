@@ -22,6 +22,7 @@ void JournalKeeper::Begin(const motion::RunJournal& start) {
     }
     journal_ = start;
     running_ = true;
+    QDir().mkpath(QFileInfo(path_).absolutePath());
     write();
 }
 
@@ -84,7 +85,6 @@ void JournalKeeper::Clear() {
 void JournalKeeper::write() {
     dirty_ = false;
     writtenAtMs_ = clock_.NowMs();
-    QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly)) {
         return; // no journal this time; the run itself goes on

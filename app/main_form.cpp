@@ -405,8 +405,7 @@ void MainForm::Clearance_Change() {
     // Like the arc tolerance: a text that is no clearance is refused and the last good one
     // comes back, so an approach never crosses the work lower than the operator meant.
     const QString typed = ui_.Clearance->text();
-    std::int64_t mm = 0;
-    if (!encoding::RoundedThousandthsOf(toFile(typed), mm) || mm < 0 || mm > 1'000'000) {
+    if (!ClearanceOf(toFile(typed))) {
         ui_.Clearance->setText(memory_.Clearance().isEmpty() ? QStringLiteral("5.000")
                                                              : memory_.Clearance());
         device_->Messages().Show(
@@ -560,20 +559,9 @@ void MainForm::LoadSettings() {
 }
 
 void MainForm::applyDefaultSettings() {
-    for (QCheckBox* box :
-         {ui_.InverseX, ui_.InverseY, ui_.InverseZ, ui_.Check1, ui_.Check2, ui_.Check3}) {
-        box->setChecked(false);
-    }
-    ui_.Text13->setText(QStringLiteral("0000.000"));
-    ui_.Text14->setText(QStringLiteral("0000.000"));
-    ui_.Text15->setText(QStringLiteral("0000.000"));
-    ui_.Travspeed->setText(QStringLiteral("1000"));
-    ui_.cutspeed->setText(QStringLiteral("500"));
-    ui_.jogspeeds->setText(QStringLiteral("800"));
-    ui_.Text16->setText(QStringLiteral("20"));
-    ui_.setpulses->setText(QStringLiteral("533.33"));
-    ui_.pwm1->setText(QStringLiteral("57150"));
-    ui_.Dlimits->setChecked(false);
+    const QString folder = LastFolder;
+    applySettingsLines(DefaultSettingsLines(toFile(services_.programDirectory)));
+    LastFolder = folder; // the caller's to choose
 }
 
 // Every value goes through its field, so each field's change behaviour runs as for an edit:

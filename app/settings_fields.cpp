@@ -1,26 +1,65 @@
 #include "app/settings_fields.h"
 
-#include "encoding/thousandths.h"
-#include <QSpinBox>
-
 #include "app/field_text.h"
 #include "device/simulator_delay.h"
 #include "gcode/arc.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QSpinBox>
 
 namespace app {
 
-motion::PlanSettings SettingsFields::Plan() const {
-    motion::PlanSettings settings;
-    settings.pulsesPerMmText = CoreText(c_.setpulses->text());
-    settings.pwDelayText = CoreText(c_.pwm1->text());
-    settings.inverse = {c_.InverseX->isChecked(), c_.InverseY->isChecked(),
-                        c_.InverseZ->isChecked()};
-    settings.limitsDisabled = c_.Dlimits->isChecked();
+Settings SettingsFields::read(std::initializer_list<SettingsLine> which) const {
+    Settings settings;
+    for (const SettingsLine line : which) {
+        std::string& text = settings.lines[line];
+        switch (line) {
+        case InverseXLine:
+            text = CheckBoxLine(c_.InverseX->isChecked());
+            break;
+        case InverseYLine:
+            text = CheckBoxLine(c_.InverseY->isChecked());
+            break;
+        case InverseZLine:
+            text = CheckBoxLine(c_.InverseZ->isChecked());
+            break;
+        case OverrideLine:
+            text = CheckBoxLine(c_.Check1->isChecked());
+            break;
+        case DisableLimitsLine:
+            text = CheckBoxLine(c_.Dlimits->isChecked());
+            break;
+        case TravelSpeedLine:
+            text = CoreText(c_.Travspeed->text());
+            break;
+        case CutSpeedLine:
+            text = CoreText(c_.cutspeed->text());
+            break;
+        case JogSpeedLine:
+            text = CoreText(c_.jogspeeds->text());
+            break;
+        case PulsesPerMmLine:
+            text = CoreText(c_.setpulses->text());
+            break;
+        case PwDelayLine:
+            text = CoreText(c_.pwm1->text());
+            break;
+        default:
+            break; // what nothing derived from it reads
+        }
+    }
     settings.arcToleranceMm = ArcToleranceMm();
+    settings.clearanceThousandths = ClearanceThousandths();
+    settings.optionalStops = c_.OptionalStop->isChecked();
+    settings.feedPercent = c_.FeedOverride->value();
     return settings;
+}
+
+motion::PlanSettings SettingsFields::Plan() const {
+    return read({PulsesPerMmLine, PwDelayLine, InverseXLine, InverseYLine, InverseZLine,
+                 DisableLimitsLine})
+        .Plan();
 }
 
 double SettingsFields::ArcToleranceMm() const {
@@ -29,24 +68,13 @@ double SettingsFields::ArcToleranceMm() const {
 }
 
 motion::RunSpeeds SettingsFields::Speeds() const {
-    motion::RunSpeeds speeds;
-    speeds.overrideGcode = c_.Check1->isChecked();
-    speeds.travelSpeedText = CoreText(c_.Travspeed->text());
-    speeds.cutSpeedText = CoreText(c_.cutspeed->text());
-    speeds.feedPercent = c_.FeedOverride->value();
-    speeds.Prepare();
-    return speeds;
+    return read({OverrideLine, TravelSpeedLine, CutSpeedLine}).Speeds();
 }
 
 manual::JogSettings SettingsFields::Jog() const {
-    const motion::PlanSettings plan = Plan();
-    manual::JogSettings jog;
-    jog.pulsesPerMmText = plan.pulsesPerMmText;
-    jog.jogSpeedText = CoreText(c_.jogspeeds->text());
-    jog.pwDelayText = plan.pwDelayText;
-    jog.inverse = plan.inverse;
-    jog.limitsDisabled = plan.limitsDisabled;
-    return jog;
+    return read({PulsesPerMmLine, JogSpeedLine, PwDelayLine, InverseXLine, InverseYLine,
+                 InverseZLine, DisableLimitsLine})
+        .Jog();
 }
 
 std::string SettingsFields::TravelSpeed() const {
@@ -61,21 +89,12 @@ int SettingsFields::SimulatorDelayMs() const {
     return device::SimulatorDelayMs(CoreText(c_.Text16->text()));
 }
 
-} // namespace app
-
-namespace app {
-
 bool SettingsFields::OptionalStops() const {
     return c_.OptionalStop->isChecked();
 }
 
 std::int64_t SettingsFields::ClearanceThousandths() const {
-    std::int64_t clearance = 0;
-    if (encoding::RoundedThousandthsOf(CoreText(c_.Clearance->text()), clearance) &&
-        clearance >= 0 && clearance <= 1'000'000) {
-        return clearance;
-    }
-    return DefaultClearanceThousandths;
+    return ClearanceOf(CoreText(c_.Clearance->text())).value_or(DefaultClearanceThousandths);
 }
 
 } // namespace app

@@ -1,18 +1,20 @@
-// The settings fields read into the core's inputs. A handler reads them when it starts (and a
-// run at every line, as the operator may change speeds, the PW delay or Dlimits meanwhile).
+// The settings fields read into the core's Settings, and what planning, the run and the jog
+// read derived from it there. A handler reads them when it starts (and a run at every line, as
+// the operator may change speeds, the PW delay or Dlimits meanwhile); each reads only the
+// fields it needs, as a fast run reads them thousands of times a second.
 #pragma once
 
 #include "app/main_controls.h"
+#include "app/settings.h"
 #include "manual/jog.h"
 #include "motion/planning.h"
 #include "motion/program_run.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace app {
-
-inline constexpr std::int64_t DefaultClearanceThousandths = 5000;
 
 class SettingsFields {
 public:
@@ -37,6 +39,10 @@ public:
     std::int64_t ClearanceThousandths() const;
 
 private:
+    // The settings with these lines read from their fields (the others as a new file has
+    // them), and the operator's own.
+    Settings read(std::initializer_list<SettingsLine> which) const;
+
     const MainControls& c_;
 };
 

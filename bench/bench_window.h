@@ -38,6 +38,8 @@ struct BenchWindow {
         services.clock = &clock;
         services.programDirectory = dir.path();
         services.fallbackDirectory = dir.filePath("fallback");
+        // A live run keeps its journal, as the program does: its cost is part of the run's.
+        services.journalPath = dir.filePath("state/run-journal.txt");
         form = std::make_unique<app::MainForm>(services);
         form->Startup();
         form->resize(1280, 800);

@@ -1,5 +1,7 @@
 #include "tools/plan_tool.h"
 
+#include "app/settings.h"
+
 #include "encoding/motion_report.h"
 #include "encoding/thousandths.h"
 #include "gcode/program_load.h"
@@ -401,25 +403,13 @@ int refusedFile(const PlanOptions& options, const gcode::LoadRefusal& refusal, B
     return PlanExitRefused;
 }
 
-motion::PreparedPlanSettings planSettingsOf(const app::SettingsLines& lines) {
-    motion::PlanSettings fields;
-    fields.pulsesPerMmText = lines[app::PulsesPerMmLine];
-    fields.pwDelayText = lines[app::PwDelayLine];
-    fields.inverse = {app::IsCheckedLine(lines[app::InverseXLine]),
-                      app::IsCheckedLine(lines[app::InverseYLine]),
-                      app::IsCheckedLine(lines[app::InverseZLine])};
-    fields.limitsDisabled = app::IsCheckedLine(lines[app::DisableLimitsLine]);
-    // The settings cannot change during a dry run: their numbers are read once.
-    return motion::PreparedPlanSettings(std::move(fields));
-}
-
-motion::RunSpeeds speedsOf(const app::SettingsLines& lines) {
-    motion::RunSpeeds speeds;
-    speeds.overrideGcode = app::IsCheckedLine(lines[app::OverrideLine]);
-    speeds.travelSpeedText = lines[app::TravelSpeedLine];
-    speeds.cutSpeedText = lines[app::CutSpeedLine];
-    speeds.Prepare();
-    return speeds;
+// The settings file's lines and the options, as the window's settings would hold them.
+app::Settings settingsOf(const app::SettingsLines& lines, const PlanOptions& options) {
+    app::Settings settings;
+    settings.lines = lines;
+    settings.arcToleranceMm = options.arcToleranceMm;
+    settings.clearanceThousandths = options.clearanceThousandths;
+    return settings;
 }
 
 void writeHeaderJson(Buffered& out, const gcode::Program& program) {
@@ -640,8 +630,9 @@ bool finishEarly(const gcode::Program& program, const motion::PreparedPlanSettin
 int summarizeRows(const PlanOptions& options, const app::SettingsLines& lines,
                   const gcode::Program& program, std::optional<EarlyPlan>& early,
                   Buffered& buffer) {
-    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
-    const motion::RunSpeeds speeds = speedsOf(lines);
+    const motion::PreparedPlanSettings settings =
+        motion::PreparedPlanSettings(settingsOf(lines, options).Plan());
+    const motion::RunSpeeds speeds = settingsOf(lines, options).Speeds();
     const bool readEarly = early && early->given == program.LineCount() &&
                            program.dialect == gcode::Dialect::Reader &&
                            finishEarly(program, settings, speeds, *early);
@@ -719,8 +710,9 @@ std::optional<std::string> startFrom(const PlanOptions& options, const gcode::Pr
 // Every row planned as a live run would plan it, written out as JSON; the exit status.
 int writeRows(const PlanOptions& options, const app::SettingsLines& lines,
               const gcode::Program& program, Buffered& buffer) {
-    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
-    const motion::RunSpeeds speeds = speedsOf(lines);
+    const motion::PreparedPlanSettings settings =
+        motion::PreparedPlanSettings(settingsOf(lines, options).Plan());
+    const motion::RunSpeeds speeds = settingsOf(lines, options).Speeds();
 
     // Loading zeroes the positions; the run then clears the direction bits.
     motion::MachineState machine;
@@ -774,8 +766,9 @@ int writeRows(const PlanOptions& options, const app::SettingsLines& lines,
 // The approach "Run from here" makes, for the operator: its legs, then the rows that follow.
 int writeApproach(const PlanOptions& options, const app::SettingsLines& lines,
                   const gcode::Program& program, Buffered& buffer) {
-    const motion::PreparedPlanSettings settings = planSettingsOf(lines);
-    const motion::RunSpeeds speeds = speedsOf(lines);
+    const motion::PreparedPlanSettings settings =
+        motion::PreparedPlanSettings(settingsOf(lines, options).Plan());
+    const motion::RunSpeeds speeds = settingsOf(lines, options).Speeds();
     motion::MachineState machine;
     gcode::PlotPen pen;
     motion::RunStepper run;
@@ -822,7 +815,8 @@ int runPlan(const PlanOptions& options, OutputSink& out, OutputSink& err) {
     std::optional<EarlyPlan> early;
     gcode::ProgramLoad::SliceSink slices;
     if (!options.json && !options.designDialect && options.fromRow == 0) {
-        early.emplace(planSettingsOf(lines), speedsOf(lines));
+        early.emplace(motion::PreparedPlanSettings(settingsOf(lines, options).Plan()),
+                      settingsOf(lines, options).Speeds());
         slices = [&early](gcode::Program slice) {
             early->given += slice.LineCount();
             early->planner.Add(std::move(slice));

@@ -209,6 +209,30 @@ TEST_F(PlanTool, UnreadableFilesAndBadArgumentsAreUsageErrors) {
     EXPECT_EQ(out_.text_, "");
     const std::string gcode = File("a.nc", "G00 X1\n");
     EXPECT_EQ(Plan({"--config", (dir_ / "none.cfg").string(), gcode}), tools::PlanExitUsage);
+    for (const std::vector<std::string_view>& bad :
+         {std::vector<std::string_view>{"--from", "0", "a.nc"},
+          {"--from", "1.5", "a.nc"},
+          {"--from", "a.nc"},
+          {"--clearance", "-1", "a.nc"},
+          {"--clearance", "1001", "a.nc"}}) {
+        EXPECT_FALSE(tools::ParsePlanArguments(bad, options, error)) << bad[0] << " " << bad[1];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+// The tolerance given is the one arcs are planned with, as the window plans them with its
+// field: a coarser one cuts the same half circle in fewer straight moves.
+TEST_F(PlanTool, TheArcToleranceGivenIsTheOnePlanningUses) {
+    const std::string gcode = File("arc.nc", "G0 X0 Y0\nG2 X20 Y0 I10 J0 F300\n");
+    std::size_t reports[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(Plan({"--json", "--arc-tolerance", i == 0 ? "0.002" : "0.05", gcode}),
+                  tools::PlanExitDone);
+        for (std::size_t at = 0; (at = out_.text_.find("], [", at)) != std::string::npos; ++at) {
+            ++reports[i];
+        }
+    }
+    EXPECT_GT(reports[0], 3 * reports[1]) << reports[0] << " against " << reports[1];
 }
 
 } // namespace
