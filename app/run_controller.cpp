@@ -150,9 +150,12 @@ void RunController::startRun(motion::RunMode mode) {
     const auto shown = motion::ShownThousandths(u_.motion.machine);
     highestZ_ = shown ? (*shown)[2] : 0;
     if (mode == motion::RunMode::Live && program != nullptr) {
-        remaining_ = motion::RemainingSeconds(*program, u_.motion.machine,
+        remainingFrom_ = u_.motion.machine;
+        remainingSpeeds_ = u_.settings.Speeds();
+        remainingSpeeds_.feedPercent = 100; // the estimate scales by the override as it goes
+        remaining_ = motion::RemainingSeconds(*program, remainingFrom_,
                                               motion::PreparedPlanSettings(u_.settings.Plan()),
-                                              u_.settings.Speeds());
+                                              remainingSpeeds_);
     }
     const bool progress = mode != motion::RunMode::Preview && stepper_.RowCount() > 0;
     c.RunProgress->setVisible(progress);
@@ -830,6 +833,18 @@ void RunController::showProgress(bool now) {
     progressAtMs_ = nowMs;
     const std::size_t row = stepper_.Row();
     const std::size_t rows = stepper_.RowCount();
+    if (mode == motion::RunMode::Live) {
+        // Override Gcode or its speeds changed since the estimate was made: made again, once
+        // (the feed override needs nothing of the kind: it scales the feed moves' share).
+        motion::RunSpeeds speeds = u_.settings.Speeds();
+        speeds.feedPercent = 100;
+        if (!motion::SameSpeeds(speeds, remainingSpeeds_) && stepper_.Program() != nullptr) {
+            remainingSpeeds_ = speeds;
+            remaining_ = motion::RemainingSeconds(*stepper_.Program(), remainingFrom_,
+                                                  motion::PreparedPlanSettings(u_.settings.Plan()),
+                                                  remainingSpeeds_);
+        }
+    }
     const double leftSeconds = mode == motion::RunMode::Live
                                    ? remaining_.SecondsFrom(row, u_.controls.FeedOverride->value())
                                    : static_cast<double>(rows - row) *

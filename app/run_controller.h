@@ -129,7 +129,9 @@ private:
     std::int64_t simulatedDueMs_ = 0; // when the simulated line now waiting is due to end
     std::int64_t startedAtMs_ = 0;    // when this run started
     device::Timeline::TimerId showTimer_ = 0;
-    motion::RemainingTime remaining_; // of a live run, by row
+    motion::RemainingTime remaining_;    // of a live run, by row
+    motion::MachineState remainingFrom_; // where the estimate starts
+    motion::RunSpeeds remainingSpeeds_;  // what it was made with
     // A paused run: the stepper keeps its place and the machine stood at pausedAt_ (shown
     // positions, thousandths) when it paused, or was on its way there.
     bool paused_ = false;

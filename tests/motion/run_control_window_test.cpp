@@ -67,34 +67,57 @@ protected:
     std::function<void(int report)> onReport;
 };
 
-TEST_F(RunControlTest, PauseAfterAnyLineThenRunSendsEveryReportOnceInOrder) {
-    for (int n = 1; n <= 10; ++n) {
-        SCOPED_TRACE(n);
-        const std::vector<DryRunRow> planned = DryRun(Load(TenLines));
-        const std::size_t before = Received().size();
-        onReport = [&, n](int k) {
-            if (k == static_cast<int>(before) + n) {
-                EXPECT_TRUE(c().Pause->isEnabled());
-                Later([this] { c().Pause->click(); });
-            }
-        };
-        c().Run2->click();
-        onReport = nullptr;
-        if (n < 10) {
-            ASSERT_TRUE(form->Paused());
-            EXPECT_EQ(Received().size(), before + n);
-            EXPECT_EQ(c().RunProgressText->text(),
-                      QStringLiteral("Paused before line %1 of 10: Run goes on, STOP ends the run")
-                          .arg(n + 1));
-            EXPECT_TRUE(c().Command4->isEnabled()) << "GOTO, jog and zero while paused";
-            EXPECT_FALSE(c().Pause->isEnabled());
+TEST_F(RunControlTest, PauseAtAnyPointOfAnyLineThenRunSendsEveryReportOnceInOrder) {
+    // Pressed as the line goes out, half way through its 599 ms, and a moment before its "OK".
+    for (const std::int64_t afterMs : {0, 300, 598}) {
+        for (int n = 1; n <= 10; ++n) {
+            SCOPED_TRACE(testing::Message() << "line " << n << ", " << afterMs << " ms in");
+            const std::vector<DryRunRow> planned = DryRun(Load(TenLines));
+            const std::size_t before = Received().size();
+            onReport = [&, n](int k) {
+                if (k == static_cast<int>(before) + n) {
+                    EXPECT_TRUE(c().Pause->isEnabled());
+                    clock.CallAt(clock.NowMs() + afterMs, [this] { c().Pause->click(); });
+                }
+            };
             c().Run2->click();
+            onReport = nullptr;
+            if (n < 10) {
+                ASSERT_TRUE(form->Paused());
+                EXPECT_EQ(Received().size(), before + n);
+                EXPECT_EQ(
+                    c().RunProgressText->text(),
+                    QStringLiteral("Paused before line %1 of 10: Run goes on, STOP ends the run")
+                        .arg(n + 1));
+                EXPECT_TRUE(c().Command4->isEnabled()) << "GOTO, jog and zero while paused";
+                EXPECT_FALSE(c().Pause->isEnabled());
+                c().Run2->click();
+            }
+            EXPECT_FALSE(form->Paused());
+            EXPECT_EQ(ReceivedFrom(before), AllReports(planned));
+            EXPECT_EQ(Displays(), Shown(planned.back()));
+            EXPECT_TRUE(messages.shown.isEmpty()) << messages.shown.join("|").toStdString();
         }
-        EXPECT_FALSE(form->Paused());
-        EXPECT_EQ(ReceivedFrom(before), AllReports(planned));
-        EXPECT_EQ(Displays(), Shown(planned.back()));
-        EXPECT_TRUE(messages.shown.isEmpty()) << messages.shown.join("|").toStdString();
     }
+}
+
+TEST_F(RunControlTest, AfterStopRunFromHereGoesOnWithTheNextLineAndNothingElse) {
+    const std::vector<DryRunRow> planned = DryRun(Load(TwoPockets));
+    onReport = [&](int k) {
+        if (k == 4) {
+            Later([this] { c().Command3->click(); });
+        }
+    };
+    c().Run2->click();
+    onReport = nullptr;
+    ASSERT_EQ(form->ResumeRow(), 4);
+    const std::size_t before = Received().size();
+    messages.shown.clear();
+    form->RunFromHere(form->ResumeRow());
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].contains("already where that line starts"));
+    EXPECT_EQ(ReceivedFrom(before), Rows(planned, 4));
+    EXPECT_EQ(form->ResumeRow(), -1);
 }
 
 TEST_F(RunControlTest, AMachineMovedWhilePausedGoesBackAboveTheWorkBeforeTheNextLine) {
