@@ -43,6 +43,21 @@ constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min() / 2;
 constexpr std::size_t PreviewRowsPerStep = motion::PreviewRowsPerPiece;
 constexpr int PreviewProgressStart = 600; // thousandths of the notice's bar
 
+// What "Run from here" asks before it moves anything: the row, and the approach leg by leg.
+QString FromHereQuestion(const gcode::Program& program, std::size_t row, std::int64_t fromZ,
+                         const std::vector<motion::ApproachLeg>& legs,
+                         const motion::RunSpeeds& speeds) {
+    QString question = QStringLiteral("Run from line %1 of the file (row %2) to the end.\n\n")
+                           .arg(program.fileLines.FileLine(row))
+                           .arg(row + 1);
+    question += legs.empty()
+                    ? QStringLiteral("The machine is already where that line starts.")
+                    : QStringLiteral("First the machine goes:\n") +
+                          FieldText(motion::ApproachText(
+                              fromZ, legs, motion::ApproachFeedText(program, row, speeds)));
+    return question + QStringLiteral("\n\nStart?");
+}
+
 // A dwell looks at STOP, Pause and the limit flag at least this often.
 constexpr int DwellSliceMs = 50;
 
@@ -402,26 +417,20 @@ void RunController::RunFromHere(int row) {
     }
     const std::vector<motion::ApproachLeg> legs =
         motion::ApproachLegs(*now, *target, start.highestZ, u_.settings.ClearanceThousandths());
+    const std::optional<std::size_t> earlier = resumeRow_;
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), true));
     shiftPen(*now); // the plot's origin is the program's, as in a run from the start
     stepper_.StartAt(static_cast<std::size_t>(row));
     drawApproach(legs);
-    const std::uint64_t fileLine = program->fileLines.FileLine(static_cast<std::size_t>(row));
-    QString question = QStringLiteral("Run from line %1 of the file (row %2) to the end.\n\n")
-                           .arg(fileLine)
-                           .arg(row + 1);
-    question +=
-        legs.empty()
-            ? QStringLiteral("The machine is already where that line starts.")
-            : QStringLiteral("First the machine goes:\n") +
-                  FieldText(motion::ApproachText(
-                      (*now)[2], legs,
-                      motion::ApproachFeedText(*program, static_cast<std::size_t>(row), speeds)));
-    if (!u_.messages.Confirm(question + QStringLiteral("\n\nStart?"))) {
+    if (!u_.messages.Confirm(
+            FromHereQuestion(*program, static_cast<std::size_t>(row), (*now)[2], legs, speeds))) {
         u_.controls.Picture1->Erase();
         endRun(false);
         running_ = false;
+        if (earlier) {
+            ShowResumePoint(*earlier); // still where a stopped run goes on
+        }
         return;
     }
     highestZ_ = std::max(highestZ_, start.highestZ);
