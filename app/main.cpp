@@ -11,6 +11,7 @@
 #include "device/virtual_board_window.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,7 +62,35 @@ void placeBeside(QWidget& boardWindow, QWidget& window) {
 } // namespace
 #endif
 
+#if defined(QUORVANE_VIRTUAL_BOARD)
+#define QUORVANE_PROGRAM_NAME "quorvane-virtual"
+#else
+#define QUORVANE_PROGRAM_NAME "quorvane"
+#endif
+
 namespace {
+
+// The status when no display can be opened.
+constexpr int ExitNoDisplay = 3;
+
+// While the application is made, Qt ends the process with abort() (a core dump, SIGABRT) when
+// no platform can be opened: no display, or an X server not yet taking connections (a virtual
+// one that is still starting, or one still going away under the same number). That is said
+// plainly instead, and the program ends with its own status.
+void startupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const bool named =
+        context.category != nullptr && std::string_view(context.category) != "default";
+    std::fprintf(stderr, "%s%s%s\n", named ? context.category : "", named ? ": " : "",
+                 text.toLocal8Bit().constData());
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr,
+                     "%s: no display could be opened, so the window cannot be shown; nothing was "
+                     "started.\n",
+                     QUORVANE_PROGRAM_NAME);
+        std::fflush(stderr);
+        std::_Exit(ExitNoDisplay);
+    }
+}
 
 // Where the program keeps its files and finds its help, and what it drives.
 app::MainForm::Services programServices(device::HidLibrary& board, device::Timeline& clock) {
@@ -115,7 +144,9 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+    qInstallMessageHandler(startupMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(nullptr); // from here on, Qt's own handling
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvane.png")));
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
 

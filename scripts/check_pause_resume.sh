@@ -94,7 +94,7 @@ done
 kill "$program" 2>/dev/null || true
 ended_as_asked "$program" "$work/program.log"
 DRIVE
-xvfb-run -a -s "-screen 0 1600x1000x24" bash "$work/drive.sh" "$work"
+virtual_screen 1600x1000x24 bash "$work/drive.sh" "$work"
 
 status=0
 if cmp -s "$work/expected.txt" "$work/paused.txt"; then

@@ -80,7 +80,7 @@ goto_to -7.777 0.05 0.333
 kill "$program" 2>/dev/null || true
 ended_as_asked "$program" "$work/program.log"
 EOF
-xvfb-run -a -s "-screen 0 1600x1000x24" bash ${DRIVE_TRACE:+-x} "$work/drive.sh" "$work" "$expected"
+virtual_screen 1600x1000x24 bash ${DRIVE_TRACE:+-x} "$work/drive.sh" "$work" "$expected"
 
 received=$(wc -l <"$work/record.txt")
 echo "the board received $received reports, $((received - expected)) of them after the run"

@@ -61,5 +61,5 @@ answer_message Escape # not now
 kill "$program" 2>/dev/null || true
 ended_as_asked "$program" "$work/program.log"
 SHOOT
-xvfb-run -a -s "-screen 0 1920x1080x24" bash ${DRIVE_TRACE:+-x} "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
+virtual_screen 1920x1080x24 bash ${DRIVE_TRACE:+-x} "$work/shoot.sh" "$work" "$PWD/docs" "$PWD/scripts/xdrive.sh"
 ls -l docs/*.png

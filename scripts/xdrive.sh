@@ -16,6 +16,15 @@ prepare_program_folder() {
         >"$work/quorvane.cfg"
 }
 
+# A virtual screen to drive the program on: xvfb-run with a display number of its own. xvfb-run
+# -a alone takes the lowest free number, which may be the one a screen that is still going away
+# has just given up; under load the program could then find no display there and end.
+virtual_screen() { # SCREEN COMMAND...
+    local screen=$1
+    shift
+    xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 $screen" "$@"
+}
+
 # The newest visible window of that title (Qt may replace a window while it comes up).
 window_of() {
     for _ in $(seq 1 100); do
