@@ -250,6 +250,32 @@ std::string PlanVersion() {
     return std::string("quorvane-plan ") + QUORVANE_VERSION + "\n";
 }
 
+namespace {
+
+// --from ROW (a table row from 1) or --clearance MM (0 to 1000) into the options; false with
+// the message for a value that is neither.
+bool readRunFrom(std::string_view arg, std::string_view value, PlanOptions& options,
+                 std::string& error) {
+    if (arg == "--from") {
+        std::int64_t number = 0;
+        if (!encoding::RoundedThousandthsOf(value, number) || number < 1000 || number % 1000 != 0) {
+            error = "--from needs a row number from 1";
+            return false;
+        }
+        options.fromRow = static_cast<std::size_t>(number / 1000);
+        return true;
+    }
+    const std::optional<std::int64_t> clearance = app::ClearanceOf(value);
+    if (!clearance) {
+        error = "--clearance needs a number of millimetres from 0 to 1000";
+        return false;
+    }
+    options.clearanceThousandths = *clearance;
+    return true;
+}
+
+} // namespace
+
 bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& options,
                         std::string& error) {
     options = PlanOptions();
@@ -282,21 +308,9 @@ bool ParsePlanArguments(const std::vector<std::string_view>& args, PlanOptions& 
             }
             options.arcToleranceMm = *mm;
         } else if (arg == "--from" || arg == "--clearance") {
-            const std::string_view value = i + 1 < args.size() ? args[++i] : std::string_view();
-            std::int64_t number = 0;
-            const bool ok = encoding::RoundedThousandthsOf(value, number);
-            if (arg == "--from") {
-                if (!ok || number < 1000 || number % 1000 != 0) {
-                    error = "--from needs a row number from 1";
-                    return false;
-                }
-                options.fromRow = static_cast<std::size_t>(number / 1000);
-            } else {
-                if (!ok || number < 0 || number > 1'000'000) {
-                    error = "--clearance needs a number of millimetres from 0 to 1000";
-                    return false;
-                }
-                options.clearanceThousandths = number;
+            if (!readRunFrom(arg, i + 1 < args.size() ? args[++i] : std::string_view(), options,
+                             error)) {
+                return false;
             }
         } else if (arg == "--config") {
             if (i + 1 >= args.size()) {
