@@ -2,8 +2,8 @@
 
 #include "motion/run_control.h"
 
-#include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -30,25 +30,6 @@ namespace {
 
 // Keeps its one child square and centred, as large as the space allows, so the plot grows
 // with the window without being stretched.
-class SquareHolder : public QWidget {
-public:
-    SquareHolder(QWidget* child, QWidget* parent) : QWidget(parent), child_(child) {
-        child_->setParent(this);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-        setMinimumSize(360, 360);
-    }
-    QSize sizeHint() const override { return {520, 520}; }
-
-protected:
-    void resizeEvent(QResizeEvent*) override {
-        const int side = std::min(width(), height());
-        child_->setGeometry((width() - side) / 2, (height() - side) / 2, side, side);
-    }
-
-private:
-    QWidget* child_;
-};
-
 template <typename T> T* named(T* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -88,9 +69,36 @@ int twipsToPixels(const QWidget* widget, int twips) {
 
 void buildPlotFrame(MainControls& c, QWidget* window) {
     c.Frame4 = named(new QGroupBox(QStringLiteral("Plot Window"), window), "Frame4");
-    c.Picture1 = named(new gcode::PlotWidget(), "Picture1");
+    c.Picture1 = named(new gcode::ToolpathView(), "Picture1");
     auto* layout = new QVBoxLayout(c.Frame4);
-    layout->addWidget(new SquareHolder(c.Picture1, c.Frame4));
+    auto* bar = new QHBoxLayout();
+    const auto viewButton = [&c](const char* name, const char* caption, const char* tip) {
+        auto* button = named(new QToolButton(c.Frame4), name);
+        button->setText(QString::fromLatin1(caption));
+        button->setToolTip(QString::fromLatin1(tip));
+        return button;
+    };
+    c.ViewTop = viewButton("ViewTop", "Top", "Look from above: X and Y (Alt+1)");
+    c.ViewFront = viewButton("ViewFront", "Front", "Look from the front: X and Z (Alt+2)");
+    c.ViewSide = viewButton("ViewSide", "Side", "Look from the right: Y and Z (Alt+3)");
+    c.View3D = viewButton("View3D", "3D", "Turned view; drag with the right button (Alt+4)");
+    c.ViewFit = viewButton("ViewFit", "Fit", "Show the whole program (Home, or double-click)");
+    int key = Qt::Key_1;
+    for (QToolButton* button : {c.ViewTop, c.ViewFront, c.ViewSide, c.View3D}) {
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        button->setShortcut(QKeySequence(Qt::ALT | static_cast<Qt::Key>(key++)));
+        bar->addWidget(button);
+    }
+    c.ViewTop->setChecked(true);
+    bar->addWidget(c.ViewFit);
+    c.ShowRapids = named(new QCheckBox(QStringLiteral("Rapids"), c.Frame4), "ShowRapids");
+    c.ShowRapids->setChecked(true);
+    bar->addWidget(c.ShowRapids);
+    bar->addStretch();
+    layout->addLayout(bar);
+    c.Picture1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    layout->addWidget(c.Picture1, 1);
 }
 
 void buildGcodeFrame(MainControls& c, QWidget* window) {

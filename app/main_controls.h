@@ -22,7 +22,7 @@ class TickTimer;
 }
 
 namespace gcode {
-class PlotWidget;
+class ToolpathView;
 class ProgramTableModel;
 } // namespace gcode
 
@@ -38,7 +38,14 @@ struct MainControls {
     QGroupBox* Feed = nullptr;   // "Feed Rates MM/Min"
     QGroupBox* Frame6 = nullptr; // "Status"
 
-    gcode::PlotWidget* Picture1 = nullptr;
+    gcode::ToolpathView* Picture1 = nullptr;
+    // Above the view: the side it looks from, fit, and whether rapids are drawn.
+    QToolButton* ViewTop = nullptr;
+    QToolButton* ViewFront = nullptr;
+    QToolButton* ViewSide = nullptr;
+    QToolButton* View3D = nullptr;
+    QToolButton* ViewFit = nullptr;
+    QCheckBox* ShowRapids = nullptr;
     QTableView* Grid1 = nullptr;
     gcode::ProgramTableModel* Grid1Model = nullptr;
 

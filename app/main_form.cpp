@@ -16,8 +16,8 @@
 #include "device/status_report.h"
 #include "device/tick_timer.h"
 #include "gcode/arc.h"
-#include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -110,11 +110,44 @@ MainForm::MainForm(Services services, QWidget* parent)
         });
     connectSettingsBehaviour();
     connectMotionControls();
+    connectViewControls();
     connect(ui_.Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
     connect(ui_.Command1, &QPushButton::clicked, this,
             [this] { ui_.Picture1->SetLogicalSize(9270); });
     connect(ui_.Command2, &QPushButton::clicked, this,
             [this] { ui_.Picture1->SetLogicalSize(4635); });
+}
+
+// The view's buttons, and the link between the view and the table: a click on the path picks
+// its row in the table (so Run from here can start from a place picked in the view), and the
+// table's row is drawn thick in the view.
+void MainForm::connectViewControls() {
+    gcode::ToolpathView* view = ui_.Picture1;
+    const std::pair<QToolButton*, gcode::ViewKind> sides[] = {
+        {ui_.ViewTop, gcode::ViewKind::Top},
+        {ui_.ViewFront, gcode::ViewKind::Front},
+        {ui_.ViewSide, gcode::ViewKind::Side},
+        {ui_.View3D, gcode::ViewKind::Turned}};
+    for (const auto& [button, side] : sides) {
+        connect(button, &QToolButton::clicked, view, [view, side] { view->ShowView(side); });
+    }
+    connect(view, &gcode::ToolpathView::ViewChanged, this, [sides](gcode::ViewKind shown) {
+        for (const auto& [button, side] : sides) {
+            button->setChecked(side == shown);
+        }
+    });
+    connect(ui_.ViewFit, &QToolButton::clicked, view, &gcode::ToolpathView::Fit);
+    connect(ui_.ShowRapids, &QCheckBox::toggled, view, &gcode::ToolpathView::ShowRapids);
+    connect(view, &gcode::ToolpathView::RowPicked, this, [this](int row) {
+        const QModelIndex index = ui_.Grid1Model->index(row, 0);
+        ui_.Grid1->setCurrentIndex(index);
+        ui_.Grid1->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    });
+    connect(ui_.Grid1->selectionModel(), &QItemSelectionModel::currentChanged, view,
+            [view](const QModelIndex& current) {
+                view->SelectRow(current.isValid() ? std::optional<std::size_t>(current.row())
+                                                  : std::nullopt);
+            });
 }
 
 MainForm::~MainForm() {

@@ -118,6 +118,7 @@ protected:
 private:
     void connectSettingsBehaviour();
     void connectMotionControls();
+    void connectViewControls();
     void setpulses_Change();
     void Text16_Change();
     void Check1_Click();

@@ -10,9 +10,9 @@
 #include "app/settings_file.h"
 #include "app/window_mirror.h"
 #include "device/waitable_timer.h"
-#include "gcode/plot_widget.h"
 #include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 #include "manual/zeroing.h"
 
 #include <QCheckBox>
@@ -178,6 +178,8 @@ void ProgramLoader::loadChosenFile(const QString& path) {
                              .arg(QDir::toNativeSeparators(path)));
     }
 
+    // The view's path is built meanwhile, while the preview's planning catches up.
+    early->BuildPath(program, u_.settings.ArcToleranceMm());
     // The program's coordinates count from where the machine stands now.
     u_.loaded.program = program;
     c.Grid1Model->SetProgram(program);

@@ -7,9 +7,9 @@
 #include "app/wait_window.h"
 #include "app/window_mirror.h"
 #include "encoding/thousandths.h"
-#include "gcode/plot_widget.h"
 #include "gcode/program_load.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 #include "motion/plan_ahead.h"
 
 #include <QCheckBox>
@@ -128,6 +128,7 @@ void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* 
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
     if (stepper_.Mode() == motion::RunMode::Preview) {
         previewRows(previewNotice, early);
+        showProgramPath();
         endRun(false);
     } else {
         if (stepper_.Mode() == motion::RunMode::Live && stepper_.RowCount() > 0) {
@@ -147,13 +148,12 @@ void RunController::startRun(motion::RunMode mode) {
     u_.disableControls();
     stepper_.Begin(program, mode, u_.motion.machine, u_.motion.pen, c.Check3->isChecked());
     u_.motion.flags = {};
-    c.Picture1->Erase();
+    viewRunStart(program, mode);
     // Every mark of an earlier run goes, not only the last row's: a red row ahead of the line
     // being cut would point at the wrong place.
     c.Grid1Model->ClearFirstCellColours();
     highlighted_ = -1;
     anyRow_ = false;
-    segments_.clear();
     packet_.reset();
     shownAtMs_ = progressAtMs_ = scrolledAtMs_ = simulatedDueMs_ = Never;
     startedAtMs_ = u_.device.Clock().NowMs();
@@ -312,15 +312,12 @@ void RunController::continueRun() {
                     (*now)[2], legs,
                     motion::ApproachFeedText(*stepper_.Program(), stepper_.NextRow(),
                                              u_.settings.Speeds()))));
-        if (!u_.messages.Confirm(question)) {
+        drawApproach(*now, legs);
+        const bool agreed = u_.messages.Confirm(question);
+        u_.controls.Picture1->ShowApproach({});
+        if (!agreed) {
             return;
         }
-        // The pen stayed where the run paused; it follows the machine to where it stands now.
-        std::array<std::int64_t, 3> moved{};
-        for (std::size_t i = 0; i < 3; ++i) {
-            moved[i] = (*now)[i] - pausedAt_[i];
-        }
-        shiftPen(moved);
     }
     paused_ = false;
     running_ = true;
@@ -364,32 +361,57 @@ bool RunController::trustedForResume() {
     return false;
 }
 
-void RunController::shiftPen(const std::array<std::int64_t, 3>& by) {
-    gcode::PlotPen& pen = u_.motion.pen;
-    pen.PlotX += pen.PlotScale * static_cast<double>(by[0]) / 1000.0;
-    pen.PlotY -= pen.PlotScale * static_cast<double>(by[1]) / 1000.0;
-    pen.PrevPlotX = pen.PlotX;
-    pen.PrevPlotY = pen.PlotY;
+// The approach as it will be made, before the operator confirms it: from where the tool stands,
+// leg by leg.
+void RunController::drawApproach(const std::array<std::int64_t, 3>& from,
+                                 const std::vector<motion::ApproachLeg>& legs) {
+    std::vector<std::array<double, 3>> points;
+    std::array<std::int64_t, 3> at = from;
+    for (const motion::ApproachLeg& leg : legs) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            at[i] = leg.target[i].value_or(at[i]);
+        }
+        points.push_back({at[0] / 1000.0, at[1] / 1000.0, at[2] / 1000.0});
+    }
+    u_.controls.Picture1->ShowApproach(std::move(points));
 }
 
-// The approach as it will be drawn, before the operator confirms it: planned on copies, so
-// nothing of the run moves.
-void RunController::drawApproach(const std::vector<motion::ApproachLeg>& legs) {
-    motion::MachineState machine = u_.motion.machine;
-    gcode::PlotPen pen = u_.motion.pen;
-    motion::RunStepper scratch;
-    scratch.Resume(stepper_.Program(), stepper_.Mode(), machine, pen, stepper_.NextRow());
-    scratch.Approach(legs, motion::DirectionBits(machine));
-    const motion::PreparedPlanSettings settings(u_.settings.Plan());
-    const motion::RunSpeeds speeds = u_.settings.Speeds();
-    std::vector<gcode::PlotSegment> segments;
-    while (scratch.Approaching()) {
-        if (scratch.PlanNext(settings, speeds).planned.error) {
-            break;
-        }
-        scratch.DrawRow(segments);
+// The view of a run: a preview shows the newly loaded program from its first view; a run draws
+// over it from where the machine stands, which after a jog or a stop is not where it was loaded.
+void RunController::viewRunStart(const gcode::Program* program, motion::RunMode mode) {
+    gcode::ToolpathView* view = u_.controls.Picture1;
+    view->MarkStoppedAfter(std::nullopt);
+    view->ShowApproach({});
+    const auto shown = motion::ShownThousandths(u_.motion.machine);
+    std::array<double, 3> start{};
+    for (std::size_t i = 0; i < 3 && shown; ++i) {
+        start[i] = static_cast<double>((*shown)[i]) / 1000.0;
     }
-    u_.controls.Picture1->DrawSegments(segments);
+    if (mode == motion::RunMode::Preview) {
+        previewPath_.reset();
+        return; // the program is shown once its preview is made (showProgramPath)
+    }
+    const gcode::Toolpath* drawn = view->Path();
+    const std::array<double, 3> drawnFrom = drawn ? drawn->Start() : std::array<double, 3>{};
+    if (program && (drawn == nullptr || drawn->RowCount() != program->LineCount() ||
+                    drawnFrom != gcode::Toolpath::Rounded(start))) {
+        view->ReplacePath(std::make_shared<const gcode::Toolpath>(
+            gcode::BuildToolpath(*program, start, u_.settings.ArcToleranceMm())));
+    }
+    view->ShowCut(0, std::nullopt);
+}
+
+// A newly loaded program in the view: the path its preview built on the planning thread, or
+// built here from the load position.
+void RunController::showProgramPath() {
+    const gcode::Program* program = stepper_.Program();
+    std::shared_ptr<const gcode::Toolpath> path = std::move(previewPath_);
+    previewPath_.reset();
+    if (!path && program) {
+        path = std::make_shared<const gcode::Toolpath>(
+            gcode::BuildToolpath(*program, {0, 0, 0}, u_.settings.ArcToleranceMm()));
+    }
+    u_.controls.Picture1->ShowProgram(std::move(path), u_.motion.pen.PlotScale);
 }
 
 void RunController::RunFromHere(int row) {
@@ -420,12 +442,12 @@ void RunController::RunFromHere(int row) {
     const std::optional<std::size_t> earlier = resumeRow_;
     running_ = true;
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), true));
-    shiftPen(*now); // the plot's origin is the program's, as in a run from the start
     stepper_.StartAt(static_cast<std::size_t>(row));
-    drawApproach(legs);
-    if (!u_.messages.Confirm(
-            FromHereQuestion(*program, static_cast<std::size_t>(row), (*now)[2], legs, speeds))) {
-        u_.controls.Picture1->Erase();
+    drawApproach(*now, legs);
+    const bool agreed = u_.messages.Confirm(
+        FromHereQuestion(*program, static_cast<std::size_t>(row), (*now)[2], legs, speeds));
+    u_.controls.Picture1->ShowApproach({});
+    if (!agreed) {
         endRun(false);
         running_ = false;
         if (earlier) {
@@ -478,7 +500,6 @@ bool RunController::runLine() {
     }
     noteHeight(move);
     u_.device.Status().SetText9("OA");
-    stepper_.DrawRow(segments_);
     const bool simulate = stepper_.Mode() == motion::RunMode::Simulate;
     const bool journalled = !simulate && !move.approach;
     if (journalled) {
@@ -534,7 +555,6 @@ void RunController::previewRows(WaitWindow* notice, motion::EarlyPreview* early)
     motion::PreparedPlanSettings settings(u_.settings.Plan());
     motion::RunSpeeds speeds = u_.settings.Speeds();
     check_.Start(settings);
-    segments_.reserve(std::min(stepper_.RowCount(), PreviewRowsPerStep));
     const bool planned = early && takeEarlyPreview(*early, settings, speeds);
     // A long program's second half is planned on another thread meanwhile.
     std::optional<PreviewAhead> ahead;
@@ -545,8 +565,6 @@ void RunController::previewRows(WaitWindow* notice, motion::EarlyPreview* early)
     while (!planned && stepper_.HasNext()) {
         const std::size_t row = stepper_.NextRow();
         if (row > 0 && row % PreviewRowsPerStep == 0) {
-            u_.controls.Picture1->DrawSegments(segments_);
-            segments_.clear();
             if (progress) {
                 notice->SetProgress(
                     PreviewProgressStart +
@@ -576,7 +594,6 @@ void RunController::previewRows(WaitWindow* notice, motion::EarlyPreview* early)
         if (refused(move)) {
             return;
         }
-        stepper_.DrawRow(segments_);
         if (u_.motion.flags.StopRequested == 1) {
             showRun(true);
             u_.messages.Show(QStringLiteral("Run Stopped"));
@@ -597,18 +614,6 @@ RunController::PreviewAhead::PreviewAhead(const gcode::Program& program, std::si
                  [this](const motion::RunStepper& run) { part.Row(run.Row(), run); });
 }
 
-// Travel planned away from the window, drawn a piece per call as the preview draws its rows;
-// the last piece stays for what follows.
-void RunController::drawPart(const motion::PreviewPart& part) {
-    for (std::size_t k = 0; k < part.pieces.size(); ++k) {
-        stepper_.DrawTravel(part.pieces[k], segments_);
-        if (k + 1 < part.pieces.size()) {
-            u_.controls.Picture1->DrawSegments(segments_);
-            segments_.clear();
-        }
-    }
-}
-
 // The second thread's rows, drawn, counted and shown as if planned here; false when its guess
 // of where the machine would be did not hold, or the settings changed meanwhile.
 bool RunController::takePreviewAhead(PreviewAhead& ahead,
@@ -619,7 +624,6 @@ bool RunController::takePreviewAhead(PreviewAhead& ahead,
     }
     // No events run from here to the end of the preview, so nothing it planned with can
     // change under it.
-    drawPart(ahead.part);
     check_.Add(ahead.part.check);
     stepper_.Adopt(ahead.plan->Run());
     anyRow_ = true;
@@ -638,20 +642,16 @@ bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
         return false;
     }
     // No events run from here to the end of the preview, so nothing it planned with can
-    // change under it. The pieces are drawn as the preview draws its rows, a piece per call.
+    // change under it.
     early.planner.NoMoreSlices();
-    motion::PlotTravel piece;
-    while (early.NextPiece(piece)) {
-        stepper_.DrawTravel(piece, segments_);
-        u_.controls.Picture1->DrawSegments(segments_);
-        segments_.clear();
-    }
     early.planner.Finish();
     if (early.planner.Failed()) {
         restartPreview(settings); // memory ran out on its thread: the preview is made here
         return false;
     }
-    stepper_.DrawTravel(early.piece, segments_);
+    if (auto path = early.TakePath(*program)) {
+        previewPath_ = std::make_shared<const gcode::Toolpath>(std::move(*path));
+    }
     check_.Add(early.check);
     stepper_.Adopt(early.planner.Run(), early.planner.SliceFirst());
     anyRow_ = true;
@@ -663,8 +663,6 @@ void RunController::restartPreview(const motion::PreparedPlanSettings& settings)
     const MainControls& c = u_.controls;
     stepper_.Begin(stepper_.Program(), motion::RunMode::Preview, u_.motion.machine, u_.motion.pen,
                    c.Check3->isChecked());
-    c.Picture1->Erase();
-    segments_.clear();
     check_.Start(settings);
 }
 
@@ -721,6 +719,10 @@ void RunController::endRun(bool finished) {
             u_.journal.Flush();
         }
     }
+    if (stepper_.Mode() != motion::RunMode::Preview) {
+        u_.controls.Picture1->ShowCut(
+            finished ? stepper_.RowCount() : (lastAcked_ ? *lastAcked_ + 1 : 0), std::nullopt);
+    }
     if (finished) {
         u_.controls.RunProgressText->setText(FieldText(motion::RunFinishedText(
             stepper_.RowCount(), u_.device.Clock().NowMs() - startedAtMs_)));
@@ -742,6 +744,7 @@ void RunController::markResumePoint() {
     }
     const int acked = static_cast<int>(*lastAcked_);
     c.Grid1Model->SetFirstCellColour(acked, RowAcknowledged);
+    c.Picture1->MarkStoppedAfter(*lastAcked_);
     if (highlighted_ == acked) {
         highlighted_ = -1; // the mark replaced the red
     }
@@ -826,9 +829,8 @@ void RunController::showRun(bool whole) {
             }
         }
     }
-    if (!segments_.empty()) {
-        c.Picture1->DrawSegments(segments_);
-        segments_.clear();
+    if (stepper_.Mode() != motion::RunMode::Preview) {
+        c.Picture1->ShowCut(stepper_.NextRow() > 0 ? stepper_.Row() : 0, stepper_.Row());
     }
     showProgress(false);
 }

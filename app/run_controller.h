@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,8 +97,10 @@ private:
     void continueRun();
     void abandonPause();
     bool trustedForResume();
-    void shiftPen(const std::array<std::int64_t, 3>& by);
-    void drawApproach(const std::vector<motion::ApproachLeg>& legs);
+    void drawApproach(const std::array<std::int64_t, 3>& from,
+                      const std::vector<motion::ApproachLeg>& legs);
+    void viewRunStart(const gcode::Program* program, motion::RunMode mode);
+    void showProgramPath();
     void noteHeight(const motion::ProgramRowMove& move);
     void markResumePoint();
     void beginJournal(std::size_t fromRow, const std::array<std::string, 3>& at);
@@ -108,7 +111,6 @@ private:
     bool takeEarlyPreview(motion::EarlyPreview& early, const motion::PreparedPlanSettings& settings,
                           const motion::RunSpeeds& speeds);
     void restartPreview(const motion::PreparedPlanSettings& settings);
-    void drawPart(const motion::PreviewPart& part);
     void endRun(bool finished);
     bool refused(const motion::ProgramRowMove& move);
     int simulatedWaitMs();
@@ -119,10 +121,10 @@ private:
     Uses u_;
     motion::RunStepper stepper_;
     bool running_ = false;
-    bool anyRow_ = false;                          // a row of this run has been planned
-    std::vector<gcode::PlotSegment> segments_;     // drawn, not yet painted
-    std::optional<encoding::MotionReport> packet_; // sent, not yet echoed
-    int highlighted_ = -1;                         // the row whose first cell is red
+    bool anyRow_ = false;                                // a row of this run has been planned
+    std::optional<encoding::MotionReport> packet_;       // sent, not yet echoed
+    std::shared_ptr<const gcode::Toolpath> previewPath_; // built while the file was read
+    int highlighted_ = -1;                               // the row whose first cell is red
     std::int64_t shownAtMs_ = 0;
     std::int64_t progressAtMs_ = 0;
     std::int64_t scrolledAtMs_ = 0;

@@ -2,6 +2,8 @@
 
 #include "app/field_text.h"
 #include "app/motion_state.h"
+#include "gcode/toolpath_view.h"
+#include "motion/run_control.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +12,14 @@ namespace app {
 
 void ShowPositions(const MainControls& c, const MotionState& motion) {
     QLabel* displays[3] = {c.XpositionDisplay, c.YpositionDisplay, c.ZpositionDisplay};
+    // The tool in the view follows the displays, whatever moved the machine.
+    if (const auto shown = motion::ShownThousandths(motion.machine)) {
+        c.Picture1->SetMarker(std::array<double, 3>{static_cast<double>((*shown)[0]) / 1000.0,
+                                                    static_cast<double>((*shown)[1]) / 1000.0,
+                                                    static_cast<double>((*shown)[2]) / 1000.0});
+    } else {
+        c.Picture1->SetMarker(std::nullopt);
+    }
     for (const motion::Axis a : motion::kAxes) {
         QLabel* display = displays[motion::index(a)];
         display->setText(FieldText(motion.machine[a].positionText));

@@ -1,5 +1,6 @@
 #include "bench/cam_gcode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -175,6 +176,38 @@ std::string GenerateRealCamGcode(std::size_t lineCount, std::uint64_t seed) {
     line("G0 Z5.");
     line("M5");
     line("M30");
+    return out;
+}
+
+} // namespace bench
+
+namespace bench {
+
+std::string GenerateSurfaceGcode(std::size_t lineCount, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    const double phase = std::uniform_real_distribution<double>(0, 6.28)(random);
+    const std::size_t perPass = 400;
+    const std::size_t passes = std::max<std::size_t>(lineCount / perPass, 1);
+    const auto height = [phase](double x, double y) {
+        return -6 + 4 * std::cos(x / 14 + phase) * std::sin(y / 19) -
+               0.0004 * ((x - 60) * (x - 60) + (y - 40) * (y - 40));
+    };
+    std::string out = "G90 G94 G17 G21\nT2 M6 (3 mm ball nose)\nS16000 M3\nG0 Z5.\n";
+    out += "G0 X0. Y0.\nG1 Z" + std::to_string(height(0, 0)) + " F300.\n";
+    char line[96];
+    std::size_t written = 6;
+    for (std::size_t pass = 0; pass < passes && written < lineCount; ++pass) {
+        const double y = 80.0 * static_cast<double>(pass) / static_cast<double>(passes);
+        for (std::size_t k = 0; k < perPass && written < lineCount; ++k, ++written) {
+            // Back and forth, as a raster finish goes.
+            const double t = static_cast<double>(k) / (perPass - 1);
+            const double x = 120.0 * (pass % 2 == 0 ? t : 1 - t);
+            std::snprintf(line, sizeof line, "%sX%.3f Y%.3f Z%.3f\n", k == 0 ? "G1 " : "", x, y,
+                          height(x, y));
+            out += line;
+        }
+    }
+    out += "G0 Z5.\nM5\nM30\n";
     return out;
 }
 

@@ -29,4 +29,8 @@ std::string GenerateCamGcode(std::size_t lineCount, std::uint64_t seed = 1);
 // Ends "G0 Z5.", "M5", "M30". Lines end with LF; a million lines is about 20 MB.
 std::string GenerateRealCamGcode(std::size_t lineCount, std::uint64_t seed = 1);
 
+// A 3D surfacing finish: a ball nose going back and forth across a 120 x 80 mm wavy surface,
+// every line "X.. Y.. Z..", 400 lines a pass. Lines end with LF.
+std::string GenerateSurfaceGcode(std::size_t lineCount, std::uint64_t seed = 1);
+
 } // namespace bench

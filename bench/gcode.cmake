@@ -18,3 +18,8 @@ quorvane_warnings(gcode_load_process)
 add_executable(gcode_gui_load ${CMAKE_CURRENT_LIST_DIR}/gcode_gui_load.cpp)
 target_link_libraries(gcode_gui_load PRIVATE quorvane_ui)
 quorvane_warnings(gcode_gui_load)
+
+# The toolpath view on a large program, frame by frame (run under xvfb-run).
+add_executable(view_bench ${CMAKE_CURRENT_LIST_DIR}/view_bench.cpp)
+target_link_libraries(view_bench PRIVATE quorvane_ui)
+quorvane_warnings(view_bench)

@@ -7,7 +7,7 @@
 #include "bench/bench_window.h"
 #include "gcode/program_table_model.h"
 
-#include "gcode/plot_widget.h"
+#include "gcode/toolpath_view.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

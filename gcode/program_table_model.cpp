@@ -1,6 +1,6 @@
 #include "gcode/program_table_model.h"
 
-#include "gcode/plot_widget.h"
+#include "gcode/toolpath_view.h"
 
 #include <climits>
 

@@ -7,15 +7,6 @@
 namespace motion {
 namespace {
 
-// A row into a preview's check and the piece in hand; true when it ends a piece.
-bool previewRow(std::size_t row, const RunStepper& run, ProgramCheck& check, PlotTravel& piece) {
-    check.Row(row, run.Current());
-    if (!run.Current().planned.error) {
-        run.AppendTravel(piece);
-    }
-    return (row + 1) % PreviewRowsPerPiece == 0;
-}
-
 ProgramCheck startedCheck(const PlanSettings& settings) {
     ProgramCheck check;
     check.Start(PreparedPlanSettings(settings));
@@ -25,16 +16,14 @@ ProgramCheck startedCheck(const PlanSettings& settings) {
 } // namespace
 
 void PreviewPart::Row(std::size_t row, const RunStepper& run) {
-    if (previewRow(row, run, check, pieces.back())) {
-        pieces.emplace_back();
-    }
+    check.Row(row, run.Current());
 }
 
 EarlyPreview::EarlyPreview(const PlanSettings& settings, const RunSpeeds& speeds)
     : check(startedCheck(settings)), fields_(settings), speeds_(speeds),
       planner(
           RunMode::Preview, MachineState(), PreparedPlanSettings(settings), speeds,
-          [this](std::size_t r, const RunStepper& run) { row(r, run); }, [this] { ended(); }) {}
+          [this](std::size_t r, const RunStepper& run) { row(r, run); }, [] {}) {}
 
 void EarlyPreview::Add(gcode::Program slice) {
     given_ += slice.LineCount();
@@ -49,33 +38,21 @@ bool EarlyPreview::Plans(const gcode::Program& program, const PlanSettings& sett
 }
 
 void EarlyPreview::row(std::size_t row, const RunStepper& run) {
-    if (previewRow(row, run, check, piece)) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            pieces_.push_back(std::move(piece));
-        }
-        ready_.notify_one();
-        piece = {};
-    }
+    check.Row(row, run.Current());
 }
 
-void EarlyPreview::ended() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ended_ = true;
-    }
-    ready_.notify_one();
+void EarlyPreview::BuildPath(std::shared_ptr<const gcode::Program> program, double arcToleranceMm) {
+    pathOf_ = std::move(program);
+    path_ = std::async(std::launch::async, [program = pathOf_, arcToleranceMm] {
+        return gcode::BuildToolpath(*program, {0, 0, 0}, arcToleranceMm);
+    });
 }
 
-bool EarlyPreview::NextPiece(PlotTravel& next) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [this] { return !pieces_.empty() || ended_; });
-    if (pieces_.empty()) {
-        return false;
+std::optional<gcode::Toolpath> EarlyPreview::TakePath(const gcode::Program& program) {
+    if (!path_.valid() || pathOf_.get() != &program) {
+        return std::nullopt;
     }
-    next = std::move(pieces_.front());
-    pieces_.pop_front();
-    return true;
+    return path_.get();
 }
 
 } // namespace motion

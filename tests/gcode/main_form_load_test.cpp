@@ -2,7 +2,7 @@
 #include "app/main_form.h"
 #include "app/wait_window.h"
 #include "device/virtual_board.h"
-#include "gcode/plot_widget.h"
+#include "gcode/toolpath_view.h"
 #include "gcode/program_table_model.h"
 #include "support/virtual_main_form.h"
 

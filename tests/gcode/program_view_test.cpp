@@ -1,7 +1,7 @@
 // The table model and the plot box, on the offscreen platform.
 #include "gcode/loader.h"
-#include "gcode/plot_widget.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 
 #include <QSignalSpy>
 #include <QTableView>
@@ -88,46 +88,6 @@ TEST(ProgramTable, AMillionRowsStayWithinSixtyFourBytesEachAndScrollQuickly) {
     view.scrollTo(model.index(999'999, 0), QAbstractItemView::PositionAtTop);
     EXPECT_GT(view.rowAt(0), 999'000);
     EXPECT_EQ(model.data(model.index(999'999, 1), Qt::DisplayRole).toString(), "X0199.125 ");
-}
-
-QColor PixelAt(const gcode::PlotWidget& plot, double x, double y) {
-    const QImage& image = plot.Image();
-    const double scale = image.width() / plot.LogicalSize();
-    return image.pixelColor(static_cast<int>(x * scale), static_cast<int>(y * scale));
-}
-
-TEST(PlotBox, DrawsSegmentsInTheirColoursAndKeepsThemWhenResized) {
-    gcode::PlotWidget plot;
-    plot.resize(400, 400);
-    plot.show();
-    plot.Erase();
-    plot.DrawSegment({60, 4555, 4000, 4555, gcode::PlotRed});
-    plot.DrawSegment({60, 100, 60, 4000, gcode::PlotGreen});
-    EXPECT_EQ(PixelAt(plot, 2000, 4555), QColor(255, 0, 0));
-    EXPECT_EQ(PixelAt(plot, 60, 2000), QColor(0, 255, 0));
-    EXPECT_EQ(PixelAt(plot, 2000, 2000), QColor(255, 255, 255));
-
-    plot.resize(800, 800);
-    EXPECT_EQ(plot.Image().width(), 800);
-    EXPECT_EQ(PixelAt(plot, 2000, 4555).red(), 255);
-    EXPECT_LT(PixelAt(plot, 2000, 4555).green(), 200); // still there, if smoothed
-
-    plot.Erase();
-    EXPECT_EQ(PixelAt(plot, 2000, 4555), QColor(255, 255, 255));
-}
-
-TEST(PlotBox, LargerLogicalSizeHalvesLaterDrawingAndClipsOutside) {
-    gcode::PlotWidget plot;
-    plot.resize(400, 400);
-    plot.Erase();
-    plot.SetLogicalSize(9270);
-    plot.DrawSegment({0, 4635, 4635, 4635, gcode::PlotBlack});
-    EXPECT_EQ(plot.Image().pixelColor(100, 200), QColor(0, 0, 0)); // halfway down, in pixels
-    EXPECT_EQ(plot.Image().pixelColor(300, 200), QColor(255, 255, 255));
-
-    plot.SetLogicalSize(4635);
-    plot.DrawSegment({-1e9, -1e9, 1e12, 1e12, gcode::PlotBlue}); // diagonal, mostly outside
-    EXPECT_EQ(plot.Image().pixelColor(200, 200), QColor(0, 0, 255));
 }
 
 } // namespace
