@@ -47,21 +47,19 @@ bool Clip(ScreenPoint& a, ScreenPoint& b, double w, double h) {
 void DrawLine(PixelBlock& block, ScreenPoint a, ScreenPoint b, std::uint32_t colour, bool dashed) {
     const int top = std::max(block.top, 0);
     const int bottom = std::min(block.bottom, block.height);
-    if (block.width <= 0 || bottom <= top) {
+    // Wholly above or below the rows drawn in: nothing to walk.
+    if (block.width <= 0 || bottom <= top || (a.y < top && b.y < top) ||
+        (a.y >= bottom && b.y >= bottom)) {
         return;
     }
     const double right = block.width - 0.5;
-    const bool inside = a.x >= 0 && a.x <= right && b.x >= 0 && b.x <= right && a.y >= top &&
-                        a.y <= bottom - 0.5 && b.y >= top && b.y <= bottom - 0.5;
-    if (!inside) {
-        // Clipped to the rows of this block: a line through both halves is drawn half by each.
-        a.y -= top;
-        b.y -= top;
-        if (!Clip(a, b, right, bottom - top - 0.5)) {
-            return;
-        }
-        a.y += top;
-        b.y += top;
+    const double low = block.height - 0.5;
+    const bool inside = a.x >= 0 && a.x <= right && b.x >= 0 && b.x <= right && a.y >= 0 &&
+                        a.y <= low && b.y >= 0 && b.y <= low;
+    // Clipped to the whole block whatever rows are drawn in, so that a line across two halves
+    // drawn by two threads puts exactly the pixels one thread would.
+    if (!inside && !Clip(a, b, right, low)) {
+        return;
     }
     int x = static_cast<int>(std::floor(a.x));
     int y = static_cast<int>(std::floor(a.y));

@@ -46,11 +46,13 @@ public:
     std::size_t CutRows() const { return cutRows_; }
     // After a stop, the last row the board acknowledged; none clears the mark.
     void MarkStoppedAfter(std::optional<std::size_t> row);
+    std::optional<std::size_t> StoppedAfter() const { return stoppedAfter_; }
     // The tool at the displayed position (mm), or nowhere when a display is no number.
     void SetMarker(std::optional<std::array<double, 3>> at);
     const std::optional<std::array<double, 3>>& Marker() const { return marker_; }
     // The row the table has selected, drawn thick.
     void SelectRow(std::optional<std::size_t> row);
+    std::optional<std::size_t> SelectedRow() const { return selected_; }
     // Moves about to be made before a run goes on, drawn dashed from the tool.
     void ShowApproach(std::vector<std::array<double, 3>> points);
 
