@@ -141,14 +141,14 @@ void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* 
     running_ = false;
 }
 
-void RunController::startRun(motion::RunMode mode) {
+void RunController::startRun(motion::RunMode mode, bool fromStart) {
     const MainControls& c = u_.controls;
     const gcode::Program* program = u_.loaded.LineCount > 0 ? u_.loaded.program.get() : nullptr;
     abandonPause();
     u_.disableControls();
     stepper_.Begin(program, mode, u_.motion.machine, u_.motion.pen, c.Check3->isChecked());
     u_.motion.flags = {};
-    viewRunStart(program, mode);
+    viewRunStart(program, mode, fromStart);
     // Every mark of an earlier run goes, not only the last row's: a red row ahead of the line
     // being cut would point at the wrong place.
     c.Grid1Model->ClearFirstCellColours();
@@ -378,7 +378,8 @@ void RunController::drawApproach(const std::array<std::int64_t, 3>& from,
 
 // The view of a run: a preview shows the newly loaded program from its first view; a run draws
 // over it from where the machine stands, which after a jog or a stop is not where it was loaded.
-void RunController::viewRunStart(const gcode::Program* program, motion::RunMode mode) {
+void RunController::viewRunStart(const gcode::Program* program, motion::RunMode mode,
+                                 bool fromStart) {
     gcode::ToolpathView* view = u_.controls.Picture1;
     view->MarkStoppedAfter(std::nullopt);
     view->ShowApproach({});
@@ -391,7 +392,13 @@ void RunController::viewRunStart(const gcode::Program* program, motion::RunMode 
         previewPath_.reset();
         return; // the program is shown once its preview is made (showProgramPath)
     }
+    // A run from a later line plans the lines before it from the program's origin, as loaded;
+    // the approach is drawn from the tool to that line.
     const gcode::Toolpath* drawn = view->Path();
+    if (!fromStart && drawn) {
+        view->ShowCut(0, std::nullopt);
+        return;
+    }
     const std::array<double, 3> drawnFrom = drawn ? drawn->Start() : std::array<double, 3>{};
     if (program && (drawn == nullptr || drawn->RowCount() != program->LineCount() ||
                     drawnFrom != gcode::Toolpath::Rounded(start))) {
@@ -441,7 +448,7 @@ void RunController::RunFromHere(int row) {
         motion::ApproachLegs(*now, *target, start.highestZ, u_.settings.ClearanceThousandths());
     const std::optional<std::size_t> earlier = resumeRow_;
     running_ = true;
-    startRun(motion::ChooseRunMode(u_.settings.Simulate(), true));
+    startRun(motion::ChooseRunMode(u_.settings.Simulate(), true), false);
     stepper_.StartAt(static_cast<std::size_t>(row));
     drawApproach(*now, legs);
     const bool agreed = u_.messages.Confirm(

@@ -88,7 +88,7 @@ private:
     enum class Outcome { Finished, Paused, Ended };
     enum class NoteStep { Go, Pause, End };
 
-    void startRun(motion::RunMode mode);
+    void startRun(motion::RunMode mode, bool fromStart = true);
     void runRows();
     Outcome rowsUntilHeld();
     NoteStep meetNotes();
@@ -99,7 +99,7 @@ private:
     bool trustedForResume();
     void drawApproach(const std::array<std::int64_t, 3>& from,
                       const std::vector<motion::ApproachLeg>& legs);
-    void viewRunStart(const gcode::Program* program, motion::RunMode mode);
+    void viewRunStart(const gcode::Program* program, motion::RunMode mode, bool fromStart);
     void showProgramPath();
     void noteHeight(const motion::ProgramRowMove& move);
     void markResumePoint();

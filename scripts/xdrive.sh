@@ -70,13 +70,25 @@ wait_gone() {
     return 1
 }
 
-# Ctrl+O in the main window, the path typed into the open dialog, Return.
+# Ctrl+O in the main window, the path typed into the open dialog, Return. Under load a typed
+# key is now and then lost (the dialog then says the file is not found); its message is
+# answered and the path typed again, at most three times.
 open_program() {
     to_window "Quorvane Gcode" key ctrl+o
     window_of "^Open$" >/dev/null
     sleep 0.5
-    to_window "^Open$" type --delay 5 "$1"
-    to_window "^Open$" key Return || true # the dialog closes under it
+    for _ in 1 2 3; do
+        xdotool search --onlyvisible --name "^Open$" >/dev/null 2>&1 || return 0
+        # Whatever name the dialog offers is replaced by the path typed.
+        to_window "^Open$" key ctrl+a
+        to_window "^Open$" type --delay 25 "$1"
+        sleep 0.3
+        to_window "^Open$" key Return || true # the dialog closes under it
+        sleep 1.5
+        xdotool search --onlyvisible --name "^Open$" >/dev/null 2>&1 || return 0
+        to_window "^Open$" key Return || true # the "File not found" message
+        sleep 0.5
+    done
     wait_gone "^Open$"
 }
 

@@ -116,10 +116,15 @@ TEST_F(ToolpathViewWindowTest, AStoppedRunMarksItsLastAcknowledgedRow) {
     EXPECT_TRUE(c().RunProgressText->text().startsWith(
         QStringLiteral("Stopped after line %1:").arg(view->CutRows())))
         << c().RunProgressText->text().toStdString();
-    // The next run starts afresh: nothing cut, no mark.
+    // Going on from the next line after a jog: the lines before it stay where the program's
+    // origin puts them, and the run goes on to the end.
     board.SetObserver({});
-    c().Run2->click();
+    Goto("30", "30", "10");
+    const gcode::PathBox before = view->Path()->Extents();
+    form->RunFromHere(form->ResumeRow());
     RunUntilIdle();
+    EXPECT_EQ(view->Path()->Start(), (Point{0, 0, 0}));
+    EXPECT_EQ(view->Path()->Extents().max, before.max);
     EXPECT_FALSE(view->StoppedAfter());
     EXPECT_EQ(view->CutRows(), 9u);
 }
