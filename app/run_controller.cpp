@@ -128,7 +128,7 @@ void RunController::RunProgram(WaitWindow* previewNotice, motion::EarlyPreview* 
     startRun(motion::ChooseRunMode(u_.settings.Simulate(), u_.loaded.PreviewDone == 1));
     if (stepper_.Mode() == motion::RunMode::Preview) {
         previewRows(previewNotice, early);
-        showProgramPath();
+        showProgramPath(early);
         endRun(false);
     } else {
         if (stepper_.Mode() == motion::RunMode::Live && stepper_.RowCount() > 0) {
@@ -389,7 +389,6 @@ void RunController::viewRunStart(const gcode::Program* program, motion::RunMode 
         start[i] = static_cast<double>((*shown)[i]) / 1000.0;
     }
     if (mode == motion::RunMode::Preview) {
-        previewPath_.reset();
         return; // the program is shown once its preview is made (showProgramPath)
     }
     // A run from a later line plans the lines before it from the program's origin, as loaded;
@@ -408,12 +407,16 @@ void RunController::viewRunStart(const gcode::Program* program, motion::RunMode 
     view->ShowCut(0, std::nullopt);
 }
 
-// A newly loaded program in the view: the path its preview built on the planning thread, or
-// built here from the load position.
-void RunController::showProgramPath() {
+// A newly loaded program in the view: the path built beside the preview while it was planned,
+// or built here from the load position.
+void RunController::showProgramPath(motion::EarlyPreview* early) {
     const gcode::Program* program = stepper_.Program();
-    std::shared_ptr<const gcode::Toolpath> path = std::move(previewPath_);
-    previewPath_.reset();
+    std::shared_ptr<const gcode::Toolpath> path;
+    if (early && program) {
+        if (auto built = early->TakePath(*program)) {
+            path = std::make_shared<const gcode::Toolpath>(std::move(*built));
+        }
+    }
     if (!path && program) {
         path = std::make_shared<const gcode::Toolpath>(
             gcode::BuildToolpath(*program, {0, 0, 0}, u_.settings.ArcToleranceMm()));
@@ -655,9 +658,6 @@ bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
     if (early.planner.Failed()) {
         restartPreview(settings); // memory ran out on its thread: the preview is made here
         return false;
-    }
-    if (auto path = early.TakePath(*program)) {
-        previewPath_ = std::make_shared<const gcode::Toolpath>(std::move(*path));
     }
     check_.Add(early.check);
     stepper_.Adopt(early.planner.Run(), early.planner.SliceFirst());

@@ -100,7 +100,7 @@ private:
     void drawApproach(const std::array<std::int64_t, 3>& from,
                       const std::vector<motion::ApproachLeg>& legs);
     void viewRunStart(const gcode::Program* program, motion::RunMode mode, bool fromStart);
-    void showProgramPath();
+    void showProgramPath(motion::EarlyPreview* early);
     void noteHeight(const motion::ProgramRowMove& move);
     void markResumePoint();
     void beginJournal(std::size_t fromRow, const std::array<std::string, 3>& at);
@@ -121,10 +121,9 @@ private:
     Uses u_;
     motion::RunStepper stepper_;
     bool running_ = false;
-    bool anyRow_ = false;                                // a row of this run has been planned
-    std::optional<encoding::MotionReport> packet_;       // sent, not yet echoed
-    std::shared_ptr<const gcode::Toolpath> previewPath_; // built while the file was read
-    int highlighted_ = -1;                               // the row whose first cell is red
+    bool anyRow_ = false;                          // a row of this run has been planned
+    std::optional<encoding::MotionReport> packet_; // sent, not yet echoed
+    int highlighted_ = -1;                         // the row whose first cell is red
     std::int64_t shownAtMs_ = 0;
     std::int64_t progressAtMs_ = 0;
     std::int64_t scrolledAtMs_ = 0;

@@ -41,7 +41,8 @@ public:
     bool Plans(const gcode::Program& program, const PlanSettings& settings, const RunSpeeds& speeds,
                const MachineState& machine) const;
     // The program's toolpath from where a load leaves the machine, built on a thread of its own
-    // once the whole program is read: the reader's processor is free by then.
+    // once the whole program is read (the reader's processor is free by then), whichever way
+    // the preview is then planned.
     void BuildPath(std::shared_ptr<const gcode::Program> program, double arcToleranceMm);
     // That path, once built, when it is the path of `program`.
     std::optional<gcode::Toolpath> TakePath(const gcode::Program& program);
