@@ -186,54 +186,6 @@ void RunStepper::DrawRow(std::vector<gcode::PlotSegment>& out) {
     });
 }
 
-bool PlotTravel::thousandthsOf(double mm, std::int32_t& out) {
-    if (!(std::fabs(mm) < 2e6)) {
-        return false;
-    }
-    if (mm == 0 && std::signbit(mm)) {
-        out = NegativeZero;
-        return true;
-    }
-    const auto k = static_cast<std::int32_t>(std::llround(mm * 1000.0));
-    out = k;
-    // Kept only when it comes back as the very same number.
-    return k != Aside && k != NegativeZero && static_cast<double>(k) / 1000.0 == mm;
-}
-
-void PlotTravel::Append(double x, double y, bool rapid) {
-    Step step{};
-    if (!rapid && thousandthsOf(x, step.x) && thousandthsOf(y, step.y)) {
-        steps_.push_back(step);
-        return;
-    }
-    steps_.push_back({Aside, 0});
-    aside_.push_back({x, y, rapid});
-}
-
-void RunStepper::AppendTravel(PlotTravel& out) const {
-    eachPlotInput([&](const gcode::PlotRowInput& input) {
-        // The sign the pen's step takes; a distance is never negative, so it comes back whole.
-        const double towardsX = input.xDirection == (input.inverseX ? 0 : 1) ? 1.0 : -1.0;
-        const double downY = input.yDirection == (input.inverseY ? 0 : 1) ? -1.0 : 1.0;
-        out.Append(towardsX * input.xDistanceMm, downY * input.yDistanceMm, input.rapid);
-    });
-}
-
-void RunStepper::DrawTravel(const PlotTravel& travel, std::vector<gcode::PlotSegment>& out) {
-    travel.ForEach([&](double x, double y, bool rapid) {
-        gcode::PlotRowInput input;
-        input.xDistanceMm = std::fabs(x);
-        input.xDirection = std::signbit(x) ? 0 : 1;
-        input.yDistanceMm = std::fabs(y);
-        input.yDirection = std::signbit(y) ? 1 : 0;
-        input.rapid = rapid;
-        input.preview = true;
-        if (const auto segment = gcode::PlotRow(*pen_, input)) {
-            out.push_back(*segment);
-        }
-    });
-}
-
 void RunStepper::Adopt(const RunStepper& ahead, std::size_t firstRow) {
     const ProgramRowMove& last = ahead.slots_[ahead.current_];
     if (firstRow + ahead.next_ == next_ + 1 && last.planned.error) {

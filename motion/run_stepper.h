@@ -17,7 +17,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,48 +37,6 @@ struct RunFlags {
     int LimitStop = 0;      // a limit or emergency-stop report arrived; motions clear it at start
     int StopRequested = 0;  // STOP was pressed; cleared at the start of every run
     int PauseRequested = 0; // Pause was pressed; cleared when the run pauses or starts
-};
-
-// Rows of a preview as the plot draws them, without the pen: each straight move's travel on
-// the plot in millimetres, signed the way the pen goes (towards larger X, and down the plot for
-// larger Y). A move takes 8 bytes where its travel is whole thousandths, as it nearly always
-// is; the others, and the rapids, are kept aside in full.
-class PlotTravel {
-public:
-    void Append(double x, double y, bool rapid);
-    bool Empty() const { return steps_.empty(); }
-    // Each move in order, as each(x, y, rapid).
-    template <class Each> void ForEach(Each&& each) const {
-        std::size_t aside = 0;
-        for (const Step& step : steps_) {
-            if (step.x == Aside) {
-                const Full& full = aside_[aside++];
-                each(full.x, full.y, full.rapid);
-            } else {
-                each(valueOf(step.x), valueOf(step.y), false);
-            }
-        }
-    }
-
-private:
-    static constexpr std::int32_t Aside = std::numeric_limits<std::int32_t>::min();
-    static constexpr std::int32_t NegativeZero = Aside + 1;
-    struct Step {
-        std::int32_t x;
-        std::int32_t y;
-    };
-    struct Full {
-        double x;
-        double y;
-        bool rapid;
-    };
-    static bool thousandthsOf(double mm, std::int32_t& out);
-    static double valueOf(std::int32_t thousandths) {
-        return thousandths == NegativeZero ? -0.0 : static_cast<double>(thousandths) / 1000.0;
-    }
-
-    std::vector<Step> steps_;
-    std::vector<Full> aside_;
 };
 
 class RunStepper {
@@ -133,13 +90,6 @@ public:
     // straight row, one per straight move of an arc; none for a rapid row of the preview,
     // which moves the pen without drawing.
     void DrawRow(std::vector<gcode::PlotSegment>& out);
-
-    // A preview's drawing of the row planned last without the pen, for a preview planned on
-    // another thread and drawn later (PlotTravel).
-    void AppendTravel(PlotTravel& out) const;
-    // Moves the pen by travel AppendTravel made, appending the segments DrawRow would have
-    // drawn for the rows it came from.
-    void DrawTravel(const PlotTravel& travel, std::vector<gcode::PlotSegment>& out);
 
     // Takes over where `ahead`, a stepper through the same program (or through a slice of it
     // whose first row is `firstRow`) that planned the rows from where this one stands to its

@@ -73,13 +73,12 @@ std::string endText(const motion::RunStepper& run, const motion::MachineState& m
 
 struct Planned {
     std::vector<std::string> rows;
-    std::vector<gcode::PlotSegment> drawn; // as a preview draws them
     std::string end;
     bool shared = false; // the second thread's rows were taken
 };
 
-// A preview: rows up to `from` here, the rest on the second thread when its guess holds (drawn
-// from its travel, the stepper taking over where it ended), else here too.
+// A preview: rows up to `from` here, the rest on the second thread when its guess holds (the
+// stepper taking over where it ended), else here too.
 Planned plan(const gcode::Program& program, std::size_t from, const motion::PlanSettings& fields,
              const motion::PlanSettings& asTheRunReadsThem) {
     const motion::PreparedPlanSettings settings(fields);
@@ -91,16 +90,9 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
     run.Begin(&program, motion::RunMode::Preview, machine, pen, true);
     Planned out;
     std::vector<std::string> later;
-    motion::PlotTravel travel;
     motion::PlanAhead ahead(
         program, from, motion::RunMode::Preview, machine, settings, speeds,
-        [&](const motion::RunStepper& other) {
-            later.push_back(rowText(other));
-            if (!other.Current().planned.error) {
-                other.AppendTravel(travel);
-            }
-        },
-        64);
+        [&](const motion::RunStepper& other) { later.push_back(rowText(other)); }, 64);
     // As a run: a refused row is the last.
     const auto planTo = [&](std::size_t to) {
         while (run.NextRow() < to) {
@@ -109,7 +101,6 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
             if (refused) {
                 return false;
             }
-            run.DrawRow(out.drawn);
         }
         return true;
     };
@@ -117,7 +108,6 @@ Planned plan(const gcode::Program& program, std::size_t from, const motion::Plan
         out.shared = ahead.Finish(machine, asTheRunReadsThem, speeds);
         if (out.shared) {
             out.rows.insert(out.rows.end(), later.begin(), later.end());
-            run.DrawTravel(travel, out.drawn);
             run.Adopt(ahead.Run());
         } else {
             planTo(program.LineCount());
@@ -177,7 +167,6 @@ TEST(PlanAhead, RowsPlannedOnTwoThreadsAreTheRowsOfOneOrNoneAreTaken) {
         const Planned split = plan(c.program, c.from, fields, c.runReads);
         EXPECT_EQ(split.shared, c.shared) << c.what;
         EXPECT_EQ(split.rows, whole.rows) << c.what;
-        EXPECT_EQ(split.drawn, whole.drawn) << c.what;
         EXPECT_EQ(split.end, whole.end) << c.what;
     }
 }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -162,38 +161,6 @@ TEST(GotoMove, TravelSpeedIsFormattedFirstAndMustBeAtLeastOne) {
     const motion::PlannedMove slow = motion::PlanGoto(machine, {}, {"1", "0", "0"}, "0.9");
     ASSERT_TRUE(slow.error);
     EXPECT_EQ(slow.error->kind, motion::PlanError::Kind::SpeedBelowOne);
-}
-
-} // namespace
-
-namespace {
-
-TEST(PlotTravel, EveryMoveComesBackBitForBit) {
-    // Whole thousandths are kept small; anything else (a zero's sign included) must survive.
-    struct Move {
-        double x;
-        double y;
-        bool rapid;
-    };
-    const Move moves[] = {
-        {12.5, -0.001, false},     {-0.0, 0.0, false},         {0.0, -0.0, false},
-        {1e-7, -1e-7, false},      {0.1, 0.2, false},          {2147483.647, -2147483.647, false},
-        {2147483.648, 1.0, false}, {-2147483.648, 1.0, false}, {1e300, -1e-300, false},
-        {3.25, -4.5, true},        {-0.0, -0.0, true},         {123456.789, 0.003, false},
-    };
-    motion::PlotTravel travel;
-    for (const Move& m : moves) {
-        travel.Append(m.x, m.y, m.rapid);
-    }
-    std::size_t i = 0;
-    travel.ForEach([&](double x, double y, bool rapid) {
-        ASSERT_LT(i, std::size(moves));
-        EXPECT_EQ(std::memcmp(&x, &moves[i].x, sizeof x), 0) << i;
-        EXPECT_EQ(std::memcmp(&y, &moves[i].y, sizeof y), 0) << i;
-        EXPECT_EQ(rapid, moves[i].rapid) << i;
-        ++i;
-    });
-    EXPECT_EQ(i, std::size(moves));
 }
 
 } // namespace
