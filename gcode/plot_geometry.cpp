@@ -30,6 +30,16 @@ void ResetPlot(PlotPen& pen, const Extent& xExtent, const Extent& yExtent, bool 
     pen.PassToggle = 0;
 }
 
+void NextPass(double& lastCutZ, int& passToggle, bool rapid, double zMm) {
+    if (rapid) {
+        lastCutZ = zMm;
+        passToggle = 0;
+    } else if (lastCutZ > zMm) {
+        lastCutZ = zMm;
+        passToggle = 1 - passToggle;
+    }
+}
+
 std::optional<PlotSegment> PlotRow(PlotPen& pen, const PlotRowInput& row) {
     pen.PrevPlotX = pen.PlotX;
     pen.PrevPlotY = pen.PlotY;
@@ -47,16 +57,10 @@ std::optional<PlotSegment> PlotRow(PlotPen& pen, const PlotRowInput& row) {
         }
         return segment;
     }
+    NextPass(pen.LastCutZ, pen.PassToggle, row.rapid, row.zShownMm);
     if (row.rapid) {
-        pen.LastCutZ = row.zShownMm;
-        pen.PassToggle = 0;
         segment.colour = PlotBlue;
         return segment;
-    }
-    // Each feed move that reaches a new lowest Z starts the next depth pass in the other colour.
-    if (pen.LastCutZ > row.zShownMm) {
-        pen.LastCutZ = row.zShownMm;
-        pen.PassToggle = 1 - pen.PassToggle;
     }
     segment.colour = pen.PassToggle == 0 ? PlotRed : PlotBlack;
     return segment;

@@ -45,6 +45,10 @@ double FitPlotScale(const Extent& xExtent, const Extent& yExtent, bool scaleToFi
 void ResetPlot(PlotPen& pen, const Extent& xExtent, const Extent& yExtent, bool scaleToFit,
                double zShownMm);
 
+// The run's pass colouring, one row at a time: a rapid row starts the first colour again at its
+// Z; a feed row that reaches below the lowest Z since starts the next pass in the other colour.
+void NextPass(double& lastCutZ, int& passToggle, bool rapid, double zMm);
+
 struct PlotRowInput {
     double xDistanceMm = 0; // unsigned distances of the row (empty distance text: 0)
     double yDistanceMm = 0;

@@ -1,6 +1,7 @@
 #include "gcode/toolpath.h"
 
 #include "encoding/number_text.h"
+#include "gcode/plot_geometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,16 @@ std::array<double, 3> PathBox::Size() const {
         return {};
     }
     return {max[0] - min[0], max[1] - min[1], max[2] - min[2]};
+}
+
+std::array<std::array<double, 3>, 8> PathBox::Corners() const {
+    std::array<std::array<double, 3>, 8> corners{};
+    for (std::size_t k = 0; k < 8; ++k) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            corners[k][i] = (k >> i) & 1 ? max[i] : min[i];
+        }
+    }
+    return corners;
 }
 
 std::array<double, 3> Toolpath::Start() const {
@@ -105,16 +116,9 @@ void ToolpathBuilder::Row(const Program& program, std::size_t r, std::uint32_t t
         }
     }
     const bool rapid = !row.IsFeedMove();
-    // The run's colouring: a rapid starts the first colour again at its height; a feed move
-    // that goes deeper than any since starts the next pass in the other colour.
-    if (rapid) {
-        lastCutZ_ = to[2];
-        deeper_ = false;
-    } else if (lastCutZ_ > to[2]) {
-        lastCutZ_ = to[2];
-        deeper_ = !deeper_;
-    }
-    const std::uint8_t kind = rapid ? Toolpath::Rapid : (deeper_ ? Toolpath::DeeperPass : 0);
+    NextPass(lastCutZ_, passToggle_, rapid, to[2]); // the run's colouring
+    const std::uint8_t kind =
+        rapid ? Toolpath::Rapid : (passToggle_ == 1 ? Toolpath::DeeperPass : 0);
     if (const Arc* arc = row.IsArc() ? program.ArcOf(r) : nullptr) {
         const std::size_t n = ViewArcMoves(*arc, arcToleranceMm_);
         path_.Reserve(path_.MoveCount() + n);

@@ -39,6 +39,8 @@ struct PathBox {
         empty = false;
     }
     std::array<double, 3> Size() const;
+    // Corner k has the maximum on axis i where bit i of k is set, else the minimum.
+    std::array<std::array<double, 3>, 8> Corners() const;
 };
 
 class Toolpath {
@@ -113,7 +115,7 @@ private:
     std::array<double, 3> at_;
     double arcToleranceMm_;
     double lastCutZ_;
-    bool deeper_ = false;
+    int passToggle_ = 0;
     std::size_t rows_ = 0;
 };
 

@@ -225,20 +225,14 @@ void ToolpathView::drawExtents(QPainter& painter) const {
     if (!path_ || path_->Extents().empty) {
         return;
     }
-    const PathBox& box = path_->Extents();
+    const auto corners = path_->Extents().Corners();
     painter.setPen(QPen(ExtentsColour, 1, Qt::DotLine));
-    for (int k = 0; k < 8; ++k) {
-        for (int axis = 0; axis < 3; ++axis) {
-            if ((k & (1 << axis)) != 0) {
+    for (std::size_t k = 0; k < 8; ++k) {
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            if ((k >> axis) & 1) {
                 continue; // each edge once, from its lower corner
             }
-            const int other = k | (1 << axis);
-            const auto corner = [&box](int c) {
-                return std::array<double, 3>{(c & 1) ? box.max[0] : box.min[0],
-                                             (c & 2) ? box.max[1] : box.min[1],
-                                             (c & 4) ? box.max[2] : box.min[2]};
-            };
-            painter.drawLine(toScreen(corner(k)), toScreen(corner(other)));
+            painter.drawLine(toScreen(corners[k]), toScreen(corners[k | (std::size_t{1} << axis)]));
         }
     }
 }

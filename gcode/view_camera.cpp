@@ -25,15 +25,6 @@ double Radians(double degrees) {
     return degrees * std::numbers::pi / 180.0;
 }
 
-std::array<Vec, 8> Corners(const PathBox& box) {
-    std::array<Vec, 8> corners{};
-    for (std::size_t k = 0; k < 8; ++k) {
-        corners[k] = {(k & 1) ? box.max[0] : box.min[0], (k & 2) ? box.max[1] : box.min[1],
-                      (k & 4) ? box.max[2] : box.min[2]};
-    }
-    return corners;
-}
-
 // "12.5", "0.25", "100": a round length without trailing zeros.
 std::string Trimmed(double value) {
     char buf[32];
@@ -130,7 +121,7 @@ void ViewCamera::Fit(const PathBox& box, const Vec& also, double marginPx) {
     const Vec up = Up();
     double uMin = 0, uMax = 0, vMin = 0, vMax = 0;
     bool first = true;
-    for (const Vec& corner : Corners(all)) {
+    for (const Vec& corner : all.Corners()) {
         const double u = Dot(corner, right);
         const double v = Dot(corner, up);
         uMin = first ? u : std::min(uMin, u);
@@ -160,7 +151,7 @@ bool ViewCamera::Shows(const PathBox& box) const {
         return true;
     }
     const double slack = 1e-6;
-    const std::array<Vec, 8> corners = Corners(box);
+    const std::array<Vec, 8> corners = box.Corners();
     return std::all_of(corners.begin(), corners.end(), [&](const Vec& corner) {
         const ScreenPoint s = Project(corner);
         return s.x >= -slack && s.x <= width + slack && s.y >= -slack && s.y <= height + slack;
