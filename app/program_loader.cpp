@@ -233,7 +233,7 @@ private:
     void read(QFile& gcodeFile, QFile& temp, const gcode::LoadSettings& settings,
               const std::function<void(int)>& progress, gcode::ProgramLoad::SliceSink slices) {
         gcode::ProgramLoad load(settings);
-        load.SliceRows(std::move(slices), SliceRows);
+        load.SliceRows(std::move(slices), SliceRows, true);
         QByteArray chunk(static_cast<qsizetype>(LoadChunkBytes), Qt::Uninitialized);
         const qint64 fileBytes = gcodeFile.size();
         std::string kept;

@@ -653,14 +653,14 @@ bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
     }
     // No events run from here to the end of the preview, so nothing it planned with can
     // change under it.
-    early.planner.NoMoreSlices();
-    early.planner.Finish();
-    if (early.planner.Failed()) {
+    early.Planner().NoMoreSlices();
+    early.Planner().Finish();
+    if (early.Planner().Failed()) {
         restartPreview(settings); // memory ran out on its thread: the preview is made here
         return false;
     }
     check_.Add(early.check);
-    stepper_.Adopt(early.planner.Run(), early.planner.SliceFirst());
+    stepper_.Adopt(early.Planner().Run(), early.Planner().SliceFirst());
     anyRow_ = true;
     refused(stepper_.Current());
     return true;

@@ -134,8 +134,16 @@ gcode::Program LoadInChunks(std::string_view file, const gcode::LoadSettings& se
     fuzz::SplitSizes sizes(fuzz::HashOf(file));
     gcode::ProgramLoad load(settings);
     std::vector<gcode::Program> slices;
-    load.SliceRows([&](gcode::Program slice) { slices.push_back(std::move(slice)); },
-                   sizes.Next(7));
+    // The window takes the original loader's rows too, starting again at a change of dialect.
+    const bool eitherDialect = sizes.Next(2) == 2;
+    load.SliceRows(
+        [&](gcode::Program slice) {
+            if (!slices.empty() && slices.back().dialect != slice.dialect) {
+                slices.clear();
+            }
+            slices.push_back(std::move(slice));
+        },
+        sizes.Next(7), eitherDialect);
     for (std::size_t at = 0; at < file.size() && !load.Refusal();) {
         const std::size_t n = sizes.Next(64);
         load.Feed(file.substr(at, n), &kept);
@@ -148,8 +156,12 @@ gcode::Program LoadInChunks(std::string_view file, const gcode::LoadSettings& se
     }
     gcode::Program program = load.TakeProgram();
     if (!slices.empty()) {
-        Check(program.dialect == gcode::Dialect::Reader, "slices: only of the reader's rows");
+        Check(eitherDialect || program.dialect == gcode::Dialect::Reader,
+              "slices: only of the reader's rows");
+        Check(slices.back().dialect == program.dialect, "slices: of the program chosen");
         ExpectSlicesOf(program, slices);
+    } else {
+        Check(!eitherDialect || program.LineCount() == 0, "slices: of every program");
     }
     return program;
 }

@@ -128,6 +128,12 @@ public:
 
     // The arc of an arc row (G02, G03), none for any other row.
     const Arc* ArcOf(std::size_t row) const;
+    struct RowArc {
+        std::size_t row;
+        Arc arc;
+    };
+    // Every arc row's arc, in row order: for walking the rows without looking each arc up.
+    std::span<const RowArc> Arcs() const { return arcs_; }
     std::span<const RowNote> Notes() const { return notes_; }
     // Takes the notes of another reading of the same file, whose rows are these rows.
     void AdoptNotes(Program& other) { notes_ = std::move(other.notes_); }
@@ -148,10 +154,6 @@ public:
 private:
     friend class ProgramBuilder;
     friend class GcodeReader;
-    struct RowArc {
-        std::size_t row;
-        Arc arc;
-    };
     std::vector<ProgramRow, LargeBlockAllocator<ProgramRow>> rows_;
     std::vector<std::string> pool_;
     std::vector<RowArc> arcs_; // in row order

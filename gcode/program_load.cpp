@@ -160,15 +160,30 @@ void ProgramLoad::filterLine(std::string_view line, std::string* keptText) {
     }
     if (reader_) {
         compareRows();
-        if (rowsDiffer_) {
-            giveSlice(false);
-        }
+    }
+    if (rowsDiffer_) {
+        giveSlice(false);
+    } else {
+        giveDesignSlice(false);
     }
 }
 
-void ProgramLoad::SliceRows(SliceSink sink, std::size_t rowsPerSlice) {
+void ProgramLoad::SliceRows(SliceSink sink, std::size_t rowsPerSlice, bool eitherDialect) {
     sliceSink_ = std::move(sink);
     rowsPerSlice_ = std::max<std::size_t>(rowsPerSlice, 1);
+    designSlices_ = eitherDialect;
+}
+
+void ProgramLoad::giveDesignSlice(bool last) {
+    if (!sliceSink_ || !designSlices_ || refusal_) {
+        return;
+    }
+    const Program& design = builder_.Partial();
+    const std::size_t rows = design.LineCount();
+    if (rows - designSliced_ >= rowsPerSlice_ || (last && rows > designSliced_)) {
+        sliceSink_(design.Slice(designSliced_, rows));
+        designSliced_ = rows;
+    }
 }
 
 void ProgramLoad::giveSlice(bool last) {
@@ -215,6 +230,9 @@ void ProgramLoad::Finish(std::string* keptText) {
         return;
     }
     splitter_.Finish([&](std::string_view line) { filterLine(line, keptText); });
+    if (!rowsDiffer_) {
+        giveDesignSlice(true);
+    }
     Program design = builder_.Finish();
     design.TempLineCount = kept_;
     design.fileLines = std::move(keptLines_);
@@ -226,11 +244,12 @@ void ProgramLoad::Finish(std::string* keptText) {
     if ((refusal_ = reader_->Refusal())) {
         return;
     }
-    if (rowsDiffer_) {
-        giveSlice(true);
+    const bool designChosen = !rowsDiffer_ && SameMoves(design, reader_->Partial());
+    if (!designChosen && (rowsDiffer_ || designSlices_)) {
+        giveSlice(true); // the reader's rows, from the first when the original's were given
     }
     Program read = reader_->TakeProgram();
-    if (!rowsDiffer_ && SameMoves(design, read)) {
+    if (designChosen) {
         // The original loader reads this file right: its rows, with what the reader noticed.
         design.account = std::move(read.account);
         design.AdoptNotes(read);

@@ -45,8 +45,14 @@ public:
     // Hands the reader's rows over a slice at a time (Program::Slice), in order, from the line
     // on which the file can only load as the reader reads it; the last slice comes with
     // Finish. A file that loads as the original loader reads it gives no slice at all.
+    //
+    // With `eitherDialect`, the original loader's rows are handed over too, as they are made,
+    // while the file may still load as it reads it; then, should the file turn out to load as
+    // the reader reads it, the reader's rows from the first. A slice whose dialect differs from
+    // the one before it therefore starts the rows again: the slices after the last such change
+    // are the rows of the program chosen.
     using SliceSink = std::function<void(Program slice)>;
-    void SliceRows(SliceSink sink, std::size_t rowsPerSlice);
+    void SliceRows(SliceSink sink, std::size_t rowsPerSlice, bool eitherDialect = false);
 
     // Why the file is not loaded: a line too long to be G-code, or a line the reader refuses.
     const std::optional<LoadRefusal>& Refusal() const { return refusal_; }
@@ -61,6 +67,7 @@ private:
     // building rows at the first that differs, as its program can no longer be chosen.
     void compareRows();
     void giveSlice(bool last);
+    void giveDesignSlice(bool last);
 
     LoadSettings settings_;
     LineSplitter splitter_;
@@ -76,6 +83,8 @@ private:
     SliceSink sliceSink_;
     std::size_t rowsPerSlice_ = 0;
     std::size_t sliced_ = 0;
+    bool designSlices_ = false;
+    std::size_t designSliced_ = 0;
 };
 
 // True when two programs make the same moves: row for row the same motion, the same X, Y and Z

@@ -90,6 +90,8 @@ double CellMm(const Program& program, const WordCell& cell) {
     return encoding::Val(program.WordBodyView(cell, buf));
 }
 
+} // namespace
+
 std::size_t ViewArcMoves(const Arc& arc, double toleranceMm) {
     const std::size_t cut = ArcSegmentCount(arc, toleranceMm).value_or(1);
     const double turns = std::abs(arc.sweep) / (2 * std::numbers::pi);
@@ -97,14 +99,13 @@ std::size_t ViewArcMoves(const Arc& arc, double toleranceMm) {
     return std::clamp<std::size_t>(cap, 1, std::max<std::size_t>(cut, 1));
 }
 
-} // namespace
-
 ToolpathBuilder::ToolpathBuilder(const std::array<double, 3>& start, double arcToleranceMm)
     : at_(start), arcToleranceMm_(arcToleranceMm), lastCutZ_(start[2]) {
     path_.Begin(start);
 }
 
-void ToolpathBuilder::Row(const Program& program, std::size_t r, std::uint32_t tableRow) {
+void ToolpathBuilder::Row(const Program& program, std::size_t r, std::uint32_t tableRow,
+                          const Arc* arc, std::size_t arcMoves) {
     const ProgramRow& row = program.Rows()[r];
     std::array<bool, 3> has{};
     std::array<double, 3> to = at_;
@@ -119,8 +120,8 @@ void ToolpathBuilder::Row(const Program& program, std::size_t r, std::uint32_t t
     NextPass(lastCutZ_, passToggle_, rapid, to[2]); // the run's colouring
     const std::uint8_t kind =
         rapid ? Toolpath::Rapid : (passToggle_ == 1 ? Toolpath::DeeperPass : 0);
-    if (const Arc* arc = row.IsArc() ? program.ArcOf(r) : nullptr) {
-        const std::size_t n = ViewArcMoves(*arc, arcToleranceMm_);
+    if (arc != nullptr) {
+        const std::size_t n = arcMoves;
         path_.Reserve(path_.MoveCount() + n);
         ArcWalk walk(*arc, n);
         for (std::size_t k = 1; k < n; ++k) {
@@ -151,16 +152,28 @@ Toolpath ToolpathBuilder::Finish() {
 Toolpath BuildToolpath(const Program& program, const std::array<double, 3>& start,
                        double arcToleranceMm) {
     ToolpathBuilder builder(start, arcToleranceMm);
-    // Counted first, so that the moves take exactly their room and are never copied.
+    // Counted first, so that the moves take exactly their room and are never copied; the
+    // arcs are walked beside the rows, in their order, instead of looked up row by row.
+    const std::span<const Program::RowArc> arcs = program.Arcs();
+    std::vector<std::uint32_t> arcMoves(arcs.size());
     std::size_t moves = program.LineCount();
-    for (std::size_t r = 0; r < program.LineCount(); ++r) {
-        if (const Arc* arc = program.Rows()[r].IsArc() ? program.ArcOf(r) : nullptr) {
-            moves += ViewArcMoves(*arc, arcToleranceMm) - 1;
-        }
+    for (std::size_t k = 0; k < arcs.size(); ++k) {
+        arcMoves[k] = static_cast<std::uint32_t>(ViewArcMoves(arcs[k].arc, arcToleranceMm));
+        moves += arcMoves[k] - 1;
     }
     builder.Reserve(moves);
+    std::size_t nextArc = 0;
     for (std::size_t r = 0; r < program.LineCount(); ++r) {
-        builder.Row(program, r, static_cast<std::uint32_t>(r));
+        const Arc* arc = nullptr;
+        std::size_t n = 1;
+        while (nextArc < arcs.size() && arcs[nextArc].row < r) {
+            ++nextArc;
+        }
+        if (nextArc < arcs.size() && arcs[nextArc].row == r && program.Rows()[r].IsArc()) {
+            arc = &arcs[nextArc].arc;
+            n = arcMoves[nextArc];
+        }
+        builder.Row(program, r, static_cast<std::uint32_t>(r), arc, n);
     }
     return builder.Finish();
 }

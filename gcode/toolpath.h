@@ -102,8 +102,10 @@ inline constexpr std::size_t ViewArcMovesPerTurn = 72;
 class ToolpathBuilder {
 public:
     ToolpathBuilder(const std::array<double, 3>& start, double arcToleranceMm);
-    // Row `row` of `program` (a slice of the table, perhaps), the table's row `tableRow`.
-    void Row(const Program& program, std::size_t row, std::uint32_t tableRow);
+    // Row `row` of `program` (a slice of the table, perhaps), the table's row `tableRow`; an
+    // arc row comes with its arc and its count of moves in the view (ViewArcMoves).
+    void Row(const Program& program, std::size_t row, std::uint32_t tableRow,
+             const Arc* arc = nullptr, std::size_t arcMoves = 1);
     // Room for this many moves in all.
     void Reserve(std::size_t moves);
     std::size_t Rows() const { return rows_; }
@@ -118,6 +120,9 @@ private:
     int passToggle_ = 0;
     std::size_t rows_ = 0;
 };
+
+// The straight moves the view draws an arc with.
+std::size_t ViewArcMoves(const Arc& arc, double toleranceMm);
 
 // The whole program's path from `start`.
 Toolpath BuildToolpath(const Program& program, const std::array<double, 3>& start,

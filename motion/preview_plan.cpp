@@ -20,21 +20,32 @@ void PreviewPart::Row(std::size_t row, const RunStepper& run) {
 }
 
 EarlyPreview::EarlyPreview(const PlanSettings& settings, const RunSpeeds& speeds)
-    : check(startedCheck(settings)), fields_(settings), speeds_(speeds),
-      planner(
-          RunMode::Preview, MachineState(), PreparedPlanSettings(settings), speeds,
-          [this](std::size_t r, const RunStepper& run) { row(r, run); }, [] {}) {}
+    : check(startedCheck(settings)), fields_(settings), speeds_(speeds), planner_(startPlanner()) {}
+
+std::unique_ptr<SlicePlanner> EarlyPreview::startPlanner() {
+    return std::make_unique<SlicePlanner>(
+        RunMode::Preview, MachineState(), PreparedPlanSettings(fields_), speeds_,
+        [this](std::size_t r, const RunStepper& run) { row(r, run); }, [] {});
+}
 
 void EarlyPreview::Add(gcode::Program slice) {
+    if (given_ > 0 && slice.dialect != dialect_) {
+        // The file loads the other way after all: its rows start again from the first.
+        planner_.reset(); // its thread has stopped before the check is started again
+        check = startedCheck(fields_);
+        planner_ = startPlanner();
+        given_ = 0;
+    }
+    dialect_ = slice.dialect;
     given_ += slice.LineCount();
-    planner.Add(std::move(slice));
+    planner_->Add(std::move(slice));
 }
 
 bool EarlyPreview::Plans(const gcode::Program& program, const PlanSettings& settings,
                          const RunSpeeds& speeds, const MachineState& machine) const {
     return program.LineCount() > 0 && given_ == program.LineCount() &&
-           program.dialect == gcode::Dialect::Reader && fields_ == settings &&
-           SameSpeeds(speeds_, speeds) && SamePlanningState(MachineState(), machine);
+           program.dialect == dialect_ && fields_ == settings && SameSpeeds(speeds_, speeds) &&
+           SamePlanningState(MachineState(), machine);
 }
 
 void EarlyPreview::row(std::size_t row, const RunStepper& run) {

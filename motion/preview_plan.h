@@ -29,12 +29,13 @@ struct PreviewPart {
     ProgramCheck check;
 };
 
-// A load's preview, planned while the file is still read: the reader's rows, a slice at a time
+// A load's preview, planned while the file is still read: the rows read, a slice at a time
 // on a thread of their own, from the machine a load leaves (every display at zero).
 class EarlyPreview {
 public:
     EarlyPreview(const PlanSettings& settings, const RunSpeeds& speeds);
-    // A slice of the reader's rows (gcode::ProgramLoad::SliceRows), from the reading thread.
+    // A slice of the rows read so far (gcode::ProgramLoad::SliceRows, either dialect), from
+    // the reading thread. A slice of the other dialect starts the planning again.
     void Add(gcode::Program slice);
     // True when it plans `program`, every row of it given, from `machine` with these settings
     // and speeds: what a preview starting now would plan.
@@ -49,18 +50,19 @@ public:
 
     // The planner's own until it ends: what the check finds.
     ProgramCheck check;
+    SlicePlanner& Planner() { return *planner_; }
 
 private:
     void row(std::size_t row, const RunStepper& run);
+    std::unique_ptr<SlicePlanner> startPlanner();
 
     const PlanSettings fields_;
     const RunSpeeds speeds_;
     std::size_t given_ = 0; // rows handed to the planner, by the reading thread
+    gcode::Dialect dialect_ = gcode::Dialect::Design; // of the rows given
     std::shared_ptr<const gcode::Program> pathOf_;
     std::future<gcode::Toolpath> path_;
-
-public:
-    SlicePlanner planner; // last: it stops before the rest goes
+    std::unique_ptr<SlicePlanner> planner_; // last: it stops before the rest goes
 };
 
 } // namespace motion

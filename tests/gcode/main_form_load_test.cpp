@@ -2,8 +2,8 @@
 #include "app/main_form.h"
 #include "app/wait_window.h"
 #include "device/virtual_board.h"
-#include "gcode/toolpath_view.h"
 #include "gcode/program_table_model.h"
+#include "gcode/toolpath_view.h"
 #include "support/virtual_main_form.h"
 
 #include <QCheckBox>
@@ -235,12 +235,13 @@ TEST_F(MainFormLoadTest, LoadAndRunClicksDuringALoadAreIgnored) {
 }
 
 TEST_F(MainFormLoadTest, LargeFileMovesTheProgressBarThroughout) {
+    // Big enough for the reading alone to move the bar: the preview is planned as it is read.
     QByteArray bytes;
-    for (int i = 0; i < 150000; ++i) {
+    for (int i = 0; i < 300000; ++i) {
         bytes +=
             "X" + QByteArray::number(i % 150) + ".125 Y" + QByteArray::number(i % 90) + ".5\r\n";
     }
-    ASSERT_GT(bytes.size(), 2 << 20);
+    ASSERT_GT(bytes.size(), 4 << 20);
     const QString path = WriteFile("big.nc", "G01 Z-1 F300\r\n" + bytes);
     QList<int> seen;
     // The wait window is made at the first load; watch its bar from the first one on.
@@ -249,7 +250,7 @@ TEST_F(MainFormLoadTest, LargeFileMovesTheProgressBarThroughout) {
     ASSERT_NE(bar, nullptr);
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { seen << v; });
     Load(path);
-    EXPECT_EQ(form->Program().LineCount, 150001);
+    EXPECT_EQ(form->Program().LineCount, 300001);
     ASSERT_GE(seen.size(), 6);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](int v) { return v > 0 && v < 1000; }), 5);

@@ -1,6 +1,7 @@
 #include "motion/plan_ahead.h"
 
 #include "gcode/program_load.h"
+#include "motion/preview_plan.h"
 #include "motion/program_check.h"
 #include "motion/slice_planner.h"
 
@@ -283,6 +284,58 @@ TEST(SlicePlanner, RowsPlannedWhileTheFileIsReadAreTheRowsOfTheWholeProgram) {
         if (rows > 0 && !planner.Refused()) {
             EXPECT_EQ(machineText(planner.Machine()), machines[rows - 1]) << c.what;
         }
+    }
+}
+
+// The preview planned as the file is read takes the rows of either loader, and starts again
+// when a file the original loader seemed to read turns out to load as the reader reads it.
+TEST(EarlyPreview, PlansTheRowsOfTheLoaderChosenWhicheverItTurnsOutToBe) {
+    gcode::LoadSettings load;
+    load.feeds = {"500", "1000"};
+    struct Case {
+        const char* what;
+        std::string text;
+        gcode::Dialect chosen;
+    };
+    std::string original = "G00 Z5\nG01 Z-1 F300\n";
+    for (int i = 0; i < 30; ++i) {
+        original += "X" + std::to_string(i % 7) + ".5 Y" + std::to_string(i % 5) + "\n";
+    }
+    const Case cases[] = {
+        {"the original loader's rows to the end", original, gcode::Dialect::Design},
+        {"the reader's after twenty rows", original + "G0 X3\n" + contours(2),
+         gcode::Dialect::Reader},
+        {"the reader's from the first line", contours(3), gcode::Dialect::Reader},
+    };
+    const motion::PlanSettings fields;
+    const motion::PreparedPlanSettings settings{fields};
+    motion::RunSpeeds speeds;
+    speeds.Prepare();
+    for (const Case& c : cases) {
+        const gcode::Program whole = gcode::LoadGcode(c.text, load);
+        ASSERT_EQ(whole.dialect, c.chosen) << c.what;
+        motion::ProgramCheck expected;
+        expected.Start(settings);
+        motion::MachineState machine;
+        gcode::PlotPen pen;
+        motion::RunStepper run;
+        run.Begin(&whole, motion::RunMode::Preview, machine, pen, false);
+        while (run.HasNext()) {
+            expected.Row(run.NextRow(), run.PlanNext(settings, speeds));
+        }
+
+        motion::EarlyPreview early(fields, speeds);
+        gcode::ProgramLoad reading(load);
+        reading.SliceRows([&](gcode::Program slice) { early.Add(std::move(slice)); }, 4, true);
+        reading.Feed(c.text);
+        reading.Finish();
+        ASSERT_TRUE(early.Plans(whole, fields, speeds, motion::MachineState())) << c.what;
+        early.Planner().NoMoreSlices();
+        early.Planner().Finish();
+        EXPECT_EQ(early.Planner().RowsPlanned(), whole.LineCount()) << c.what;
+        EXPECT_EQ(early.check.Text(), expected.Text()) << c.what;
+        EXPECT_EQ(early.check.reports, expected.reports) << c.what;
+        EXPECT_EQ(machineText(early.Planner().Machine()), machineText(machine)) << c.what;
     }
 }
 
