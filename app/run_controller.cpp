@@ -565,9 +565,9 @@ void RunController::previewRows(WaitWindow* notice, motion::EarlyPreview* early)
     motion::PreparedPlanSettings settings(u_.settings.Plan());
     motion::RunSpeeds speeds = u_.settings.Speeds();
     check_.Start(settings);
-    const bool planned = early && takeEarlyPreview(*early, settings, speeds);
-    // A long program's second half is planned on another thread meanwhile.
     std::optional<PreviewAhead> ahead;
+    const bool planned = early && takeEarlyPreview(*early, settings, speeds, ahead);
+    // A long program's second half is planned on another thread meanwhile.
     if (const std::size_t from = motion::PlanAhead::SplitRow(stepper_.RowCount());
         !planned && stepper_.NextRow() == 0 && from < stepper_.RowCount()) {
         ahead.emplace(*stepper_.Program(), from, u_.motion.machine, settings, speeds);
@@ -641,29 +641,42 @@ bool RunController::takePreviewAhead(PreviewAhead& ahead,
     return true;
 }
 
-// The preview planned while the file was read, when it still holds: its travel drawn a piece
-// at a time as the pieces are done, its rows counted and its last row shown. True when it
-// made the whole preview.
+// The preview planned while the file was read, when it still holds: its rows counted and its
+// last row shown. The rows its thread has not got to by now are shared with a second thread,
+// as the reading's processor is free. True when it made the whole preview; else the rows from
+// the stepper's next row on are still to be planned.
 bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
                                      const motion::PreparedPlanSettings& settings,
-                                     const motion::RunSpeeds& speeds) {
+                                     const motion::RunSpeeds& speeds,
+                                     std::optional<PreviewAhead>& ahead) {
     const gcode::Program* program = stepper_.Program();
     if (program == nullptr || !early.Plans(*program, settings.fields, speeds, u_.motion.machine)) {
         return false;
     }
     // No events run from here to the end of the preview, so nothing it planned with can
     // change under it.
-    early.Planner().NoMoreSlices();
-    early.Planner().Finish();
-    if (early.Planner().Failed()) {
+    motion::SlicePlanner& planner = early.Planner();
+    planner.NoMoreSlices();
+    const std::size_t rows = program->LineCount();
+    const std::size_t at = planner.RowsClaimed();
+    if (const std::size_t from = planner.StopAt(at + motion::PlanAhead::SplitRow(rows - at));
+        from < rows) {
+        ahead.emplace(*program, from, u_.motion.machine, settings, speeds);
+    }
+    planner.Finish();
+    if (planner.Failed()) {
+        ahead.reset();
         restartPreview(settings); // memory ran out on its thread: the preview is made here
         return false;
     }
     check_.Add(early.check);
-    stepper_.Adopt(early.Planner().Run(), early.Planner().SliceFirst());
+    stepper_.Adopt(planner.Run(), planner.SliceFirst());
     anyRow_ = true;
-    refused(stepper_.Current());
-    return true;
+    if (refused(stepper_.Current()) || !ahead || takePreviewAhead(*ahead, settings, speeds)) {
+        return true;
+    }
+    ahead.reset(); // its guess of where the machine would be did not hold
+    return false;
 }
 
 void RunController::restartPreview(const motion::PreparedPlanSettings& settings) {

@@ -109,7 +109,7 @@ private:
     bool takePreviewAhead(PreviewAhead& ahead, const motion::PreparedPlanSettings& settings,
                           const motion::RunSpeeds& speeds);
     bool takeEarlyPreview(motion::EarlyPreview& early, const motion::PreparedPlanSettings& settings,
-                          const motion::RunSpeeds& speeds);
+                          const motion::RunSpeeds& speeds, std::optional<PreviewAhead>& ahead);
     void restartPreview(const motion::PreparedPlanSettings& settings);
     void endRun(bool finished);
     bool refused(const motion::ProgramRowMove& move);
