@@ -657,10 +657,8 @@ bool RunController::takeEarlyPreview(motion::EarlyPreview& early,
     // change under it.
     motion::SlicePlanner& planner = early.Planner();
     planner.NoMoreSlices();
-    const std::size_t rows = program->LineCount();
-    const std::size_t at = planner.RowsClaimed();
-    if (const std::size_t from = planner.StopAt(at + motion::PlanAhead::SplitRow(rows - at));
-        from < rows) {
+    if (const std::size_t from = planner.ShareRest(program->LineCount());
+        from < program->LineCount()) {
         ahead.emplace(*program, from, u_.motion.machine, settings, speeds);
     }
     planner.Finish();

@@ -121,10 +121,9 @@ void ToolpathBuilder::Row(const Program& program, std::size_t r, std::uint32_t t
     const std::uint8_t kind =
         rapid ? Toolpath::Rapid : (passToggle_ == 1 ? Toolpath::DeeperPass : 0);
     if (arc != nullptr) {
-        const std::size_t n = arcMoves;
-        path_.Reserve(path_.MoveCount() + n);
-        ArcWalk walk(*arc, n);
-        for (std::size_t k = 1; k < n; ++k) {
+        path_.Reserve(path_.MoveCount() + arcMoves);
+        ArcWalk walk(*arc, arcMoves);
+        for (std::size_t k = 1; k < arcMoves; ++k) {
             const std::array<double, 3> p = walk.Next();
             std::array<double, 3> v = at_;
             for (std::size_t i = 0; i < 3; ++i) {

@@ -25,7 +25,7 @@ EarlyPreview::EarlyPreview(const PlanSettings& settings, const RunSpeeds& speeds
 std::unique_ptr<SlicePlanner> EarlyPreview::startPlanner() {
     return std::make_unique<SlicePlanner>(
         RunMode::Preview, MachineState(), PreparedPlanSettings(fields_), speeds_,
-        [this](std::size_t r, const RunStepper& run) { row(r, run); }, [] {});
+        [this](std::size_t r, const RunStepper& run) { row(r, run); });
 }
 
 void EarlyPreview::Add(gcode::Program slice) {

@@ -1,5 +1,7 @@
 #include "motion/slice_planner.h"
 
+#include "motion/plan_ahead.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -49,6 +51,11 @@ std::size_t SlicePlanner::StopAt(std::size_t row) {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopAt_ = std::max(row, claimed_);
     return stopAt_;
+}
+
+std::size_t SlicePlanner::ShareRest(std::size_t rows) {
+    const std::size_t at = RowsClaimed();
+    return std::min(StopAt(at + PlanAhead::SplitRow(rows - std::min(at, rows))), rows);
 }
 
 std::size_t SlicePlanner::RowsClaimed() {

@@ -43,6 +43,10 @@ public:
     // Plans no row from about `row` on: the row it will stop at, never one it has already
     // started on (so at least `row`).
     std::size_t StopAt(std::size_t row);
+    // Once the whole program of `rows` rows is given: stops about half way through the rows
+    // not yet taken on, so that a second thread (PlanAhead) plans the rest beside it. The row
+    // that part starts at; `rows` when too few are left to be worth sharing.
+    std::size_t ShareRest(std::size_t rows);
     // No more slices come; the thread ends once it has planned what it was given.
     void NoMoreSlices();
     // No more slices come: waits until every row given, up to the stop, is planned or one is

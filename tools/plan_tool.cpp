@@ -615,8 +615,7 @@ void checkProgram(const gcode::Program& program, const motion::PreparedPlanSetti
 bool finishEarly(const gcode::Program& program, const motion::PreparedPlanSettings& settings,
                  const motion::RunSpeeds& speeds, EarlyPlan& early) {
     const std::size_t rows = program.LineCount();
-    const std::size_t at = early.planner.RowsClaimed();
-    const std::size_t from = early.planner.StopAt(at + motion::PlanAhead::SplitRow(rows - at));
+    const std::size_t from = early.planner.ShareRest(rows);
     const auto plannedUpTo = [&]() -> const motion::MachineState* {
         early.planner.Finish();
         const bool whole = !early.planner.Failed() && !early.planner.Refused();
