@@ -785,6 +785,35 @@ struct GcodeReader::State {
                 static_cast<double>(p[2]) / 1e9};
     }
 
+    // The centre words of each plane: G17 I and J, G18 I and K, G19 J and K.
+    static constexpr char centreLetter[3] = {'I', 'J', 'K'};
+
+    // The centre an arc's I, J, K words give on the plane's axes `u` and `v`, written into
+    // `centre`; false when the words cannot give one.
+    bool arcCentre(const Block& b, int u, int v, Nano (&centre)[3]) {
+        const int across = 3 - u - v;
+        if (b.Has(centreLetter[across])) {
+            return refuse("has an arc with " + std::string(1, centreLetter[across]) +
+                          ", which does not lie in the plane (" +
+                          codeText('G', code(static_cast<int>(plane))) + ")");
+        }
+        if (!b.Has(centreLetter[u]) && !b.Has(centreLetter[v])) {
+            return refuse("has an arc without its centre (I, J, K) or radius (R)");
+        }
+        for (const int a : {u, v}) {
+            // A missing incremental centre word is 0, the centre level with the start; a
+            // missing absolute one is no place at all.
+            if (!incrementalCentres && !b.Has(centreLetter[a])) {
+                return refuse("has an arc with absolute centres (G90.1) without its " +
+                              std::string(1, centreLetter[a]) + " word");
+            }
+            const Nano w = b.Has(centreLetter[a]) ? toMm(b.Value(centreLetter[a])) : 0;
+            // An absolute centre word counts from the program's zero, as a position does.
+            centre[a] = incrementalCentres ? position[a] + w : w + offset[a];
+        }
+        return true;
+    }
+
     bool arc(const Block& b, const Nano (&target)[3], unsigned axes) {
         const bool clockwise = motion == code(2);
         int turns = 1;
@@ -795,8 +824,6 @@ struct GcodeReader::State {
             }
             turns = static_cast<int>(std::min<Nano>(p / NanoPerMm, 1'000'000));
         }
-        // The centre words of each plane: G17 I and J, G18 I and K, G19 J and K.
-        static constexpr char centreLetter[3] = {'I', 'J', 'K'};
         int u = 0, v = 1;
         if (plane == Plane::ZX) {
             u = 2;
@@ -816,26 +843,9 @@ struct GcodeReader::State {
             made = ArcFromRadius(start, end, static_cast<double>(toMm(b.Value('R'))) / 1e9, plane,
                                  clockwise, turns, why);
         } else {
-            const int across = 3 - u - v;
-            if (b.Has(centreLetter[across])) {
-                return refuse("has an arc with " + std::string(1, centreLetter[across]) +
-                              ", which does not lie in the plane (" +
-                              codeText('G', code(static_cast<int>(plane))) + ")");
-            }
-            if (!b.Has(centreLetter[u]) && !b.Has(centreLetter[v])) {
-                return refuse("has an arc without its centre (I, J, K) or radius (R)");
-            }
             Nano centre[3] = {position[0], position[1], position[2]};
-            for (const int a : {u, v}) {
-                // A missing incremental centre word is 0, the centre level with the start; a
-                // missing absolute one is no place at all.
-                if (!incrementalCentres && !b.Has(centreLetter[a])) {
-                    return refuse("has an arc with absolute centres (G90.1) without its " +
-                                  std::string(1, centreLetter[a]) + " word");
-                }
-                const Nano w = b.Has(centreLetter[a]) ? toMm(b.Value(centreLetter[a])) : 0;
-                // An absolute centre word counts from the program's zero, as a position does.
-                centre[a] = incrementalCentres ? position[a] + w : w + offset[a];
+            if (!arcCentre(b, u, v, centre)) {
+                return false;
             }
             made = ArcFromCentre(start, end, mm(centre), plane, clockwise, turns, why);
         }

@@ -150,6 +150,31 @@ std::optional<PlanError> readEnds(const AxisState& axis, Axis which,
 // 9999.999 and only for equal signs. Writes the axis after the move into `to` and fills `echo`,
 // which must be fresh. Where the new display is the target's text, `shownAfter` gets its
 // thousandths, which the counts need and need not read back.
+// The distance an axis travels, as its echo shows it: the text and the number read back from
+// it. False when the distance is too long to plan.
+bool echoDistance(const AxisEnds& ends, bool exact, bool positive, double target, double shown,
+                  AxisEcho& echo) {
+    if (exact) {
+        // Within kExactThousandths, Format(number(T) - number(P)) is exactly the difference of
+        // the thousandths, and so is the number read back from it.
+        const std::int64_t d = positive ? ends.target.thousandths - ends.shown.thousandths
+                                        : ends.shown.thousandths - ends.target.thousandths;
+        char text[encoding::kThousandthsTextMax];
+        setText(echo.distanceText, text, encoding::WriteThousandthsText(d, text));
+        echo.distanceMm = static_cast<double>(d) / 1000.0;
+        return true;
+    }
+    const double distance = positive ? target - shown : shown - target;
+    std::string text = std::isfinite(distance) ? Format(distance) : std::string();
+    const std::optional<double> travelled = NumberOf(text);
+    if (!travelled) {
+        return false;
+    }
+    echo.distanceText = std::move(text);
+    echo.distanceMm = *travelled;
+    return true;
+}
+
 std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis which,
                                   const AxisEnds& ends, const TargetGiven& given, AxisEcho& echo,
                                   std::optional<std::int64_t>* shownAfter = nullptr) {
@@ -170,23 +195,8 @@ std::optional<PlanError> moveAxis(const AxisState& from, AxisState& to, Axis whi
                              given.Quoted() + " is too long to plan.");
     };
     const bool positive = exact ? ends.target.thousandths > ends.shown.thousandths : target > shown;
-    if (exact) {
-        // Within kExactThousandths, Format(number(T) - number(P)) is exactly the difference of
-        // the thousandths, and so is the number read back from it.
-        const std::int64_t d = positive ? ends.target.thousandths - ends.shown.thousandths
-                                        : ends.shown.thousandths - ends.target.thousandths;
-        char text[encoding::kThousandthsTextMax];
-        setText(echo.distanceText, text, encoding::WriteThousandthsText(d, text));
-        echo.distanceMm = static_cast<double>(d) / 1000.0;
-    } else {
-        const double distance = positive ? target - shown : shown - target;
-        std::string text = std::isfinite(distance) ? Format(distance) : std::string();
-        const std::optional<double> travelled = NumberOf(text);
-        if (!travelled) {
-            return tooLong();
-        }
-        echo.distanceText = std::move(text);
-        echo.distanceMm = *travelled;
+    if (!echoDistance(ends, exact, positive, target, shown, echo)) {
+        return tooLong();
     }
     const double position =
         positive ? from.positionMm + echo.distanceMm : from.positionMm - echo.distanceMm;

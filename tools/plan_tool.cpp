@@ -142,27 +142,10 @@ char* putString(char* p, std::string_view text, std::string& scratch) {
 
 // One row's line. Number cells and positions are plain ASCII and are written in place; the
 // bound below covers the escaped worst case of everything else.
-void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
-                  const motion::PlannedMove& move, const motion::MachineState& after,
-                  std::string& scratch) {
+// A row's five cells as JSON strings, separated by commas.
+char* putCells(char* p, std::size_t row, const gcode::Program& program, std::string& scratch) {
     const gcode::ProgramRow& r = program.Rows()[row];
-    // Reports are written at most this many per reservation; a move split many times over
-    // must not ask for one huge block.
-    constexpr std::uint64_t ReportsPerReserve = 256;
-    constexpr std::size_t ReportBytes = encoding::kReportJsonMaxSize + 2;
-    std::size_t bound = 200 + ReportsPerReserve * ReportBytes;
-    for (int w = 0; w < 4; ++w) {
-        const gcode::WordCell cell = r.Word(w);
-        bound += cell.pooled ? 6 * program.WordBody(cell).size() + 8 : 24;
-    }
-    for (const motion::AxisState& axis : after.axes) {
-        bound += 6 * axis.positionText.size() + 4;
-    }
-    char* p = put(out.Reserve(bound), "{\"row\": ");
-    p = std::to_chars(p, p + 24, row).ptr;
-    p = put(p, ", \"line\": ");
-    p = std::to_chars(p, p + 24, program.fileLines.FileLine(row)).ptr;
-    p = put(p, ", \"cells\": [\"");
+    *p++ = '"';
     p = put(p, gcode::MotionCode(r.MotionOf()));
     *p++ = '"';
     for (int w = 0; w < 4; ++w) {
@@ -189,6 +172,31 @@ void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
         }
         *p++ = '"';
     }
+    return p;
+}
+
+void writeRowJson(Buffered& out, std::size_t row, const gcode::Program& program,
+                  const motion::PlannedMove& move, const motion::MachineState& after,
+                  std::string& scratch) {
+    const gcode::ProgramRow& r = program.Rows()[row];
+    // Reports are written at most this many per reservation; a move split many times over
+    // must not ask for one huge block.
+    constexpr std::uint64_t ReportsPerReserve = 256;
+    constexpr std::size_t ReportBytes = encoding::kReportJsonMaxSize + 2;
+    std::size_t bound = 200 + ReportsPerReserve * ReportBytes;
+    for (int w = 0; w < 4; ++w) {
+        const gcode::WordCell cell = r.Word(w);
+        bound += cell.pooled ? 6 * program.WordBody(cell).size() + 8 : 24;
+    }
+    for (const motion::AxisState& axis : after.axes) {
+        bound += 6 * axis.positionText.size() + 4;
+    }
+    char* p = put(out.Reserve(bound), "{\"row\": ");
+    p = std::to_chars(p, p + 24, row).ptr;
+    p = put(p, ", \"line\": ");
+    p = std::to_chars(p, p + 24, program.fileLines.FileLine(row)).ptr;
+    p = put(p, ", \"cells\": [");
+    p = putCells(p, row, program, scratch);
     p = put(p, "], \"reports\": [");
     for (std::uint64_t part = 0; part < move.report.reportCount; ++part) {
         if (part > 0 && part % ReportsPerReserve == 0) {
